@@ -1,0 +1,307 @@
+#include "device.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "../utf.h"
+#include "platform/emulator.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each entry moves the schema one version up; the index plus one is the
+// version it produces. Entries are never edited once released: a change is a
+// new entry.
+constexpr const char* kMigrations[] = {
+    // 1: contacts and the registry.
+    R"sql(
+    CREATE TABLE contacts (
+      oid INTEGER PRIMARY KEY AUTOINCREMENT,
+      FirstName TEXT, MiddleName TEXT, LastName TEXT, Title TEXT, Suffix TEXT,
+      JobTitle TEXT, CompanyName TEXT, Department TEXT, OfficeLocation TEXT,
+      HomeTelephoneNumber TEXT, BusinessTelephoneNumber TEXT, MobileTelephoneNumber TEXT,
+      HomeFaxNumber TEXT, BusinessFaxNumber TEXT, Email1Address TEXT, WebPage TEXT,
+      Body TEXT, Categories TEXT,
+      HomeAddressStreet TEXT, HomeAddressCity TEXT, HomeAddressState TEXT,
+      HomeAddressPostalCode TEXT, HomeAddressCountry TEXT,
+      BusinessAddressStreet TEXT, BusinessAddressCity TEXT, BusinessAddressState TEXT,
+      BusinessAddressPostalCode TEXT, BusinessAddressCountry TEXT,
+      OtherAddressStreet TEXT, OtherAddressCity TEXT, OtherAddressState TEXT,
+      OtherAddressPostalCode TEXT, OtherAddressCountry TEXT,
+      Birthday REAL NOT NULL DEFAULT 0
+    );
+    CREATE TABLE registry_keys (
+      root TEXT NOT NULL,
+      path TEXT NOT NULL COLLATE NOCASE,
+      PRIMARY KEY (root, path)
+    );
+    CREATE TABLE registry_values (
+      root TEXT NOT NULL,
+      path TEXT NOT NULL COLLATE NOCASE,
+      name TEXT NOT NULL COLLATE NOCASE,
+      type INTEGER NOT NULL,
+      data BLOB NOT NULL,
+      PRIMARY KEY (root, path, name)
+    );
+    )sql",
+};
+constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
+
+// Folders every phone has.
+constexpr const char* kStandardFolders[] = {"Windows", "My Documents", "My Documents/My Ringtones",
+                                            "Temp"};
+
+// Sound files of a fresh phone: short tones, so that a copied ringtone is a
+// real file a player accepts.
+struct SoundFile {
+  const char* path;
+  double hertz;
+};
+constexpr SoundFile kSounds[] = {
+    {"Windows/Ring1.wav", 440.0},
+    {"Windows/Alert1.wav", 880.0},
+    {"My Documents/My Ringtones/Chime.wav", 660.0},
+};
+
+struct DefaultString {
+  const char* key;
+  const char* name;
+  const char* value;
+};
+constexpr DefaultString kDefaultRegistry[] = {
+    {"ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}", "Wave",
+     "\\Windows\\Alert1.wav"},
+    {"ControlPanel\\Sounds\\RingTone0", "Sound", "\\Windows\\Ring1.wav"},
+};
+
+std::string Wav(double hertz) {
+  constexpr std::uint32_t kRate = 8000, kSamples = 1600;  // 0.2 s, 8-bit mono
+  std::string wav;
+  auto put32 = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) wav.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  auto put16 = [&](std::uint16_t v) {
+    wav.push_back(static_cast<char>(v & 0xFF));
+    wav.push_back(static_cast<char>(v >> 8));
+  };
+  wav += "RIFF";
+  put32(36 + kSamples);
+  wav += "WAVEfmt ";
+  put32(16);
+  put16(1);      // PCM
+  put16(1);      // mono
+  put32(kRate);  // sample rate
+  put32(kRate);  // byte rate
+  put16(1);      // block align
+  put16(8);      // bits per sample
+  wav += "data";
+  put32(kSamples);
+  for (std::uint32_t i = 0; i < kSamples; ++i) {
+    double s = std::sin(2 * M_PI * hertz * i / kRate);
+    wav.push_back(static_cast<char>(static_cast<unsigned char>(128 + 60 * s)));
+  }
+  return wav;
+}
+
+bool IsEmptyDir(const fs::path& dir) {
+  std::error_code ec;
+  return fs::is_directory(dir, ec) && fs::directory_iterator(dir, ec) == fs::directory_iterator();
+}
+
+fs::path DefaultDir() {
+  if (const char* dir = std::getenv("PHONE_DEVICE_DIR"); dir != nullptr && *dir != 0) return dir;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != 0) {
+    return fs::path(data) / "libmz" / "phone";
+  }
+  const char* home = std::getenv("HOME");
+  return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "libmz" / "phone";
+}
+
+std::mutex g_current_mutex;
+std::shared_ptr<Device> g_current;
+
+}  // namespace
+
+std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
+  std::error_code ec;
+  const fs::path db_path = dir / "device.db";
+  if (fs::exists(dir, ec) && !fs::exists(db_path, ec) && !IsEmptyDir(dir)) {
+    *error = "'" + dir.string() + "' is not a device folder (it holds files but no device.db)";
+    return nullptr;
+  }
+  fs::create_directories(dir / "fs", ec);
+  if (ec) {
+    *error = "cannot create '" + (dir / "fs").string() + "': " + ec.message();
+    return nullptr;
+  }
+
+  std::shared_ptr<Device> device(new Device);
+  device->dir_ = fs::absolute(dir, ec);
+  device->fs_root_ = fs::canonical(dir / "fs", ec);
+  if (ec) {
+    *error = "cannot resolve '" + (dir / "fs").string() + "': " + ec.message();
+    return nullptr;
+  }
+  int rc = sqlite3_open_v2(db_path.c_str(), &device->db_,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    *error = "cannot open '" + db_path.string() + "': " +
+             (device->db_ ? sqlite3_errmsg(device->db_) : sqlite3_errstr(rc));
+    return nullptr;
+  }
+  sqlite3_busy_timeout(device->db_, 10000);
+  // The encoding applies only while the file is still empty; text is kept as
+  // UTF-16 so that the store hands back exactly the code units it was given.
+  device->Exec("PRAGMA encoding = 'UTF-16le'");
+  if (!device->Exec("PRAGMA journal_mode = WAL") || !device->Exec("PRAGMA synchronous = NORMAL")) {
+    *error = "cannot set up '" + db_path.string() + "': " + sqlite3_errmsg(device->db_);
+    return nullptr;
+  }
+  bool fresh = false;
+  if (!device->Migrate(&fresh, error)) return nullptr;
+  for (const char* folder : kStandardFolders) fs::create_directories(device->fs_root_ / folder, ec);
+  if (fresh) device->SeedFiles();
+  return device;
+}
+
+Device::~Device() {
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  if (db_ != nullptr) sqlite3_close(db_);
+}
+
+sqlite3_stmt* Device::Prepare(const char* sql) {
+  auto found = statements_.find(sql);
+  if (found != statements_.end()) return found->second;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    return nullptr;
+  }
+  statements_.emplace(sql, stmt);
+  return stmt;
+}
+
+bool Device::Exec(const char* sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Brings the schema to kSchemaVersion in one write transaction, so that two
+// processes opening a new folder at once create it exactly once.
+bool Device::Migrate(bool* fresh, std::string* error) {
+  auto fail = [&](const std::string& what) {
+    *error = what + ": " + sqlite3_errmsg(db_);
+    Exec("ROLLBACK");
+    return false;
+  };
+  if (!Exec("BEGIN IMMEDIATE")) return fail("cannot lock the device database");
+  int version = 0;
+  {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
+    if (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+  }
+  if (version > kSchemaVersion) {
+    Exec("ROLLBACK");
+    *error = "the device was made by a newer version (schema " + std::to_string(version) +
+             ", this build knows " + std::to_string(kSchemaVersion) + ")";
+    return false;
+  }
+  *fresh = version == 0;
+  for (int v = version; v < kSchemaVersion; ++v) {
+    if (!Exec(kMigrations[v])) return fail("cannot upgrade the device to schema " + std::to_string(v + 1));
+  }
+  if (*fresh) {
+    sqlite3_stmt* key = Prepare("INSERT OR IGNORE INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
+    sqlite3_stmt* value = Prepare(
+        "INSERT OR REPLACE INTO registry_values (root, path, name, type, data) "
+        "VALUES ('HKCU', ?1, ?2, 1, ?3)");
+    for (const auto& entry : kDefaultRegistry) {
+      std::u16string data = ToUtf16(entry.value);
+      data.push_back(0);
+      sqlite3_bind_text(key, 1, entry.key, -1, SQLITE_STATIC);
+      sqlite3_step(key);
+      sqlite3_reset(key);
+      sqlite3_bind_text(value, 1, entry.key, -1, SQLITE_STATIC);
+      sqlite3_bind_text(value, 2, entry.name, -1, SQLITE_STATIC);
+      sqlite3_bind_blob(value, 3, data.data(), static_cast<int>(data.size() * 2), SQLITE_TRANSIENT);
+      bool ok = sqlite3_step(value) == SQLITE_DONE;
+      sqlite3_reset(value);
+      if (!ok) return fail("cannot write the default registry");
+    }
+  }
+  std::string set_version = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+  if (!Exec(set_version.c_str())) return fail("cannot record the schema version");
+  if (!Exec("COMMIT")) return fail("cannot commit the device schema");
+  return true;
+}
+
+void Device::SeedFiles() {
+  for (const auto& sound : kSounds) {
+    fs::path path = fs_root_ / sound.path;
+    std::error_code ec;
+    if (fs::exists(path, ec)) continue;
+    std::ofstream out(path, std::ios::binary);
+    out << Wav(sound.hertz);
+  }
+}
+
+std::shared_ptr<Device> CurrentDevice() {
+  std::lock_guard lock(g_current_mutex);
+  if (!g_current) {
+    std::string error;
+    g_current = Device::Open(DefaultDir(), &error);
+  }
+  return g_current;
+}
+
+}  // namespace platform
+
+namespace emulator {
+
+bool OpenDevice(const std::string& dir, std::string* error) {
+  std::string message;
+  auto device = platform::Device::Open(dir, &message);
+  if (!device) {
+    if (error != nullptr) *error = message;
+    return false;
+  }
+  std::lock_guard lock(platform::g_current_mutex);
+  platform::g_current = std::move(device);
+  return true;
+}
+
+std::string OpenTempDevice() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "phone-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back(0);
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
+  std::string dir(buffer.data());
+  std::string error;
+  if (!OpenDevice(dir, &error)) throw std::runtime_error(error);
+  return dir;
+}
+
+void CloseDevice() {
+  std::lock_guard lock(platform::g_current_mutex);
+  platform::g_current.reset();
+}
+
+std::string DeviceDir() {
+  auto device = platform::CurrentDevice();
+  return device ? device->Dir().string() : std::string();
+}
+
+void RemoveDeviceDir(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+}  // namespace emulator

@@ -1,0 +1,30 @@
+// The platform's one UTF-8 codec, shared by code-page conversion, the
+// registry, the stores and the emulator's UTF-8 control API.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one character from `text` at `*pos` and advances `*pos`. An invalid
+// sequence yields U+FFFD and advances past its maximal invalid subpart (at
+// least one byte), so that decoding always makes progress.
+char32_t DecodeUtf8(std::string_view text, std::size_t* pos);
+
+// Decodes one character from UTF-16 at `*pos`; a lone surrogate yields
+// U+FFFD.
+char32_t DecodeUtf16(std::u16string_view text, std::size_t* pos);
+
+// Appends the encoding of `c` (a scalar value) to `out`.
+void AppendUtf8(char32_t c, std::string* out);
+void AppendUtf16(char32_t c, std::u16string* out);
+
+std::u16string ToUtf16(std::string_view utf8);
+std::string ToUtf8(std::u16string_view utf16);
+
+}  // namespace platform

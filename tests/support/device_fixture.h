@@ -1,0 +1,21 @@
+// A fresh temporary device for each test, removed afterwards; faults are
+// cleared on both sides and the test fails if COM objects or platform
+// buffers outlive it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  long objects_at_start_ = 0;
+  long buffers_at_start_ = 0;
+};
