@@ -31,11 +31,15 @@ constexpr ClassEntry kClasses[] = {
 
 }  // namespace
 
-void CountObject(int delta) { g_objects += delta; }
+void CountObject(int delta) {
+  g_objects += delta;
+}
 
 }  // namespace platform
 
-long emulator::LiveObjects() { return platform::g_objects.load(); }
+long emulator::LiveObjects() {
+  return platform::g_objects.load();
+}
 
 HRESULT CoInitializeEx(void* /*reserved*/, DWORD /*coinit*/) {
   if (auto fault = platform::FaultAt("CoInitializeEx")) return *fault;
@@ -97,7 +101,9 @@ UINT SysStringByteLen(BSTR text) {
   return length;
 }
 
-UINT SysStringLen(BSTR text) { return SysStringByteLen(text) / sizeof(WCHAR); }
+UINT SysStringLen(BSTR text) {
+  return SysStringByteLen(text) / sizeof(WCHAR);
+}
 
 void SysFreeString(BSTR text) {
   if (text == nullptr) return;

@@ -50,7 +50,9 @@ std::optional<std::int32_t> FaultAt(const char* operation) {
   return std::nullopt;
 }
 
-void CountBuffer(int delta) { g_buffers += delta; }
+void CountBuffer(int delta) {
+  g_buffers += delta;
+}
 
 }  // namespace platform
 
@@ -92,6 +94,8 @@ std::vector<std::string> StopTrace() {
   return std::move(table.trace);
 }
 
-long OutstandingBuffers() { return platform::g_buffers.load(); }
+long OutstandingBuffers() {
+  return platform::g_buffers.load();
+}
 
 }  // namespace emulator

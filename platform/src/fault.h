@@ -13,7 +13,9 @@ namespace platform {
 std::optional<std::int32_t> FaultAt(const char* operation);
 
 // Fault point shared by every allocation the platform makes or hands out.
-inline bool AllocationFails() { return FaultAt("alloc").has_value(); }
+inline bool AllocationFails() {
+  return FaultAt("alloc").has_value();
+}
 
 // Buffers handed out to callers (BSTRs, LocalAlloc blocks), for accounting.
 void CountBuffer(int delta);

@@ -25,8 +25,12 @@ LocalBlocks& Blocks() {
 
 }  // namespace
 
-DWORD GetLastError() { return t_last_error; }
-void SetLastError(DWORD error) { t_last_error = error; }
+DWORD GetLastError() {
+  return t_last_error;
+}
+void SetLastError(DWORD error) {
+  t_last_error = error;
+}
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   if (platform::FaultAt("LocalAlloc") || platform::AllocationFails()) {
@@ -34,8 +38,8 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
     return nullptr;
   }
   // A zero-byte request still yields a distinct block, as on the phone.
-  void* block = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1)
-                                         : std::malloc(bytes ? bytes : 1);
+  void* block =
+      (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

@@ -4,7 +4,9 @@ namespace platform {
 
 namespace {
 
-bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char b) {
+  return (b & 0xC0) == 0x80;
+}
 
 }  // namespace
 

@@ -19,9 +19,9 @@ TEST_F(ComTest, InitialisationIsCountedPerThread) {
   CoUninitialize();
   CoUninitialize();
   void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                             &object),
-            CO_E_NOTINITIALIZED);
+  EXPECT_EQ(
+      CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp, &object),
+      CO_E_NOTINITIALIZED);
   EXPECT_EQ(object, nullptr);
 }
 

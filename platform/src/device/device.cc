@@ -149,12 +149,12 @@ std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
     *error = "cannot resolve '" + (dir / "fs").string() + "': " + ec.message();
     return nullptr;
   }
-  int rc = sqlite3_open_v2(db_path.c_str(), &device->db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(db_path.c_str(), &device->db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    *error = "cannot open '" + db_path.string() + "': " +
-             (device->db_ ? sqlite3_errmsg(device->db_) : sqlite3_errstr(rc));
+    *error = "cannot open '" + db_path.string() +
+             "': " + (device->db_ ? sqlite3_errmsg(device->db_) : sqlite3_errstr(rc));
     return nullptr;
   }
   sqlite3_busy_timeout(device->db_, 10000);
@@ -216,10 +216,12 @@ bool Device::Migrate(bool* fresh, std::string* error) {
   }
   *fresh = version == 0;
   for (int v = version; v < kSchemaVersion; ++v) {
-    if (!Exec(kMigrations[v])) return fail("cannot upgrade the device to schema " + std::to_string(v + 1));
+    if (!Exec(kMigrations[v]))
+      return fail("cannot upgrade the device to schema " + std::to_string(v + 1));
   }
   if (*fresh) {
-    sqlite3_stmt* key = Prepare("INSERT OR IGNORE INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
+    sqlite3_stmt* key =
+        Prepare("INSERT OR IGNORE INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
     sqlite3_stmt* value = Prepare(
         "INSERT OR REPLACE INTO registry_values (root, path, name, type, data) "
         "VALUES ('HKCU', ?1, ?2, 1, ?3)");
@@ -282,7 +284,8 @@ std::string OpenTempDevice() {
   std::string pattern = (std::filesystem::temp_directory_path() / "phone-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back(0);
-  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
+  if (mkdtemp(buffer.data()) == nullptr)
+    throw std::runtime_error("cannot create a temporary folder");
   std::string dir(buffer.data());
   std::string error;
   if (!OpenDevice(dir, &error)) throw std::runtime_error(error);

@@ -1,0 +1,37 @@
+# Front door: `make test` builds and runs every test in the default and the
+# sanitizer builds; `make demo` runs the main job on a fresh emulated phone.
+PRESETS ?= default asan
+JOBS ?= $(shell nproc)
+
+.PHONY: all build test demo deps bench format clean
+
+all: build
+
+deps:
+	@scripts/deps
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+test: deps
+	@set -e; for preset in $(PRESETS); do \
+	  echo "== $$preset =="; \
+	  cmake --preset $$preset; \
+	  cmake --build --preset $$preset -j $(JOBS); \
+	  ctest --preset $$preset -j $(JOBS); \
+	done
+
+demo: build
+	@echo "The guided tour (mzhost demo) arrives with the host program; nothing to run yet."
+
+bench: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+	@for b in build/default/bench/*_bench; do echo "== $$b"; $$b; done
+
+format:
+	clang-format -i $$(git ls-files '*.h' '*.cc' '*.c')
+
+clean:
+	rm -rf build
