@@ -34,15 +34,23 @@ FaultTable& Table() {
 
 std::atomic<long> g_buffers{0};
 
+// True while a fault is injected or a trace runs; guarded writes, free reads.
+std::atomic<bool> g_active{false};
+
+void UpdateActive(const FaultTable& table) {
+  g_active.store(!table.faults.empty() || table.tracing, std::memory_order_release);
+}
+
 }  // namespace
 
 std::optional<std::int32_t> FaultAt(const char* operation) {
+  // Most calls run with no fault injected and no trace: skip the table then,
+  // so that fault points cost nothing on hot paths such as positional scans.
+  if (!g_active.load(std::memory_order_acquire)) return std::nullopt;
   FaultTable& table = Table();
   std::lock_guard lock(table.mutex);
   if (table.tracing) table.trace.emplace_back(operation);
-  auto call = table.calls.find(operation);
-  if (call == table.calls.end()) call = table.calls.emplace(operation, 0).first;
-  int count = ++call->second;
+  int count = ++table.calls[operation];
   auto fault = table.faults.find(operation);
   if (fault == table.faults.end()) return std::nullopt;
   const Fault& f = fault->second;
@@ -64,6 +72,7 @@ void InjectFault(const std::string& operation, int nth, std::int32_t result, boo
   // Calls are counted from the injection on.
   table.calls[operation] = 0;
   table.faults[operation] = {nth, result, persistent};
+  platform::UpdateActive(table);
 }
 
 void ClearFaults() {
@@ -71,6 +80,7 @@ void ClearFaults() {
   std::lock_guard lock(table.mutex);
   table.faults.clear();
   table.calls.clear();
+  platform::UpdateActive(table);
 }
 
 int CallCount(const std::string& operation) {
@@ -85,12 +95,14 @@ void StartTrace() {
   std::lock_guard lock(table.mutex);
   table.trace.clear();
   table.tracing = true;
+  platform::UpdateActive(table);
 }
 
 std::vector<std::string> StopTrace() {
   auto& table = platform::Table();
   std::lock_guard lock(table.mutex);
   table.tracing = false;
+  platform::UpdateActive(table);
   return std::move(table.trace);
 }
 

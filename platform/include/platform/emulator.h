@@ -99,7 +99,9 @@ void InjectFault(const std::string& operation, int nth, std::int32_t result,
 // Removes every injected fault and resets the call counters.
 void ClearFaults();
 
-// Calls of an operation since the last ClearFaults.
+// Calls of an operation counted while a fault is injected or a trace runs
+// (fault points are not counted otherwise, to keep them free); InjectFault
+// restarts the count of its operation.
 int CallCount(const std::string& operation);
 
 // Records the name of every fault point passed, in order, until StopTrace.

@@ -124,6 +124,20 @@ fs::path DefaultDir() {
   return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "libmz" / "phone";
 }
 
+// "what 'path': detail", built by appending (gcc 12 misreports
+// `literal + std::string&&` chains under -O3).
+std::string Describe(std::string_view what, const fs::path& path, std::string_view detail) {
+  std::string message(what);
+  message += " '";
+  message += path.string();
+  message += "'";
+  if (!detail.empty()) {
+    message += ": ";
+    message += detail;
+  }
+  return message;
+}
+
 std::mutex g_current_mutex;
 std::shared_ptr<Device> g_current;
 
@@ -133,12 +147,12 @@ std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
   std::error_code ec;
   const fs::path db_path = dir / "device.db";
   if (fs::exists(dir, ec) && !fs::exists(db_path, ec) && !IsEmptyDir(dir)) {
-    *error = "'" + dir.string() + "' is not a device folder (it holds files but no device.db)";
+    *error = Describe("not a device folder (it holds files but no device.db):", dir, "");
     return nullptr;
   }
   fs::create_directories(dir / "fs", ec);
   if (ec) {
-    *error = "cannot create '" + (dir / "fs").string() + "': " + ec.message();
+    *error = Describe("cannot create", dir / "fs", ec.message());
     return nullptr;
   }
 
@@ -146,15 +160,15 @@ std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
   device->dir_ = fs::absolute(dir, ec);
   device->fs_root_ = fs::canonical(dir / "fs", ec);
   if (ec) {
-    *error = "cannot resolve '" + (dir / "fs").string() + "': " + ec.message();
+    *error = Describe("cannot resolve", dir / "fs", ec.message());
     return nullptr;
   }
   int rc =
       sqlite3_open_v2(db_path.c_str(), &device->db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    *error = "cannot open '" + db_path.string() +
-             "': " + (device->db_ ? sqlite3_errmsg(device->db_) : sqlite3_errstr(rc));
+    *error = Describe("cannot open", db_path,
+                      device->db_ ? sqlite3_errmsg(device->db_) : sqlite3_errstr(rc));
     return nullptr;
   }
   sqlite3_busy_timeout(device->db_, 10000);
@@ -162,7 +176,7 @@ std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
   // UTF-16 so that the store hands back exactly the code units it was given.
   device->Exec("PRAGMA encoding = 'UTF-16le'");
   if (!device->Exec("PRAGMA journal_mode = WAL") || !device->Exec("PRAGMA synchronous = NORMAL")) {
-    *error = "cannot set up '" + db_path.string() + "': " + sqlite3_errmsg(device->db_);
+    *error = Describe("cannot set up", db_path, sqlite3_errmsg(device->db_));
     return nullptr;
   }
   bool fresh = false;
