@@ -59,32 +59,48 @@ char32_t DecodeUtf16(std::u16string_view text, std::size_t* pos) {
   return kReplacement;
 }
 
-void AppendUtf8(char32_t c, std::string* out) {
+int EncodeUtf8(char32_t c, char out[4]) {
   if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    out[0] = static_cast<char>(c);
+    return 1;
   }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+int EncodeUtf16(char32_t c, char16_t out[2]) {
+  if (c < 0x10000) {
+    out[0] = static_cast<char16_t>(c);
+    return 1;
+  }
+  c -= 0x10000;
+  out[0] = static_cast<char16_t>(0xD800 + (c >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  return 2;
+}
+
+void AppendUtf8(char32_t c, std::string* out) {
+  char bytes[4];
+  out->append(bytes, static_cast<std::size_t>(EncodeUtf8(c, bytes)));
 }
 
 void AppendUtf16(char32_t c, std::u16string* out) {
-  if (c < 0x10000) {
-    out->push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
+  char16_t units[2];
+  out->append(units, static_cast<std::size_t>(EncodeUtf16(c, units)));
 }
 
 std::u16string ToUtf16(std::string_view utf8) {

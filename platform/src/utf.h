@@ -20,7 +20,12 @@ char32_t DecodeUtf8(std::string_view text, std::size_t* pos);
 // U+FFFD.
 char32_t DecodeUtf16(std::u16string_view text, std::size_t* pos);
 
-// Appends the encoding of `c` (a scalar value) to `out`.
+// Writes the encoding of `c` (a scalar value) and returns its length in
+// units: 1 to 4 bytes, 1 or 2 UTF-16 units.
+int EncodeUtf8(char32_t c, char out[4]);
+int EncodeUtf16(char32_t c, char16_t out[2]);
+
+// Appends the encoding of `c` to `out`.
 void AppendUtf8(char32_t c, std::string* out);
 void AppendUtf16(char32_t c, std::u16string* out);
 
