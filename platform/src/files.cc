@@ -1,1 +1,366 @@
-// placeholder
+// The phone's file calls, confined to the device's fs/ folder.
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "device/device.h"
+#include "fault.h"
+#include "paths.h"
+#include "platform/emulator.h"
+#include "utf.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Error numbers the phone gives that types.h has no name for.
+
+// Longest path text read from a caller; anything longer is refused rather
+// than scanned further.
+constexpr std::size_t kMaxPathChars = 32767;
+
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Splits on either separator, dropping empty and "." names and applying
+// "..". False when ".." climbs above the start: such a path is refused, not
+// clamped.
+bool Normalise(std::string_view path, std::vector<std::string>* parts) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = start;
+    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    std::string_view part = path.substr(start, end - start);
+    if (part == "..") {
+      if (parts->empty()) return false;
+      parts->pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts->emplace_back(part);
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// `name` as spelled in `dir`: itself when present, else the first entry in
+// sorted order that differs from it only in ASCII case, else itself (a file
+// about to be created).
+std::string MatchCase(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(dir / name, ec))) return name;
+  std::string best;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string entry = it->path().filename().string();
+    if (EqualsIgnoringAsciiCase(entry, name) && (best.empty() || entry < best)) best = entry;
+  }
+  return best.empty() ? name : best;
+}
+
+// Whether `path` is `root` or below it; both canonical.
+bool IsWithin(const fs::path& path, const fs::path& root) {
+  return std::mismatch(root.begin(), root.end(), path.begin(), path.end()).first == root.end();
+}
+
+std::optional<fs::path> Resolve(const Device& device, std::string_view path, DWORD* error) {
+  auto refuse = [&](DWORD code) -> std::optional<fs::path> {
+    if (error != nullptr) *error = code;
+    return std::nullopt;
+  };
+  if (path.empty() || path.find('\0') != std::string_view::npos) {
+    return refuse(ERROR_INVALID_PARAMETER);
+  }
+  const fs::path& root = device.FsRoot();
+  const bool host = path.front() == '/';
+  std::vector<std::string> parts;
+  if (!Normalise(path, &parts)) return refuse(ERROR_ACCESS_DENIED);
+  if (host) {
+    std::vector<std::string> root_parts;
+    Normalise(root.native(), &root_parts);
+    if (parts.size() < root_parts.size() ||
+        !std::equal(root_parts.begin(), root_parts.end(), parts.begin())) {
+      return refuse(ERROR_ACCESS_DENIED);
+    }
+    parts.erase(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(root_parts.size()));
+  }
+  for (const auto& part : parts) {
+    if (part.find(':') != std::string::npos) return refuse(ERROR_INVALID_PARAMETER);
+  }
+
+  fs::path lexical = root;
+  for (const auto& part : parts) lexical /= host ? part : MatchCase(lexical, part);
+
+  // Links are followed in the part that exists. The first missing name must
+  // not be a dangling link either, or creating the file would follow it out.
+  std::error_code ec;
+  fs::path existing = lexical;
+  std::vector<fs::path> missing;
+  while (existing != root && !fs::exists(existing, ec)) {
+    missing.push_back(existing.filename());
+    existing = existing.parent_path();
+  }
+  fs::path resolved = fs::canonical(existing, ec);
+  if (ec || !IsWithin(resolved, root)) return refuse(ERROR_ACCESS_DENIED);
+  if (!missing.empty() && fs::exists(fs::symlink_status(resolved / missing.back(), ec))) {
+    return refuse(ERROR_ACCESS_DENIED);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) resolved /= *it;
+  return resolved;
+}
+
+// The text of a caller's path, or nullopt when it is unreasonably long.
+std::optional<std::u16string_view> PathText(LPCWSTR path) {
+  std::size_t length = 0;
+  while (length <= kMaxPathChars && path[length] != 0) ++length;
+  if (length > kMaxPathChars) return std::nullopt;
+  return std::u16string_view(path, length);
+}
+
+std::optional<fs::path> ResolveArgument(const Device& device, LPCWSTR path, DWORD* error) {
+  auto text = PathText(path);
+  if (!text) {
+    *error = ERROR_INVALID_PARAMETER;
+    return std::nullopt;
+  }
+  return ResolvePath(device, *text, error);
+}
+
+DWORD FromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+// A missing file in an existing folder, or a missing folder.
+DWORD MissingError(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(path.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting the late write errors close can give.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool CopyBytes(int in, int out, DWORD* error) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = FromErrno(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) {
+        *error = FromErrno(errno);
+        return false;
+      }
+      done += put;
+    }
+  }
+}
+
+// Writes a copy to a destination that must not exist yet; O_EXCL makes the
+// check and the creation one step.
+BOOL CopyToNew(int in, mode_t mode, const fs::path& destination) {
+  Fd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (out.get() < 0) return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(errno));
+  DWORD error = 0;
+  bool ok = CopyBytes(in, out.get(), &error);
+  if (!out.Close() && ok) {
+    ok = false;
+    error = FromErrno(errno);
+  }
+  if (ok) return TRUE;
+  ::unlink(destination.c_str());
+  return Fail(error);
+}
+
+// Replaces the destination by renaming a finished copy over it, so that a
+// failed copy leaves the old file whole.
+BOOL CopyOver(int in, mode_t mode, const fs::path& destination) {
+  std::string pattern = (destination.parent_path() / ".copy-XXXXXX").native();
+  Fd out(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (out.get() < 0) return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(errno));
+  DWORD error = 0;
+  bool ok = CopyBytes(in, out.get(), &error);
+  if (ok && ::fchmod(out.get(), mode) != 0) {
+    ok = false;
+    error = FromErrno(errno);
+  }
+  if (!out.Close() && ok) {
+    ok = false;
+    error = FromErrno(errno);
+  }
+  if (ok && ::rename(pattern.c_str(), destination.c_str()) != 0) {
+    ok = false;
+    error = errno == EISDIR ? ERROR_ACCESS_DENIED : FromErrno(errno);
+  }
+  if (ok) return TRUE;
+  ::unlink(pattern.c_str());
+  return Fail(error);
+}
+
+}  // namespace
+
+std::optional<fs::path> ResolvePath(const Device& device, std::u16string_view path, DWORD* error) {
+  std::string utf8 = ToUtf8(path);
+  if (ToUtf16(utf8) != path) {
+    if (error != nullptr) *error = ERROR_INVALID_PARAMETER;
+    return std::nullopt;
+  }
+  return Resolve(device, utf8, error);
+}
+
+std::optional<fs::path> ResolvePath(const Device& device, std::string_view utf8, DWORD* error) {
+  if (ToUtf8(ToUtf16(utf8)) != utf8) {
+    if (error != nullptr) *error = ERROR_INVALID_PARAMETER;
+    return std::nullopt;
+  }
+  return Resolve(device, utf8, error);
+}
+
+}  // namespace platform
+
+DWORD GetTempPathW(DWORD capacity, LPWSTR buffer) {
+  if (auto fault = platform::FaultAt("GetTempPathW")) {
+    SetLastError(static_cast<DWORD>(*fault));
+    return 0;
+  }
+  if (buffer == nullptr && capacity > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto device = platform::CurrentDevice();
+  if (!device) {
+    SetLastError(ERROR_NOT_READY);
+    return 0;
+  }
+  DWORD error = 0;
+  auto temp = platform::ResolvePath(*device, std::u16string_view(u"\\Temp"), &error);
+  if (!temp) {
+    SetLastError(error);
+    return 0;
+  }
+  std::error_code ec;
+  std::filesystem::create_directory(*temp, ec);
+  std::error_code unused;
+  if (!std::filesystem::is_directory(*temp, unused)) {
+    SetLastError(ec ? platform::FromErrno(ec.value()) : ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  std::u16string text = platform::ToUtf16(temp->native() + "/");
+  if (text.size() + 1 > capacity) return static_cast<DWORD>(text.size() + 1);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
+}
+
+BOOL DeleteFileW(LPCWSTR path) {
+  using platform::Fail;
+  if (auto fault = platform::FaultAt("DeleteFileW")) return Fail(static_cast<DWORD>(*fault));
+  if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  auto device = platform::CurrentDevice();
+  if (!device) return Fail(ERROR_NOT_READY);
+  DWORD error = 0;
+  auto host = platform::ResolveArgument(*device, path, &error);
+  if (!host) return Fail(error);
+  struct stat st;
+  if (::lstat(host->c_str(), &st) != 0) {
+    return Fail(errno == ENOENT ? platform::MissingError(*host) : platform::FromErrno(errno));
+  }
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (::unlink(host->c_str()) != 0) return Fail(platform::FromErrno(errno));
+  return TRUE;
+}
+
+BOOL CopyFileW(LPCWSTR source, LPCWSTR destination, BOOL failIfExists) {
+  using platform::Fail;
+  if (auto fault = platform::FaultAt("CopyFileW")) return Fail(static_cast<DWORD>(*fault));
+  if (source == nullptr || destination == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  auto device = platform::CurrentDevice();
+  if (!device) return Fail(ERROR_NOT_READY);
+  DWORD error = 0;
+  auto from = platform::ResolveArgument(*device, source, &error);
+  if (!from) return Fail(error);
+  auto to = platform::ResolveArgument(*device, destination, &error);
+  if (!to) return Fail(error);
+
+  // Non-blocking, so that a FIFO cannot stall the open; it is refused below.
+  platform::Fd in(::open(from->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) {
+    return Fail(errno == ENOENT ? platform::MissingError(*from) : platform::FromErrno(errno));
+  }
+  struct stat st;
+  if (::fstat(in.get(), &st) != 0) return Fail(platform::FromErrno(errno));
+  if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+
+  // Copying a file onto itself would truncate it before reading.
+  struct stat existing;
+  if (::stat(to->c_str(), &existing) == 0 && existing.st_dev == st.st_dev &&
+      existing.st_ino == st.st_ino) {
+    return Fail(failIfExists ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION);
+  }
+  const mode_t mode = st.st_mode & 0777;
+  return failIfExists ? platform::CopyToNew(in.get(), mode, *to)
+                      : platform::CopyOver(in.get(), mode, *to);
+}
+
+std::string emulator::HostPath(const std::string& phonePath) {
+  auto device = platform::CurrentDevice();
+  if (!device) return {};
+  auto host = platform::ResolvePath(*device, std::string_view(phonePath));
+  return host ? host->native() : std::string();
+}

@@ -1,12 +1,20 @@
 // The phone's file system.
 //
 // Every path names a file inside the device's fs/ folder. Two forms are
-// accepted: a phone path ("\Windows\ring.wav"; "/" works as a separator too,
-// a path without a leading separator starts at the root) and a host path (an
-// absolute path that starts with "/", such as the one GetTempPathW gives).
-// Both are normalised ("." and ".." resolved, symbolic links followed) and the
-// call fails with ERROR_ACCESS_DENIED unless the result lies inside fs/.
-// Phone paths match names without regard to ASCII case, as the phone does.
+// accepted, told apart by the first character:
+//  - a host path starts with "/" and must lie inside fs/ (such as the folder
+//    GetTempPathW gives, plus a file name);
+//  - anything else is a phone path: "\Windows\ring.wav", with "/" also
+//    accepted as a separator; one without a leading "\" starts at the root.
+//    So "Windows/ring.wav" is a phone path but "/Windows/ring.wav" is a host
+//    path and is refused.
+// "." and ".." are resolved by name first; ".." above the root is refused
+// rather than clamped. Symbolic links are then followed, and a path whose
+// target lies outside fs/ is refused too. Refused paths fail with
+// ERROR_ACCESS_DENIED; malformed ones (empty, a ":" in a name, as in drive
+// letters and streams) with ERROR_INVALID_PARAMETER. Phone paths match
+// existing names without regard to ASCII case, as the phone does; new files
+// take the name as given.
 #pragma once
 
 #include "platform/types.h"
@@ -14,12 +22,18 @@
 // Host path of the device's \Temp\ folder, ending with "/", so that standard
 // I/O can open files there. Returns its length without the terminator, or,
 // when `capacity` characters do not hold it and its terminator, the capacity
-// needed including the terminator; 0 on failure.
+// needed including the terminator; 0 on failure (GetLastError ERROR_NOT_READY
+// when there is no device).
 DWORD GetTempPathW(DWORD capacity, LPWSTR buffer);
 
-// FALSE with GetLastError ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...
+// Deletes a file. FALSE with GetLastError ERROR_FILE_NOT_FOUND (or
+// ERROR_PATH_NOT_FOUND when its folder is missing), ERROR_ACCESS_DENIED for a
+// folder or a refused path, ...
 BOOL DeleteFileW(LPCWSTR path);
 
 // Copies a file. With failIfExists TRUE an existing destination is left as it
-// is and the call fails with ERROR_FILE_EXISTS.
+// is and the call fails with ERROR_FILE_EXISTS; otherwise it is replaced
+// whole, so a failed copy never leaves it half written. A missing source
+// gives ERROR_FILE_NOT_FOUND, a missing destination folder
+// ERROR_PATH_NOT_FOUND, a file copied onto itself ERROR_SHARING_VIOLATION (32).
 BOOL CopyFileW(LPCWSTR source, LPCWSTR destination, BOOL failIfExists);

@@ -242,9 +242,15 @@ bool Device::Migrate(bool* fresh, std::string* error) {
     for (const auto& entry : kDefaultRegistry) {
       std::u16string data = ToUtf16(entry.value);
       data.push_back(0);
-      sqlite3_bind_text(key, 1, entry.key, -1, SQLITE_STATIC);
-      sqlite3_step(key);
-      sqlite3_reset(key);
+      // The key and every key above it, as the registry creates them.
+      std::string_view path(entry.key);
+      for (std::size_t end = 0; end != std::string_view::npos;) {
+        end = path.find('\\', end + 1);
+        std::string_view prefix = path.substr(0, end);
+        sqlite3_bind_text(key, 1, prefix.data(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
+        sqlite3_step(key);
+        sqlite3_reset(key);
+      }
       sqlite3_bind_text(value, 1, entry.key, -1, SQLITE_STATIC);
       sqlite3_bind_text(value, 2, entry.name, -1, SQLITE_STATIC);
       sqlite3_bind_blob(value, 3, data.data(), static_cast<int>(data.size() * 2), SQLITE_TRANSIENT);
