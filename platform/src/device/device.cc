@@ -37,6 +37,9 @@ constexpr const char* kMigrations[] = {
       OtherAddressPostalCode TEXT, OtherAddressCountry TEXT,
       Birthday REAL NOT NULL DEFAULT 0
     );
+    -- Collections snapshot the ordered ids; this narrow index lets them do so
+    -- without reading every row.
+    CREATE INDEX contacts_by_oid ON contacts (oid);
     CREATE TABLE registry_keys (
       root TEXT NOT NULL,
       path TEXT NOT NULL COLLATE NOCASE,
