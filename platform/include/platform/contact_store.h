@@ -60,7 +60,7 @@ inline constexpr int olFolderContacts = 10;
 // zero-terminated UTF-16 text (not necessarily a BSTR) and changes only this
 // object until Save.
 struct IContact : IDispatch {
-#define PLATFORM_DECLARE_TEXT_PROPERTY(Name)    \
+#define PLATFORM_DECLARE_TEXT_PROPERTY(Name)   \
   virtual HRESULT get_##Name(BSTR* value) = 0; \
   virtual HRESULT put_##Name(BSTR value) = 0;
   PLATFORM_CONTACT_TEXT_PROPERTIES(PLATFORM_DECLARE_TEXT_PROPERTY)

@@ -85,6 +85,91 @@ std::optional<std::string> ReadRegistryString(const std::string& root, const std
 // Every value as "ROOT\key\name" -> value, sorted.
 std::map<std::string, RegistryValue> DumpRegistry();
 
+// --- Messages -------------------------------------------------------------
+
+// Standard folder names of a store, in MessageFolder order: "Inbox",
+// "Outbox", "Sent Items", "Drafts", "Deleted Items". Names are matched
+// without regard to ASCII case.
+const std::vector<std::string>& StandardFolderNames();
+
+struct RecipientSeed {
+  std::optional<std::string> displayName;  // PR_DISPLAY_NAME_W
+  std::optional<std::string> addressType;  // PR_ADDRTYPE_W, such as "SMS"
+  std::optional<std::string> email;        // PR_EMAIL_ADDRESS_W
+  std::optional<std::uint32_t> type;       // PR_RECIPIENT_TYPE
+};
+
+// A message to store. Every property is optional, so that tests can make
+// messages that lack any of them. Texts are UTF-8; times are file times
+// (100-ns ticks since 1601 UTC).
+struct MessageSeed {
+  std::string store = "SMS";
+  std::string folder = "Inbox";
+  std::optional<std::string> subject;         // PR_SUBJECT_W
+  std::optional<std::uint32_t> flags;         // PR_MESSAGE_FLAGS
+  std::optional<std::uint64_t> deliveryTime;  // PR_MESSAGE_DELIVERY_TIME
+  std::optional<std::uint64_t> modifiedTime;  // PR_LAST_MODIFICATION_TIME
+  std::optional<std::string> sender;          // PR_SENDER_EMAIL_ADDRESS_W
+  std::vector<RecipientSeed> recipients;
+  std::optional<std::string> entryId;  // raw bytes; by default the store makes one
+};
+
+struct StoredMessage : MessageSeed {
+  std::string entryId;  // raw bytes
+};
+
+// Stores a message (announced to sinks as created) and returns its entry id.
+// Throws std::invalid_argument for an unknown store or folder, or an entry
+// id already in use.
+std::string SeedMessage(const MessageSeed& message);
+
+// The messages of a folder, in the store's order.
+std::vector<StoredMessage> ListMessages(const std::string& store, const std::string& folder);
+
+// Adds a message store (with the five standard folders) and returns nothing;
+// throws std::invalid_argument when the name is taken.
+void AddStore(const std::string& name);
+
+// Creates a folder in a store, announced to sinks with the folder object type.
+void CreateFolder(const std::string& store, const std::string& name);
+
+// An SMS arriving from `from`: stored in the SMS store's `folder` as a
+// received message with the current time, and announced. Returns its entry id.
+std::string ReceiveSms(const std::string& from, const std::string& text,
+                       const std::string& folder = "Inbox");
+
+// --- SMS radio ------------------------------------------------------------
+
+struct SentSms {
+  std::uint32_t addressType = 0;
+  std::string address;  // UTF-8
+  std::string text;     // UTF-8 of the UTF-16 data
+  std::uint32_t dataBytes = 0;
+  std::uint32_t messageClass = 0;
+  std::uint32_t encoding = 0;
+  std::uint32_t options = 0;
+  std::uint64_t time = 0;  // file time
+};
+
+// What the radio sent, oldest first.
+std::vector<SentSms> SentMessages();
+
+// The device's own number; a message sent to it comes back into the Inbox.
+std::string OwnNumber();
+void SetOwnNumber(const std::string& number);
+
+// --- Launches -------------------------------------------------------------
+
+struct Launch {
+  std::string application;  // UTF-8 phone path as given
+  std::string commandLine;  // UTF-8
+  std::uint64_t time = 0;   // file time
+  bool started = false;
+};
+
+// Every CreateProcessW call, oldest first.
+std::vector<Launch> Launches();
+
 // --- Fault injection ------------------------------------------------------
 
 // Makes the nth call (counted from now, 1-based) of a platform operation fail

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "../messages.h"
 #include "../utf.h"
 #include "platform/emulator.h"
 
@@ -54,6 +55,76 @@ constexpr const char* kMigrations[] = {
       PRIMARY KEY (root, path, name)
     );
     )sql",
+    // 2: message stores, the SMS radio's log, launches, device settings.
+    R"sql(
+    CREATE TABLE msg_stores (
+      id INTEGER PRIMARY KEY,
+      name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+      entry_id BLOB NOT NULL UNIQUE
+    );
+    CREATE TABLE msg_folders (
+      id INTEGER PRIMARY KEY,
+      store INTEGER NOT NULL REFERENCES msg_stores (id),
+      name TEXT NOT NULL COLLATE NOCASE,
+      role INTEGER,  -- 0 Inbox, 1 Outbox, 2 Sent Items, 3 Drafts, 4 Deleted Items
+      entry_id BLOB NOT NULL UNIQUE,
+      UNIQUE (store, name)
+    );
+    -- Every property may be missing (NULL), as on the phone. Times are file
+    -- times.
+    CREATE TABLE messages (
+      id INTEGER PRIMARY KEY AUTOINCREMENT,
+      folder INTEGER NOT NULL REFERENCES msg_folders (id),
+      entry_id BLOB NOT NULL UNIQUE,
+      subject TEXT,
+      flags INTEGER,
+      delivery_time INTEGER,
+      modified_time INTEGER,
+      sender TEXT
+    );
+    CREATE INDEX messages_by_folder ON messages (folder, id);
+    CREATE TABLE recipients (
+      message INTEGER NOT NULL REFERENCES messages (id) ON DELETE CASCADE,
+      position INTEGER NOT NULL,
+      display_name TEXT,
+      address_type TEXT,
+      email TEXT,
+      recipient_type INTEGER,
+      PRIMARY KEY (message, position)
+    );
+    -- Object events of the message stores, read in order by each process's
+    -- notifier.
+    CREATE TABLE msg_events (
+      id INTEGER PRIMARY KEY AUTOINCREMENT,
+      store INTEGER NOT NULL,
+      event INTEGER NOT NULL,
+      object_type INTEGER NOT NULL,
+      entry_id BLOB NOT NULL,
+      parent_id BLOB
+    );
+    CREATE TABLE sms_sent (
+      id INTEGER PRIMARY KEY AUTOINCREMENT,
+      address_type INTEGER NOT NULL,
+      address TEXT NOT NULL,
+      text TEXT NOT NULL,
+      data_bytes INTEGER NOT NULL,
+      message_class INTEGER NOT NULL,
+      encoding INTEGER NOT NULL,
+      options INTEGER NOT NULL,
+      sent_time INTEGER NOT NULL
+    );
+    CREATE TABLE launches (
+      id INTEGER PRIMARY KEY AUTOINCREMENT,
+      application TEXT NOT NULL,
+      command_line TEXT NOT NULL,
+      launch_time INTEGER NOT NULL,
+      started INTEGER NOT NULL
+    );
+    CREATE TABLE settings (
+      key TEXT PRIMARY KEY,
+      value TEXT
+    );
+    )sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -72,6 +143,9 @@ constexpr SoundFile kSounds[] = {
     {"Windows/Alert1.wav", 880.0},
     {"My Documents/My Ringtones/Chime.wav", 660.0},
 };
+
+// The number a fresh phone answers to.
+constexpr const char kOwnNumber[] = "+15550199";
 
 struct DefaultString {
   const char* key;
@@ -182,10 +256,10 @@ std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
     *error = Describe("cannot set up", db_path, sqlite3_errmsg(device->db_));
     return nullptr;
   }
-  bool fresh = false;
-  if (!device->Migrate(&fresh, error)) return nullptr;
+  bool upgraded = false;
+  if (!device->Migrate(&upgraded, error)) return nullptr;
   for (const char* folder : kStandardFolders) fs::create_directories(device->fs_root_ / folder, ec);
-  if (fresh) device->SeedFiles();
+  if (upgraded) device->SeedFiles();
   return device;
 }
 
@@ -211,7 +285,7 @@ bool Device::Exec(const char* sql) {
 
 // Brings the schema to kSchemaVersion in one write transaction, so that two
 // processes opening a new folder at once create it exactly once.
-bool Device::Migrate(bool* fresh, std::string* error) {
+bool Device::Migrate(bool* upgraded, std::string* error) {
   auto fail = [&](const std::string& what) {
     *error = what + ": " + sqlite3_errmsg(db_);
     Exec("ROLLBACK");
@@ -231,35 +305,10 @@ bool Device::Migrate(bool* fresh, std::string* error) {
              ", this build knows " + std::to_string(kSchemaVersion) + ")";
     return false;
   }
-  *fresh = version == 0;
+  *upgraded = version < kSchemaVersion;
   for (int v = version; v < kSchemaVersion; ++v) {
-    if (!Exec(kMigrations[v]))
+    if (!Exec(kMigrations[v]) || !SeedVersion(v + 1)) {
       return fail("cannot upgrade the device to schema " + std::to_string(v + 1));
-  }
-  if (*fresh) {
-    sqlite3_stmt* key =
-        Prepare("INSERT OR IGNORE INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
-    sqlite3_stmt* value = Prepare(
-        "INSERT OR REPLACE INTO registry_values (root, path, name, type, data) "
-        "VALUES ('HKCU', ?1, ?2, 1, ?3)");
-    for (const auto& entry : kDefaultRegistry) {
-      std::u16string data = ToUtf16(entry.value);
-      data.push_back(0);
-      // The key and every key above it, as the registry creates them.
-      std::string_view path(entry.key);
-      for (std::size_t end = 0; end != std::string_view::npos;) {
-        end = path.find('\\', end + 1);
-        std::string_view prefix = path.substr(0, end);
-        sqlite3_bind_text(key, 1, prefix.data(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
-        sqlite3_step(key);
-        sqlite3_reset(key);
-      }
-      sqlite3_bind_text(value, 1, entry.key, -1, SQLITE_STATIC);
-      sqlite3_bind_text(value, 2, entry.name, -1, SQLITE_STATIC);
-      sqlite3_bind_blob(value, 3, data.data(), static_cast<int>(data.size() * 2), SQLITE_TRANSIENT);
-      bool ok = sqlite3_step(value) == SQLITE_DONE;
-      sqlite3_reset(value);
-      if (!ok) return fail("cannot write the default registry");
     }
   }
   std::string set_version = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
@@ -268,14 +317,56 @@ bool Device::Migrate(bool* fresh, std::string* error) {
   return true;
 }
 
-void Device::SeedFiles() {
-  for (const auto& sound : kSounds) {
-    fs::path path = fs_root_ / sound.path;
-    std::error_code ec;
-    if (fs::exists(path, ec)) continue;
-    std::ofstream out(path, std::ios::binary);
-    out << Wav(sound.hertz);
+// What a phone has from the start, for the tables that schema `version`
+// brought.
+bool Device::SeedVersion(int version) {
+  switch (version) {
+    case 1:
+      return SeedRegistry();
+    case 2: {
+      Statement own(*this, "INSERT INTO settings (key, value) VALUES ('own_number', ?1)");
+      own.Bind(1, std::string_view(kOwnNumber));
+      return own.Step() == SQLITE_DONE && SeedMessageStores(*this);
+    }
+    default:
+      return true;
   }
+}
+
+bool Device::SeedRegistry() {
+  Statement key(*this, "INSERT OR IGNORE INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
+  for (const auto& entry : kDefaultRegistry) {
+    // The key and every key above it, as the registry creates them.
+    std::string_view path(entry.key);
+    for (std::size_t end = 0; end != std::string_view::npos;) {
+      end = path.find('\\', end + 1);
+      key.Bind(1, path.substr(0, end));
+      if (key.Step() != SQLITE_DONE) return false;
+      sqlite3_reset(key.get());
+    }
+    std::u16string data = ToUtf16(entry.value);
+    data.push_back(0);
+    Statement value(*this,
+                    "INSERT OR REPLACE INTO registry_values (root, path, name, type, data) "
+                    "VALUES ('HKCU', ?1, ?2, 1, ?3)");
+    value.Bind(1, std::string_view(entry.key));
+    value.Bind(2, std::string_view(entry.name));
+    value.BindBlob(3, data.data(), static_cast<int>(data.size() * 2));
+    if (value.Step() != SQLITE_DONE) return false;
+  }
+  return true;
+}
+
+// Files a new schema brings; those already there are left alone.
+void Device::SeedFiles() {
+  auto write = [&](const char* path, const std::string& bytes) {
+    std::error_code ec;
+    if (fs::exists(fs_root_ / path, ec)) return;
+    std::ofstream(fs_root_ / path, std::ios::binary) << bytes;
+  };
+  for (const auto& sound : kSounds) write(sound.path, Wav(sound.hertz));
+  // The theme tool only has to be there: launches are emulated.
+  write("Windows/cusTSK.exe", "theme tool\n");
 }
 
 std::shared_ptr<Device> CurrentDevice() {

@@ -48,7 +48,9 @@ class Device {
 
  private:
   Device() = default;
-  bool Migrate(bool* fresh, std::string* error);
+  bool Migrate(bool* upgraded, std::string* error);
+  bool SeedVersion(int version);
+  bool SeedRegistry();
   void SeedFiles();
 
   std::filesystem::path dir_;

@@ -1,0 +1,57 @@
+// The sound service: where sounds live, and which sound each event plays.
+#pragma once
+
+#include "platform/types.h"
+
+// Sound events. Every event works the same way; 0 is the ring tone.
+enum SND_EVENT : DWORD {
+  SND_EVENT_RINGTONELINE1 = 0,
+  SND_EVENT_RINGTONELINE2 = 1,
+  SND_EVENT_KNOWNCALLERRINGTONELINE1 = 2,
+  SND_EVENT_ROAMINGRINGTONELINE1 = 3,
+  SND_EVENT_ROAMINGRINGTONELINE2 = 4,
+  SND_EVENT_SMSNOTIFICATION = 5,
+  SND_EVENT_REMINDER = 6,
+  SND_EVENT_EMAILNOTIFICATION = 7,
+  SND_EVENT_LAST = SND_EVENT_EMAILNOTIFICATION,
+};
+
+// Locations to list, one bit each.
+inline constexpr DWORD SND_LOCATION_SYSTEM = 0x1;         // \Windows
+inline constexpr DWORD SND_LOCATION_USERRINGTONES = 0x2;  // \My Documents\My Ringtones
+inline constexpr DWORD SND_LOCATION_USERDOCUMENTS = 0x4;  // \My Documents
+inline constexpr DWORD SND_LOCATION_STORAGECARD = 0x8;    // \Storage Card, when present
+inline constexpr DWORD SND_LOCATION_ALL = 0xFFFFFFFF;
+
+enum SND_SOUNDTYPE : DWORD {
+  SND_SOUNDTYPE_ON = 0,
+  SND_SOUNDTYPE_FILE = 1,
+  SND_SOUNDTYPE_VIBRATE = 2,
+  SND_SOUNDTYPE_NONE = 3,
+};
+
+// One directory that holds sounds: a zero-terminated phone path.
+struct SNDDIRECTORYINFO {
+  WCHAR szPathName[MAX_PATH];
+};
+static_assert(sizeof(SNDDIRECTORYINFO) == 520);
+
+// What an event plays: the sound file's phone path, a name to show, and the
+// kind of sound.
+struct SNDFILEINFO {
+  WCHAR szPathName[MAX_PATH];
+  WCHAR szDisplayName[MAX_PATH];
+  SND_SOUNDTYPE sstType;
+};
+static_assert(sizeof(SNDFILEINFO) == 1044);
+
+// The directories, among `locations`, that hold sounds for `event`, as an
+// array the caller releases with LocalFree (null when there are none).
+// E_INVALIDARG for an unknown event or a null place.
+HRESULT SndGetSoundDirectoriesList(SND_EVENT event, DWORD locations, SNDDIRECTORYINFO** directories,
+                                   int* count);
+
+// Makes `event` play `sound`, recording it in the registry. A file sound
+// must name a file on the phone: HRESULT of ERROR_FILE_NOT_FOUND otherwise.
+// `suppressUI` is accepted and ignored.
+HRESULT SndSetSound(SND_EVENT event, const SNDFILEINFO* sound, BOOL suppressUI);
