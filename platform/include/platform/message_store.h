@@ -198,10 +198,15 @@ struct IMAPITable : IUnknown {
   // Later rows carry these columns, in this order.
   virtual HRESULT SetColumns(SPropTagArray* columns, ULONG flags) = 0;
   // Up to `rowCount` rows from the cursor, which moves past them; an empty
-  // row set at the end. The caller frees the set with FreeProws.
+  // row set at the end. A negative count reads backwards (the rows still
+  // come in table order). A column a row lacks comes back as a PT_ERROR
+  // value. The caller frees the set with FreeProws.
   virtual HRESULT QueryRows(LONG rowCount, ULONG flags, SRowSet** rows) = 0;
   // The number of rows now.
   virtual HRESULT GetRowCount(ULONG flags, ULONG* count) = 0;
+  // Moves the cursor `rowCount` rows (back when negative) from the
+  // beginning, the cursor or the end, stopping at either end; *rowsSought
+  // (when given) gets the rows actually moved.
   virtual HRESULT SeekRow(BOOKMARK origin, LONG rowCount, LONG* rowsSought) = 0;
 
  protected:
@@ -227,8 +232,12 @@ struct IMessage : IMAPIProp {
 };
 
 struct IMAPIFolder : IMAPIProp {
+  // The folder's messages in store order, column PR_ENTRYID until set
+  // otherwise. The table is live: GetRowCount counts now, and the cursor
+  // stays between the same two messages while others are added or deleted,
+  // so a listing never skips or repeats one.
   virtual HRESULT GetContentsTable(ULONG flags, IMAPITable** table) = 0;
-  // Opens a message of this folder.
+  // Opens a message of this folder; MAPI_E_NOT_FOUND for any other id.
   virtual HRESULT OpenEntry(ULONG entryIdBytes, LPENTRYID entryId, const IID* iid, ULONG flags,
                             ULONG* objectType, IUnknown** object) = 0;
   // Deletes the listed messages. Ids that name no message of this folder are
@@ -245,11 +254,14 @@ struct IMAPIFolder : IMAPIProp {
 inline constexpr HRESULT MAPI_W_PARTIAL_COMPLETION = 0x00040680;
 
 struct IMsgStore : IMAPIProp {
-  // Opens a folder or message of this store.
+  // Opens a folder (MAPI_FOLDER) or message (MAPI_MESSAGE) of this store;
+  // MAPI_E_NOT_FOUND for any other id. The interface id is not checked.
   virtual HRESULT OpenEntry(ULONG entryIdBytes, LPENTRYID entryId, const IID* iid, ULONG flags,
                             ULONG* objectType, IUnknown** object) = 0;
-  // Registers a sink for the events in `eventMask`, for the whole store when
-  // no entry id is given. The sink is called on the store's notifier thread.
+  // Registers a sink for the events in `eventMask` of the whole store (an
+  // entry id, to watch one object, gives MAPI_E_NO_SUPPORT). The sink is
+  // called on the store's notifier thread, one event per call, in the order
+  // the events happened, and may call back into the store from there.
   virtual HRESULT Advise(ULONG entryIdBytes, LPENTRYID entryId, ULONG eventMask,
                          IMAPIAdviseSink* sink, ULONG* connection) = 0;
   // After Unadvise returns, the sink is never called again and its
@@ -263,7 +275,7 @@ struct IMsgStore : IMAPIProp {
 struct IMAPISession : IUnknown {
   // Columns PR_ENTRYID and PR_DISPLAY_NAME_W, one row per store.
   virtual HRESULT GetMsgStoresTable(ULONG flags, IMAPITable** table) = 0;
-  // Opens a store by its entry id.
+  // Opens a store by its entry id; MAPI_E_NOT_FOUND for any other id.
   virtual HRESULT OpenEntry(ULONG entryIdBytes, LPENTRYID entryId, const IID* iid, ULONG flags,
                             ULONG* objectType, IUnknown** object) = 0;
   virtual HRESULT Logoff(ULONG_PTR window, ULONG flags, ULONG reserved) = 0;

@@ -58,15 +58,24 @@ inline constexpr HRESULT SMS_E_INVALIDPROTOCOL = static_cast<HRESULT>(0x82000003
 inline constexpr HRESULT SMS_E_INVALIDDATA = static_cast<HRESULT>(0x82000005);
 inline constexpr HRESULT SMS_E_BADHANDLE = static_cast<HRESULT>(0x82000007);
 
-// Opens the radio for `provider` in `mode`. Only the text provider in send
-// mode is offered: another provider gives SMS_E_INVALIDPROTOCOL, another mode
-// E_INVALIDARG. `messageAvailableEvent` must be null.
+// Opens the radio for `provider` in `mode`. Only the text provider (its name
+// matched exactly) in send mode is offered: another provider gives
+// SMS_E_INVALIDPROTOCOL, another mode E_INVALIDARG. `messageAvailableEvent`
+// must be null. E_INVALIDARG for a null `handle`, E_FAIL when no device can
+// be opened. Each open handle counts as an outstanding platform buffer until
+// SmsClose.
 HRESULT SmsOpen(LPCWSTR provider, DWORD mode, SMS_HANDLE* handle, void** messageAvailableEvent);
 
-// Sends `data` (UTF-16LE text, `dataBytes` even) to `destination`. The
-// provider block must be the text provider's, 688 bytes. The message id is
-// given out when asked for. E_INVALIDARG or SMS_E_INVALIDDATA for a
-// structure that does not check out; nothing is sent then.
+// Sends `data` (UTF-16LE text, `dataBytes` even, at most 70 segments of 153
+// units) to `destination`. The provider block must be the text provider's,
+// 688 bytes, with a message class of 0 to 3. The address must be non-empty
+// and zero-terminated within its field. The service centre and validity are
+// ignored. The message id, increasing with every message the device sends,
+// is given out when asked for. SMS_E_BADHANDLE for a handle that is not
+// open; E_INVALIDARG or SMS_E_INVALIDDATA for a structure that does not check
+// out; nothing is sent then. A destination whose digits equal those of the
+// device's own number (everything but 0-9 ignored, so "+1 555 0199" is
+// "15550199") also receives the message into the SMS Inbox.
 HRESULT SmsSendMessage(SMS_HANDLE handle, const SMS_ADDRESS* serviceCenter,
                        const SMS_ADDRESS* destination, const SYSTEMTIME* validity, const BYTE* data,
                        DWORD dataBytes, const BYTE* providerData, DWORD providerDataBytes,

@@ -46,12 +46,18 @@ struct SNDFILEINFO {
 static_assert(sizeof(SNDFILEINFO) == 1044);
 
 // The directories, among `locations`, that hold sounds for `event`, as an
-// array the caller releases with LocalFree (null when there are none).
+// array the caller releases with LocalFree (null when there are none): each
+// location's folder in bit order, when it exists on the device.
 // E_INVALIDARG for an unknown event or a null place.
 HRESULT SndGetSoundDirectoriesList(SND_EVENT event, DWORD locations, SNDDIRECTORYINFO** directories,
                                    int* count);
 
-// Makes `event` play `sound`, recording it in the registry. A file sound
-// must name a file on the phone: HRESULT of ERROR_FILE_NOT_FOUND otherwise.
+// Makes `event` play `sound`, recording it under HKCU
+// ControlPanel\Sounds\<event key> (RingTone0, RingTone1, KnownCallerRingTone0,
+// RoamingRingTone0, RoamingRingTone1, SMS, Reminder, EMail) as "Sound" (the
+// path; empty unless a file sound), "DisplayName" and "Type" (REG_DWORD). A
+// file sound must name a regular file on the phone: HRESULT of
+// ERROR_FILE_NOT_FOUND otherwise, E_INVALIDARG when its path fills the field
+// without a terminator. A display name without one is taken whole.
 // `suppressUI` is accepted and ignored.
 HRESULT SndSetSound(SND_EVENT event, const SNDFILEINFO* sound, BOOL suppressUI);
