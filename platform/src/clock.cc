@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "fault.h"
+#include "now.h"
 
 namespace {
 
@@ -100,6 +101,27 @@ constexpr std::int64_t kMinDay = -657'434;
 constexpr std::int64_t kMaxDay = 2'958'465;
 
 }  // namespace
+
+void GetSystemTimeAsFileTime(FILETIME* time) {
+  if (time == nullptr) return;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::uint64_t ticks = static_cast<std::uint64_t>(now.tv_sec) * 10'000'000 +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 100 +
+                              116'444'736'000'000'000;  // 1970 in file time
+  time->dwLowDateTime = static_cast<DWORD>(ticks);
+  time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
+namespace platform {
+
+std::uint64_t NowFileTime() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return TicksOf(now);
+}
+
+}  // namespace platform
 
 void GetLocalTime(SYSTEMTIME* time) {
   // Passed for call counts and traces only: this call has no way to fail.

@@ -2,6 +2,7 @@
 // with their recipients, the sample content of a fresh device, and the
 // emulator's control of all of them.
 #include "messages.h"
+#include "now.h"
 
 #include <array>
 #include <chrono>
@@ -191,14 +192,6 @@ Inserted Insert(Device& device, const MessageSeed& seed, std::string* entryId) {
   Inserted result = InsertRows(device, seed, entryId);
   if (result == Inserted::kOk && !transaction.Commit()) return Inserted::kFailed;
   return result;
-}
-
-std::uint64_t NowFileTime() {
-  using namespace std::chrono;
-  constexpr std::uint64_t kUnixEpoch = 116444736000000000;  // 1970 in file time
-  auto ticks = duration_cast<duration<std::int64_t, std::ratio<1, 10000000>>>(
-      system_clock::now().time_since_epoch());
-  return kUnixEpoch + static_cast<std::uint64_t>(ticks.count());
 }
 
 std::shared_ptr<Device> RequireDevice() {

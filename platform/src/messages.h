@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,30 +22,5 @@ bool SeedMessageStores(Device& device);
 // not exist, the seed's entry id is empty or taken, or the database fails.
 // The caller does not hold the lock.
 std::optional<std::string> InsertMessage(Device& device, const emulator::MessageSeed& seed);
-
-// Holds the device lock and a write transaction, rolled back unless
-// committed. Check ok() before writing.
-class WriteTransaction {
- public:
-  explicit WriteTransaction(Device& device)
-      : device_(device), lock_(device.Lock()), open_(device.Exec("BEGIN IMMEDIATE")) {}
-  ~WriteTransaction() {
-    if (open_) device_.Exec("ROLLBACK");
-  }
-  WriteTransaction(const WriteTransaction&) = delete;
-  WriteTransaction& operator=(const WriteTransaction&) = delete;
-
-  bool ok() const { return open_; }
-  bool Commit() {
-    if (!open_ || !device_.Exec("COMMIT")) return false;
-    open_ = false;
-    return true;
-  }
-
- private:
-  Device& device_;
-  std::unique_lock<std::recursive_mutex> lock_;
-  bool open_;
-};
 
 }  // namespace platform

@@ -17,17 +17,13 @@
 
 #include "device/device.h"
 #include "fault.h"
+#include "now.h"
 #include "paths.h"
 #include "platform/emulator.h"
+#include "registry_store.h"
 #include "utf.h"
 
 namespace platform {
-
-bool WriteUserValues(
-    Device& device, std::u16string_view key,
-    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> strings,
-    std::initializer_list<std::pair<std::u16string_view, DWORD>> numbers);
-// defined in sound.cc
 
 namespace {
 
@@ -41,13 +37,6 @@ constexpr std::size_t kMaxTextChars = 32767;
 
 // Process and thread ids; handles are made from them, so they are never null.
 std::atomic<DWORD> g_next_id{0x100};
-
-std::int64_t NowFileTime() {
-  using namespace std::chrono;
-  constexpr std::int64_t kUnixEpochTicks = 116'444'736'000'000'000;
-  return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100 +
-         kUnixEpochTicks;
-}
 
 BOOL Fail(DWORD error) {
   SetLastError(error);
@@ -100,7 +89,7 @@ bool RecordLaunch(Device& device, std::u16string_view application, std::u16strin
                "VALUES (?1, ?2, ?3, ?4)");
   st.Bind(1, application);
   st.Bind(2, commandLine);
-  st.Bind(3, NowFileTime());
+  st.Bind(3, static_cast<std::int64_t>(NowFileTime()));
   st.Bind(4, std::int64_t{started ? 1 : 0});
   return st.Step() == SQLITE_DONE;
 }

@@ -14,6 +14,7 @@
 #include "device/device.h"
 #include "fault.h"
 #include "platform/emulator.h"
+#include "registry_store.h"
 #include "utf.h"
 
 // An open key. The path is spelled as stored, which is how the key was first
@@ -136,42 +137,17 @@ LONG FindKey(Device& device, const std::string& root, const std::u16string& path
   return ERROR_SUCCESS;
 }
 
-// Creates the key and every missing key above it, each new name joined to
-// the stored spelling of its parent. *path becomes the stored spelling.
+// Creates the key and every missing key above it in a transaction of its
+// own; *path becomes the stored spelling.
 LONG CreateKey(Device& device, const std::string& root, std::u16string* path, bool* created) {
   *created = false;
   if (path->empty()) return ERROR_SUCCESS;
-  auto lock = device.Lock();
-  if (!device.Exec("BEGIN IMMEDIATE")) return ERROR_REGISTRY_IO_FAILED;
-  std::u16string stored;
-  std::size_t start = 0;
-  LONG result = ERROR_SUCCESS;
-  while (result == ERROR_SUCCESS && start < path->size()) {
-    std::size_t end = path->find(u'\\', start);
-    if (end == std::u16string::npos) end = path->size();
-    std::u16string wanted = stored;
-    if (!wanted.empty()) wanted.push_back(u'\\');
-    wanted.append(*path, start, end - start);
-    std::optional<std::u16string> found;
-    result = FindKey(device, root, wanted, &found);
-    if (result != ERROR_SUCCESS) break;
-    if (found) {
-      stored = std::move(*found);
-    } else {
-      Statement insert(device, "INSERT INTO registry_keys (root, path) VALUES (?1, ?2)");
-      insert.Bind(1, std::string_view(root));
-      insert.Bind(2, std::u16string_view(wanted));
-      if (insert.Step() != SQLITE_DONE) result = ERROR_REGISTRY_IO_FAILED;
-      stored = std::move(wanted);
-      *created = true;
-    }
-    start = end + 1;
-  }
-  if (result == ERROR_SUCCESS && !device.Exec("COMMIT")) result = ERROR_REGISTRY_IO_FAILED;
-  if (result != ERROR_SUCCESS) {
-    device.Exec("ROLLBACK");
+  WriteTransaction transaction(device);
+  if (!transaction.ok()) return ERROR_REGISTRY_IO_FAILED;
+  std::u16string stored = *path;
+  if (!StoreKey(device, root, &stored, created) || !transaction.Commit()) {
     *created = false;
-    return result;
+    return ERROR_REGISTRY_IO_FAILED;
   }
   *path = std::move(stored);
   return ERROR_SUCCESS;
@@ -210,6 +186,75 @@ void Publish(RegistryKey* key, PHKEY result) {
 }
 
 }  // namespace
+
+bool StoreKey(Device& device, std::string_view root, std::u16string* path, bool* created) {
+  *created = false;
+  std::u16string stored;
+  std::size_t start = 0;
+  while (start < path->size()) {
+    std::size_t end = path->find(u'\\', start);
+    if (end == std::u16string::npos) end = path->size();
+    std::u16string wanted = stored;
+    if (!wanted.empty()) wanted.push_back(u'\\');
+    wanted.append(*path, start, end - start);
+    std::optional<std::u16string> found;
+    if (FindKey(device, std::string(root), wanted, &found) != ERROR_SUCCESS) return false;
+    if (found) {
+      stored = std::move(*found);
+      *created = false;
+    } else {
+      Statement insert(device, "INSERT INTO registry_keys (root, path) VALUES (?1, ?2)");
+      insert.Bind(1, root);
+      insert.Bind(2, std::u16string_view(wanted));
+      if (insert.Step() != SQLITE_DONE) return false;
+      stored = std::move(wanted);
+      *created = true;
+    }
+    start = end + 1;
+  }
+  *path = std::move(stored);
+  return true;
+}
+
+bool StoreValue(Device& device, std::string_view root, std::u16string_view path,
+                std::u16string_view name, DWORD type, const void* data, int bytes) {
+  Statement st(device,
+               "INSERT INTO registry_values (root, path, name, type, data) "
+               "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (root, path, name) "
+               "DO UPDATE SET type = excluded.type, data = excluded.data");
+  st.Bind(1, root);
+  st.Bind(2, path);
+  st.Bind(3, name);
+  st.Bind(4, std::int64_t{type});
+  st.BindBlob(5, data, bytes);
+  return st.Step() == SQLITE_DONE;
+}
+
+bool WriteUserValues(
+    Device& device, std::u16string_view key,
+    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> strings,
+    std::initializer_list<std::pair<std::u16string_view, DWORD>> numbers) {
+  WriteTransaction transaction(device);
+  if (!transaction.ok()) return false;
+  std::u16string stored(key);
+  bool created = false;
+  if (!StoreKey(device, "HKCU", &stored, &created)) return false;
+  for (const auto& [name, text] : strings) {
+    std::u16string data(text);
+    data.push_back(0);
+    if (!StoreValue(device, "HKCU", stored, name, REG_SZ, data.data(),
+                    static_cast<int>(data.size() * sizeof(char16_t)))) {
+      return false;
+    }
+  }
+  for (const auto& [name, number] : numbers) {
+    const BYTE data[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
+                          static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
+    if (!StoreValue(device, "HKCU", stored, name, REG_DWORD, data, sizeof data)) return false;
+  }
+  return transaction.Commit();
+}
+
 }  // namespace platform
 
 LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD /*reserved*/, LPWSTR /*keyClass*/,
@@ -263,17 +308,10 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD /*reserved*/, DWORD type,
   auto name = platform::Text(valueName, platform::kMaxValueNameChars);
   if (!name) return ERROR_INVALID_PARAMETER;
   auto lock = ref.device->Lock();
-  // An existing value keeps the spelling of its name.
-  platform::Statement st(*ref.device,
-                         "INSERT INTO registry_values (root, path, name, type, data) "
-                         "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (root, path, name) "
-                         "DO UPDATE SET type = excluded.type, data = excluded.data");
-  st.Bind(1, std::string_view(ref.root));
-  st.Bind(2, std::u16string_view(ref.path));
-  st.Bind(3, *name);
-  st.Bind(4, std::int64_t{type});
-  st.BindBlob(5, data, static_cast<int>(dataBytes));
-  return st.Step() == SQLITE_DONE ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  return platform::StoreValue(*ref.device, ref.root, ref.path, *name, type, data,
+                              static_cast<int>(dataBytes))
+             ? ERROR_SUCCESS
+             : ERROR_REGISTRY_IO_FAILED;
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* /*reserved*/, DWORD* type, BYTE* data,

@@ -13,6 +13,7 @@
 #include "device/device.h"
 #include "fault.h"
 #include "messages.h"
+#include "now.h"
 #include "platform/emulator.h"
 #include "utf.h"
 
@@ -44,13 +45,6 @@ std::shared_ptr<Device> DeviceOf(SMS_HANDLE handle) {
   std::lock_guard lock(live.mutex);
   if (!live.sessions.contains(handle)) return nullptr;
   return handle->device;
-}
-
-std::int64_t NowFileTime() {
-  using namespace std::chrono;
-  constexpr std::int64_t kUnixEpochTicks = 116'444'736'000'000'000;
-  return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100 +
-         kUnixEpochTicks;
 }
 
 // Digits only: "+1 (555) 0199" and "15550199" are the same number.

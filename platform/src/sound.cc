@@ -15,18 +15,10 @@
 #include "paths.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "registry_store.h"
 #include "utf.h"
 
 namespace platform {
-
-// Sets REG_SZ and REG_DWORD values under an HKCU key in one transaction,
-// creating the key and the keys above it as RegCreateKeyExW does. Shared with
-// the launcher's theme tool; written directly rather than through the
-// registry calls so that each service passes only its own fault point.
-bool WriteUserValues(
-    Device& device, std::u16string_view key,
-    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> strings,
-    std::initializer_list<std::pair<std::u16string_view, DWORD>> numbers);
 
 namespace {
 
@@ -79,80 +71,7 @@ std::u16string_view Field(const WCHAR (&field)[MAX_PATH]) {
   return {field, length};
 }
 
-std::u16string WithTerminator(std::u16string_view text) {
-  std::u16string data(text);
-  data.push_back(0);
-  return data;
-}
-
-// The stored spelling of an HKCU key, creating it when missing. The caller
-// holds the lock inside a transaction.
-bool CreateKey(Device& device, std::u16string_view path, std::u16string* stored) {
-  stored->clear();
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) end = path.size();
-    std::u16string wanted = *stored;
-    if (!wanted.empty()) wanted.push_back(u'\\');
-    wanted.append(path.substr(start, end - start));
-    Statement find(device, "SELECT path FROM registry_keys WHERE root = 'HKCU' AND path = ?1");
-    find.Bind(1, std::u16string_view(wanted));
-    int rc = find.Step();
-    if (rc == SQLITE_ROW) {
-      *stored = find.Text16(0);
-    } else if (rc == SQLITE_DONE) {
-      Statement insert(device, "INSERT INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
-      insert.Bind(1, std::u16string_view(wanted));
-      if (insert.Step() != SQLITE_DONE) return false;
-      *stored = std::move(wanted);
-    } else {
-      return false;
-    }
-    start = end + 1;
-  }
-  return true;
-}
-
-bool SetValue(Device& device, std::u16string_view key, std::u16string_view name, DWORD type,
-              const void* data, int bytes) {
-  // An existing value keeps the spelling of its name, as RegSetValueExW does.
-  Statement st(device,
-               "INSERT INTO registry_values (root, path, name, type, data) "
-               "VALUES ('HKCU', ?1, ?2, ?3, ?4) ON CONFLICT (root, path, name) "
-               "DO UPDATE SET type = excluded.type, data = excluded.data");
-  st.Bind(1, key);
-  st.Bind(2, name);
-  st.Bind(3, std::int64_t{type});
-  st.BindBlob(4, data, bytes);
-  return st.Step() == SQLITE_DONE;
-}
-
 }  // namespace
-
-bool WriteUserValues(
-    Device& device, std::u16string_view key,
-    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> strings,
-    std::initializer_list<std::pair<std::u16string_view, DWORD>> numbers) {
-  auto lock = device.Lock();
-  if (!device.Exec("BEGIN IMMEDIATE")) return false;
-  std::u16string stored;
-  bool ok = CreateKey(device, key, &stored);
-  for (const auto& [name, text] : strings) {
-    if (!ok) break;
-    std::u16string data = WithTerminator(text);
-    ok = SetValue(device, stored, name, REG_SZ, data.data(), static_cast<int>(data.size() * 2));
-  }
-  for (const auto& [name, number] : numbers) {
-    if (!ok) break;
-    const BYTE data[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
-                          static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
-    ok = SetValue(device, stored, name, REG_DWORD, data, sizeof data);
-  }
-  if (ok && device.Exec("COMMIT")) return true;
-  device.Exec("ROLLBACK");
-  return false;
-}
 
 }  // namespace platform
 

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "../messages.h"
+#include "../registry_store.h"
 #include "../utf.h"
 #include "platform/emulator.h"
+#include "platform/registry.h"
 
 namespace platform {
 namespace {
@@ -334,25 +336,16 @@ bool Device::SeedVersion(int version) {
 }
 
 bool Device::SeedRegistry() {
-  Statement key(*this, "INSERT OR IGNORE INTO registry_keys (root, path) VALUES ('HKCU', ?1)");
   for (const auto& entry : kDefaultRegistry) {
-    // The key and every key above it, as the registry creates them.
-    std::string_view path(entry.key);
-    for (std::size_t end = 0; end != std::string_view::npos;) {
-      end = path.find('\\', end + 1);
-      key.Bind(1, path.substr(0, end));
-      if (key.Step() != SQLITE_DONE) return false;
-      sqlite3_reset(key.get());
-    }
+    std::u16string key = ToUtf16(entry.key);
     std::u16string data = ToUtf16(entry.value);
     data.push_back(0);
-    Statement value(*this,
-                    "INSERT OR REPLACE INTO registry_values (root, path, name, type, data) "
-                    "VALUES ('HKCU', ?1, ?2, 1, ?3)");
-    value.Bind(1, std::string_view(entry.key));
-    value.Bind(2, std::string_view(entry.name));
-    value.BindBlob(3, data.data(), static_cast<int>(data.size() * 2));
-    if (value.Step() != SQLITE_DONE) return false;
+    bool created = false;
+    if (!StoreKey(*this, "HKCU", &key, &created) ||
+        !StoreValue(*this, "HKCU", key, ToUtf16(entry.name), REG_SZ, data.data(),
+                    static_cast<int>(data.size() * sizeof(char16_t)))) {
+      return false;
+    }
   }
   return true;
 }
