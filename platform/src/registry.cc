@@ -9,10 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <unordered_set>
 
 #include "device/device.h"
 #include "fault.h"
+#include "handles.h"
 #include "platform/emulator.h"
 #include "registry_store.h"
 #include "utf.h"
@@ -34,15 +34,8 @@ constexpr std::size_t kMaxKeyNameChars = 255;
 constexpr std::size_t kMaxValueNameChars = 16383;
 constexpr std::size_t kMaxKeyPathChars = 32767;
 
-// Handles given out and not yet closed, so that a stray or closed handle is
-// told apart from a live one without touching it.
-struct LiveKeys {
-  std::mutex mutex;
-  std::unordered_set<const RegistryKey*> keys;
-};
-
-LiveKeys& Live() {
-  static LiveKeys* live = new LiveKeys;  // never destroyed: handles may outlive statics
+LiveHandles<RegistryKey>& Live() {
+  static auto* live = new LiveHandles<RegistryKey>;  // never destroyed: handles may outlive statics
   return *live;
 }
 
@@ -74,13 +67,12 @@ LONG Lookup(HKEY key, KeyRef* ref) {
     ref->path.clear();
     return ERROR_SUCCESS;
   }
-  LiveKeys& live = Live();
-  std::lock_guard lock(live.mutex);
-  if (!live.keys.contains(key)) return ERROR_INVALID_HANDLE;
-  ref->device = key->device;
-  ref->root = key->root;
-  ref->path = key->path;
-  return ERROR_SUCCESS;
+  bool live = Live().With(key, [&](RegistryKey* open) {
+    ref->device = open->device;
+    ref->root = open->root;
+    ref->path = open->path;
+  });
+  return live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 // The text at `text` (null reads as ""), or nullopt when longer than `limit`.
@@ -176,12 +168,7 @@ RegistryKey* NewKey(const KeyRef& ref) {
 }
 
 void Publish(RegistryKey* key, PHKEY result) {
-  {
-    LiveKeys& live = Live();
-    std::lock_guard lock(live.mutex);
-    live.keys.insert(key);
-  }
-  CountBuffer(1);
+  Live().Add(key);
   *result = key;
 }
 
@@ -342,13 +329,8 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* /*reserved*/, DWORD* t
 LONG RegCloseKey(HKEY key) {
   if (auto fault = platform::FaultAt("RegCloseKey")) return *fault;
   if (platform::RootName(key) != nullptr) return ERROR_SUCCESS;
-  {
-    platform::LiveKeys& live = platform::Live();
-    std::lock_guard lock(live.mutex);
-    if (live.keys.erase(key) == 0) return ERROR_INVALID_HANDLE;
-  }
+  if (!platform::Live().Remove(key)) return ERROR_INVALID_HANDLE;
   delete key;
-  platform::CountBuffer(-1);
   return ERROR_SUCCESS;
 }
 

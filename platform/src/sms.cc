@@ -8,10 +8,10 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <unordered_set>
 
 #include "device/device.h"
 #include "fault.h"
+#include "handles.h"
 #include "messages.h"
 #include "now.h"
 #include "platform/emulator.h"
@@ -28,23 +28,15 @@ namespace {
 // The longest text the radio takes: 70 concatenated segments of 153 units.
 constexpr std::size_t kMaxTextUnits = 70 * 153;
 
-// Handles given out and not yet closed, so that a stray or closed handle is
-// refused without being touched.
-struct LiveSessions {
-  std::mutex mutex;
-  std::unordered_set<const SmsSession*> sessions;
-};
-
-LiveSessions& Live() {
-  static LiveSessions* live = new LiveSessions;  // never destroyed: handles may outlive statics
+LiveHandles<SmsSession>& Live() {
+  static auto* live = new LiveHandles<SmsSession>;  // never destroyed: handles may outlive statics
   return *live;
 }
 
 std::shared_ptr<Device> DeviceOf(SMS_HANDLE handle) {
-  LiveSessions& live = Live();
-  std::lock_guard lock(live.mutex);
-  if (!live.sessions.contains(handle)) return nullptr;
-  return handle->device;
+  std::shared_ptr<Device> device;
+  Live().With(handle, [&](SmsSession* session) { device = session->device; });
+  return device;
 }
 
 // Digits only: "+1 (555) 0199" and "15550199" are the same number.
@@ -150,12 +142,7 @@ HRESULT SmsOpen(LPCWSTR provider, DWORD mode, SMS_HANDLE* handle, void** message
   if (platform::AllocationFails()) return E_OUTOFMEMORY;
   auto* session = new (std::nothrow) SmsSession{std::move(device)};
   if (session == nullptr) return E_OUTOFMEMORY;
-  {
-    auto& live = platform::Live();
-    std::lock_guard lock(live.mutex);
-    live.sessions.insert(session);
-  }
-  platform::CountBuffer(1);
+  platform::Live().Add(session);
   *handle = session;
   return S_OK;
 }
@@ -203,13 +190,8 @@ HRESULT SmsSendMessage(SMS_HANDLE handle, const SMS_ADDRESS* /*serviceCenter*/,
 
 HRESULT SmsClose(SMS_HANDLE handle) {
   if (auto fault = platform::FaultAt("SmsClose")) return *fault;
-  {
-    auto& live = platform::Live();
-    std::lock_guard lock(live.mutex);
-    if (live.sessions.erase(handle) == 0) return SMS_E_BADHANDLE;
-  }
+  if (!platform::Live().Remove(handle)) return SMS_E_BADHANDLE;
   delete handle;
-  platform::CountBuffer(-1);
   return S_OK;
 }
 

@@ -2,10 +2,9 @@
 #include "platform/system.h"
 
 #include <cstdlib>
-#include <mutex>
-#include <unordered_set>
 
 #include "fault.h"
+#include "handles.h"
 
 namespace {
 
@@ -13,13 +12,8 @@ thread_local DWORD t_last_error = ERROR_SUCCESS;
 
 // Live blocks, so that LocalFree can tell a block of its own from a stray
 // pointer, as the phone's heap does.
-struct LocalBlocks {
-  std::mutex mutex;
-  std::unordered_set<void*> live;
-};
-
-LocalBlocks& Blocks() {
-  static LocalBlocks* blocks = new LocalBlocks;
+platform::LiveHandles<void>& Blocks() {
+  static auto* blocks = new platform::LiveHandles<void>;
   return *blocks;
 }
 
@@ -44,24 +38,16 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  {
-    std::lock_guard lock(Blocks().mutex);
-    Blocks().live.insert(block);
-  }
-  platform::CountBuffer(1);
+  Blocks().Add(block);
   return block;
 }
 
 HLOCAL LocalFree(HLOCAL block) {
   if (block == nullptr) return nullptr;
-  {
-    std::lock_guard lock(Blocks().mutex);
-    if (Blocks().live.erase(block) == 0) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return block;
-    }
+  if (!Blocks().Remove(block)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return block;
   }
-  platform::CountBuffer(-1);
   std::free(block);
   return nullptr;
 }
