@@ -1,6 +1,7 @@
-# Front door: `make test` builds and runs every test in the default and the
-# sanitizer builds; `make demo` runs the main job on a fresh emulated phone.
-PRESETS ?= default asan
+# Front door: `make test` builds and runs every test in the default, the
+# AddressSanitizer and the ThreadSanitizer builds; `make demo` runs the main
+# job on a fresh emulated phone.
+PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
 .PHONY: all build test demo deps bench format clean
@@ -23,7 +24,7 @@ test: deps
 	done
 
 demo: build
-	@echo "The guided tour (mzhost demo) arrives with the host program; nothing to run yet."
+	@scripts/demo build/default
 
 bench: deps
 	cmake --preset default
