@@ -1,0 +1,7 @@
+#include "frame/session.h"
+
+namespace mz {
+
+constinit Session g_session;
+
+}  // namespace mz

@@ -1,0 +1,38 @@
+// The message side of the session: the messaging subsystem, the logon, the
+// store named "SMS", and its five standard folders with their contents
+// tables, kept in the session (frame/session.h).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/message_store.h"
+
+namespace mz {
+
+// Starts the subsystem, logs on, finds the SMS store and opens the five
+// folders (a folder that cannot be opened stays empty). Returns the first
+// failing status of the first three steps, else S_OK. Steps already done by
+// an earlier call are not repeated.
+HRESULT OpenMessageSession();
+
+// Releases the store, the five tables, the five folders, logs off and
+// releases the session (each only when open), then shuts the subsystem down
+// (always).
+void CloseMessageSession();
+
+// The first store whose display name is "SMS" (any letter case), opened
+// through the session. E_FAIL without a session, E_INVALIDARG without a
+// place, E_NOINTERFACE when no store matches or the table cannot be read.
+HRESULT FindSmsStore(IMsgStore** store);
+
+// Opens the folder whose entry id is the store's `property` and its contents
+// table with the single column PR_ENTRYID. Leaves both places empty when the
+// property cannot be read or the folder cannot be opened.
+void OpenFolder(IMsgStore* store, ULONG property, IMAPIFolder** folder, IMAPITable** table);
+
+// The session's folder object or contents table for an index, or null for an
+// index above 4 or a folder that is not open.
+IMAPIFolder* GetFolder(std::uint32_t index);
+IMAPITable* GetFolderTable(std::uint32_t index);
+
+}  // namespace mz

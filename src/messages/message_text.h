@@ -1,0 +1,42 @@
+// Text forms of a message's entry id, address and time, shared by the
+// listing and the new-message sink.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace mz {
+
+// Writes `count` bytes as two lower-case hex digits each and a terminator.
+// 1 on success; 0, writing nothing, for a missing pointer or when `capacity`
+// is not greater than 2 * count + 1. A count of 0 returns 1 and writes
+// nothing.
+int EntryIdToHex(const BYTE* bytes, std::uint32_t count, char* output, std::uint32_t capacity);
+
+// Reads hex text (two digits per byte, either letter case) into `output`,
+// whose capacity is in *length; *length becomes the byte count. 0, leaving
+// *length, for a missing pointer, an odd length or too little room. A pair
+// without digits gives a zero byte.
+int HexToEntryId(const char* text, BYTE* output, std::uint32_t* length);
+
+// The other party's number of a received message, in the default ANSI code
+// page: a quoted sender gives the text between its last '<' and last '>';
+// otherwise the digits, with a '+' first, or an all-zero output when any
+// other character appears. Writes at most capacity - 1 characters and no
+// terminator: `output` must be zeroed.
+void NormalizeAddress(const WCHAR* address, char* output, std::uint32_t capacity);
+
+// A UTF-16 text converted to UTF-8 into `output` and always terminated; a
+// text that does not fit is cut at a character boundary.
+void CopyUtf8(const WCHAR* text, char* output, std::uint32_t capacity);
+
+// The same in the default ANSI code page (one byte per character).
+void CopyAnsi(const WCHAR* text, char* output, std::uint32_t capacity);
+
+// A UTC file time as local "%4d-%02d-%02d %02d:%02d:%02d" into a 39-byte
+// field. 1 on success, 0 for a missing pointer.
+int FormatMessageTime(const FILETIME* time, char* output);
+
+}  // namespace mz
