@@ -148,8 +148,12 @@ MZ_API int32_t MZ_DeleteAllContacts(void);
 MZ_API int32_t MZ_GetMessagesCount(MessageFolder folder, uint32_t* count);
 MZ_API int32_t MZ_StartGetMessage(MessageFolder folder);
 MZ_API int32_t MZ_GetMessageInfo(MessageFolder folder, MessageRecord* record);
+/* A missing or malformed id names no message: nothing is deleted, -1. */
 MZ_API int32_t MZ_DeleteMessage(MessageFolder folder, const char* entryIdHex);
 MZ_API int32_t MZ_DeleteAllMessages(MessageFolder folder);
+/* Sends one SMS. -1, and nothing sent, when the number or text is missing,
+ * the number is over 99 characters or the text over 209 (nothing is ever
+ * shortened), a conversion fails, or the radio refuses. */
 MZ_API int32_t MZ_SendMessage(const char* number, const char* text);
 
 /*

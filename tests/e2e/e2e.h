@@ -1,0 +1,120 @@
+// End-to-end harness: libmz.so loaded with dlopen and driven only through its
+// exports, the way a host on the phone drives it, on a fresh emulated device
+// per test.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "device_fixture.h"
+#include "mz/mz.h"
+
+namespace e2e {
+
+// Every export the public header declares.
+#define E2E_FOR_EACH_EXPORT(X)  \
+  X(MZ_Init)                    \
+  X(MZ_Done)                    \
+  X(MZ_RegisterCallback)        \
+  X(MZ_GetContactsCount)        \
+  X(MZ_GetContactInfo)          \
+  X(MZ_WriteContact)            \
+  X(MZ_AddContact)              \
+  X(MZ_DeleteContact)           \
+  X(MZ_DeleteAllContacts)       \
+  X(MZ_GetMessagesCount)        \
+  X(MZ_StartGetMessage)         \
+  X(MZ_GetMessageInfo)          \
+  X(MZ_DeleteMessage)           \
+  X(MZ_DeleteAllMessages)       \
+  X(MZ_SendMessage)             \
+  X(MZ_GetSoundDirectoriesList) \
+  X(MZ_SetTelRingtone)          \
+  X(MZ_SetSMSRingtone)          \
+  X(MZ_SetTheme)
+
+// The exports libmz.so is built with so far: exactly its dynamic symbols, and
+// the ones every end-to-end test needs resolved. Extend it as exports land.
+inline const std::vector<std::string>& BuiltExports() {
+  static const std::vector<std::string> names = {
+      "MZ_Init",
+      "MZ_Done",
+      "MZ_RegisterCallback",
+      "MZ_GetMessagesCount",
+      "MZ_StartGetMessage",
+      "MZ_GetMessageInfo",
+      "MZ_DeleteMessage",
+      "MZ_DeleteAllMessages",
+      "MZ_SendMessage",
+  };
+  return names;
+}
+
+// The library's exports as dlsym found them; null where it has none.
+struct Library {
+#define E2E_DECLARE_EXPORT(name) decltype(&::name) name = nullptr;
+  E2E_FOR_EACH_EXPORT(E2E_DECLARE_EXPORT)
+#undef E2E_DECLARE_EXPORT
+
+  // Whether the export `name` was found.
+  bool Has(const std::string& name) const;
+};
+
+// Path of the libmz.so under test.
+const char* LibraryPath();
+
+// Loads libmz.so once per process (it stays loaded: its new-message sink
+// lives until unload) and resolves every export. Null with the reason in
+// *error when the library cannot be loaded.
+const Library* LoadLibrary(std::string* error);
+
+// A fault point passed during a call: the point's name and which of the
+// points of that name it was (1-based), ready for emulator::InjectFault.
+struct FaultPoint {
+  std::string name;
+  int nth = 0;
+  // Position among all points the call passed (0-based).
+  std::size_t position = 0;
+};
+std::ostream& operator<<(std::ostream& out, const FaultPoint& point);
+
+// The fault points `call` passes, in order.
+std::vector<FaultPoint> TraceFaultPoints(const std::function<void()>& call);
+
+// A failure to inject at a point: E_OUTOFMEMORY for "alloc", E_FAIL for
+// interface methods and the free functions that return an HRESULT (COM,
+// messaging, SMS), else ERROR_INVALID_PARAMETER, for calls that report a
+// system error number.
+std::int32_t FailureFor(const std::string& point);
+
+}  // namespace e2e
+
+// A fresh device and the loaded library. A session opened with Init is
+// closed at teardown even when the test stops early, and the device fixture
+// then fails the test if COM objects or platform buffers outlive it.
+// Local time is UTC ("UTC0") unless a test sets TZ before its first call.
+class E2eTest : public DeviceTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  const e2e::Library& mz() const { return *library_; }
+
+  // MZ_Init and its result. Whatever it returns, MZ_Done follows at Done or
+  // at teardown, since a failed MZ_Init leaves what it opened open.
+  int32_t Init();
+  void Done();
+
+  // The platform's live objects and buffers are what they were before the
+  // test made its first call: for checks between sessions inside one test.
+  void ExpectNothingHeld() const;
+
+ private:
+  const e2e::Library* library_ = nullptr;
+  bool session_open_ = false;
+  long objects_at_start_ = 0;
+  long buffers_at_start_ = 0;
+};
