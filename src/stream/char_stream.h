@@ -1,0 +1,66 @@
+// CharStream: the byte stream every vCard and vCalendar text passes through.
+//
+// A stream is a plain structure that carries its own table of operations:
+// `self` (the implementation's state block), then the eleven slots below in
+// this order, then the implementation's fields. Every operation takes the
+// stream and reaches its state through `self`. Positions, counts and results
+// are signed 32-bit; bytes are unsigned 8-bit values; no character set is
+// implied.
+//
+// The contract every implementation honours:
+//   Close      releases the stream (and what it owns); the stream is gone.
+//   PutChar    writes one byte; returns the byte, or a negative code.
+//   GetChar    the next byte 0..255, or kStreamEnd (-202) at the end of the
+//              data, and again on every later call.
+//   UngetChar  steps back one byte, so that the next GetChar returns the
+//              byte again; 0, or kStreamCannotStepBack (-23) at the start.
+//              Only used right after a GetChar that returned a byte.
+//   Read       copies up to count bytes; the number copied, 0 at the end.
+//   Write      writes count bytes; the number written, or negative.
+//   Printf     formats and writes; the bytes written, or negative.
+//   Seek       moves to offset from origin 0 (start), 1 (current) or 2
+//              (end); 0, or negative (how a seek outside the data fails is
+//              the implementation's).
+//   Tell       the current position.
+//   Flush      writes out what is buffered; 0, or negative.
+//   Size       the total size in bytes; the position does not move.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+namespace mz {
+
+// Stream result codes.
+inline constexpr int32_t kStreamEnd = -202;             // end of data
+inline constexpr int32_t kStreamCannotStepBack = -23;   // UngetChar at the start
+inline constexpr int32_t kStreamIoError = -9;           // I/O failure; memory seek outside the data
+inline constexpr int32_t kStreamNoRoom = -201;          // memory full or cannot grow
+inline constexpr int32_t kStreamInvalidArgument = -81;  // bad origin or count
+inline constexpr int32_t kStreamBadOrigin = -1;         // MemBuf seek origin other than 0..2
+inline constexpr int32_t kStreamNoScratch = -94;        // no formatting scratch buffer
+inline constexpr int32_t kStreamScratchLost = -2;       // scratch allocation had failed
+
+struct CharStream {
+  void* self;
+  void (*Close)(CharStream* stream);
+  int32_t (*PutChar)(CharStream* stream, int byte);
+  int32_t (*GetChar)(CharStream* stream);
+  int32_t (*UngetChar)(CharStream* stream);
+  int32_t (*Read)(CharStream* stream, void* destination, int32_t count);
+  int32_t (*Write)(CharStream* stream, const void* source, int32_t count);
+  int32_t (*Printf)(CharStream* stream, const char* format, ...)
+      __attribute__((format(printf, 2, 3)));
+  int32_t (*Seek)(CharStream* stream, int32_t offset, int32_t origin);
+  int32_t (*Tell)(CharStream* stream);
+  int32_t (*Flush)(CharStream* stream);
+  int32_t (*Size)(CharStream* stream);
+};
+
+// 1 for the hard failures -5, -7, -12, -71 and -92, which abort reading;
+// 0 for every other value. Stream users pass a hard failure straight back
+// and let any other negative result (notably kStreamEnd) end only the
+// current token, value or line. No stream of this library produces one.
+int IsHardError(int32_t code);
+
+}  // namespace mz
