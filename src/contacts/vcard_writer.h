@@ -40,7 +40,8 @@ struct VCardWriter {
   int32_t omitUtf8Charset;  // nonzero: "CHARSET=UTF-8" is not written
 };
 
-// Sizes include the terminator.
+// Sizes include the terminator; a field without one is written cut at its
+// last byte.
 struct NameFields {
   char family[80];
   char given[80];
@@ -59,8 +60,8 @@ struct AddressFields {
   char country[32];
 };
 
-// A writer over `stream` with charset 2, encoding 0, voiceParam 0 and
-// omitUtf8Charset 0; null when it cannot be allocated.
+// A writer over `stream` (not owned) with charset 2, encoding 0, voiceParam
+// 0 and omitUtf8Charset 0; null when it cannot be allocated.
 VCardWriter* VCardWriter_create(CharStream* stream);
 void VCardWriter_free(VCardWriter* writer);
 
@@ -70,7 +71,13 @@ int32_t VCardWriter_begin(VCardWriter* writer);
 int32_t VCardWriter_end(VCardWriter* writer);
 
 // One content line: name, parameters, ":", the values joined by ";" (empty
-// or missing values keep their places), CR LF. 0 or negative.
+// or missing values keep their places), CR LF. One choice covers the whole
+// line: a value with a byte above 127 gives the line charsetSetting and
+// encodingSetting; a CR or LF in any value makes the line quoted-printable
+// whatever encodingSetting says, in line-break mode when some value holds a
+// CR LF pair. Outside quoted-printable, ';' is written
+// "\;". 0, -1 when a byte or block write fails, or the stream's negative
+// result for a failed formatted write.
 int32_t VCardWriter_putProperty(VCardWriter* writer, const char* name, uint32_t flags,
                                 const char* const* values, int32_t count);
 
@@ -79,10 +86,11 @@ int32_t VCardWriter_putProperty(VCardWriter* writer, const char* name, uint32_t 
 int32_t VCardWriter_putParams(VCardWriter* writer, uint32_t flags, int32_t charset,
                               int32_t encoding);
 
-// One value in the writer's quoted-printable form. In line-break mode a
-// CR LF pair is written =0d=0a followed by the soft break "=\r\n\t" unless
-// it ends the value. 0, -1 when a byte or block write fails, or the
-// stream's negative result.
+// One value in the writer's quoted-printable form: bytes 0, above 127, '=',
+// CR and LF as "=%02x" (lower case), ';' as "\;", the rest unchanged. In
+// line-break mode a CR directly followed by LF is written =0d=0a and then
+// the soft break "=\r\n\t", unless the LF ends the value. 0, -1 when a
+// byte or block write fails, or the stream's negative result.
 int32_t VCardWriter_putQuotedPrintable(CharStream* stream, const char* bytes, int32_t length,
                                        int lineBreakMode);
 

@@ -11,8 +11,9 @@
 namespace mz {
 
 // Opens `path` (narrow text) with fopen in `mode`. Null, with nothing
-// allocated, when the file cannot be opened or the stream cannot be
-// allocated (the file is closed again then). Release with the Close slot.
+// allocated, when either is null, when the file cannot be opened, or when
+// the stream cannot be allocated (the file is closed again then). Release
+// with the Close slot. A negative count to Read or Write moves no byte.
 CharStream* FileStream_open(const char* path, const char* mode);
 
 }  // namespace mz

@@ -43,6 +43,8 @@ inline const std::vector<std::string>& BuiltExports() {
       "MZ_Init",
       "MZ_Done",
       "MZ_RegisterCallback",
+      "MZ_GetContactsCount",
+      "MZ_GetContactInfo",
       "MZ_GetMessagesCount",
       "MZ_StartGetMessage",
       "MZ_GetMessageInfo",
