@@ -74,7 +74,7 @@ extern "C" {
 #define MZ_E_NO_MORE (-9)
 
 /* Sizes of the host's buffers. */
-#define MZ_VCARD_SIZE 1024    /* vcard area: at most 1023 bytes of text + zero */
+#define MZ_VCARD_SIZE 1024    /* vcard area (in: at most 1023 bytes + zero) */
 #define MZ_CONTACT_ID_SIZE 11 /* "%u" of a 32-bit id + zero */
 #define MZ_NEW_ID_SIZE 64     /* the output area of MZ_AddContact, exactly */
 #define MZ_MESSAGE_RECORD_SIZE 1260
@@ -83,8 +83,10 @@ extern "C" {
  * One contact crossing the boundary. In: vcard holds zero-terminated vCard
  * 2.1 text (MZ_WriteContact, MZ_AddContact) and contactId the contact's id as
  * unsigned decimal text (MZ_WriteContact). Out (MZ_GetContactInfo): vcard
- * receives the first 1024 bytes at most of the contact's vCard text, and
- * contactId its id, zero-terminated. header is never read or written.
+ * receives the first 1024 bytes at most of the contact's vCard text, with a
+ * zero after a text shorter than 1024 bytes (a longer text fills the area and
+ * has none), and contactId its id, zero-terminated. header is never read or
+ * written.
  */
 typedef struct ContactTransfer {
   unsigned char header[4];
