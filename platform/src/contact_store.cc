@@ -135,17 +135,35 @@ HRESULT ReadRow(Device& device, std::uint32_t oid, TextValues* text, DATE* birth
   }
 }
 
-HRESULT ReadOids(Device& device, std::vector<std::uint32_t>* oids) {
+using OidList = std::shared_ptr<const std::vector<std::uint32_t>>;
+
+// The ordered ids. A list read before is shared while neither this process
+// (contacts_version) nor another (the connection's data_version) has changed
+// the database since, so that opening a collection costs one small query
+// instead of a scan of the store.
+HRESULT ReadOids(Device& device, std::uint64_t version, OidList* oids) {
   try {
     auto lock = device.Lock();
+    Statement changes(device, "PRAGMA data_version");
+    if (changes.Step() != SQLITE_ROW) return E_FAIL;
+    const std::int64_t data_version = changes.Int(0);
+    auto& cached = device.contact_snapshot;
+    if (cached.oids != nullptr && cached.version == version &&
+        cached.data_version == data_version) {
+      *oids = std::static_pointer_cast<const std::vector<std::uint32_t>>(cached.oids);
+      return S_OK;
+    }
     Statement statement(device, "SELECT oid FROM contacts ORDER BY oid");
     if (!statement.ok()) return E_FAIL;
-    oids->clear();
+    auto fresh = std::make_shared<std::vector<std::uint32_t>>();
     int rc;
     while ((rc = statement.Step()) == SQLITE_ROW) {
-      oids->push_back(static_cast<std::uint32_t>(statement.Int(0)));
+      fresh->push_back(static_cast<std::uint32_t>(statement.Int(0)));
     }
-    return rc == SQLITE_DONE ? S_OK : E_FAIL;
+    if (rc != SQLITE_DONE) return E_FAIL;
+    cached = {version, data_version, fresh};
+    *oids = std::move(fresh);
+    return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -281,7 +299,7 @@ class ItemCollection final : public ComObject<IPOutlookItemCollection> {
 
   HRESULT TakeSnapshot() {
     std::uint64_t version = device_->contacts_version.load();
-    if (HRESULT hr = ReadOids(*device_, &oids_); FAILED(hr)) return hr;
+    if (HRESULT hr = ReadOids(*device_, version, &oids_); FAILED(hr)) return hr;
     version_ = version;
     return S_OK;
   }
@@ -294,7 +312,7 @@ class ItemCollection final : public ComObject<IPOutlookItemCollection> {
     if (count == nullptr) return E_POINTER;
     *count = 0;
     if (HRESULT hr = Refresh(); FAILED(hr)) return hr;
-    *count = static_cast<int>(oids_.size());
+    *count = static_cast<int>(oids_->size());
     return S_OK;
   }
 
@@ -306,8 +324,8 @@ class ItemCollection final : public ComObject<IPOutlookItemCollection> {
     if (item == nullptr) return E_POINTER;
     *item = nullptr;
     if (HRESULT hr = Refresh(); FAILED(hr)) return hr;
-    if (index < 1 || static_cast<std::size_t>(index) > oids_.size()) return E_INVALIDARG;
-    Contact* contact = NewObject<Contact>(device_, oids_[static_cast<std::size_t>(index) - 1]);
+    if (index < 1 || static_cast<std::size_t>(index) > oids_->size()) return E_INVALIDARG;
+    Contact* contact = NewObject<Contact>(device_, (*oids_)[static_cast<std::size_t>(index) - 1]);
     if (contact == nullptr) return E_OUTOFMEMORY;
     *item = static_cast<IContact*>(contact);
     return S_OK;
@@ -332,7 +350,7 @@ class ItemCollection final : public ComObject<IPOutlookItemCollection> {
   }
 
   std::shared_ptr<Device> device_;
-  std::vector<std::uint32_t> oids_;
+  OidList oids_;
   std::uint64_t version_ = 0;
 };
 
@@ -461,9 +479,11 @@ std::optional<StoredContact> ReadContact(std::uint32_t oid) {
 
 std::vector<std::uint32_t> ContactOids() {
   auto device = platform::RequireDevice();
-  std::vector<std::uint32_t> oids;
-  if (FAILED(platform::ReadOids(*device, &oids))) throw std::runtime_error("cannot list contacts");
-  return oids;
+  platform::OidList oids;
+  if (FAILED(platform::ReadOids(*device, device->contacts_version.load(), &oids))) {
+    throw std::runtime_error("cannot list contacts");
+  }
+  return *oids;
 }
 
 void SetNextContactOid(std::uint32_t oid) {

@@ -46,6 +46,14 @@ class Device {
   // live collections know when to take a new snapshot.
   std::atomic<std::uint64_t> contacts_version{0};
 
+  // The contacts' ordered ids as last read, with the versions they were read
+  // at (see contact_store.cc). Guarded by Lock().
+  struct ContactSnapshot {
+    std::uint64_t version = 0;
+    std::int64_t data_version = 0;
+    std::shared_ptr<const void> oids;
+  } contact_snapshot;
+
  private:
   Device() = default;
   bool Migrate(bool* upgraded, std::string* error);
