@@ -10,39 +10,22 @@
 
 namespace e2e {
 
-bool Library::Has(const std::string& name) const {
-#define E2E_CHECK_EXPORT(export_name) \
-  if (name == #export_name) return export_name != nullptr;
-  E2E_FOR_EACH_EXPORT(E2E_CHECK_EXPORT)
-#undef E2E_CHECK_EXPORT
-  return false;
-}
-
-const char* LibraryPath() {
-  return MZ_LIBRARY;
-}
-
 const Library* LoadLibrary(std::string* error) {
   static Library library;
-  static std::string failure;
-  static const bool loaded = [] {
+  static const std::string failure = [] {
     void* handle = dlopen(MZ_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* reason = dlerror();
-      failure = reason != nullptr ? reason : "dlopen failed";
-      return false;
-    }
+    if (handle == nullptr) return "dlopen failed: " + std::string(dlerror());
 #define E2E_RESOLVE_EXPORT(name) \
   library.name = reinterpret_cast<decltype(library.name)>(dlsym(handle, #name));
     E2E_FOR_EACH_EXPORT(E2E_RESOLVE_EXPORT)
 #undef E2E_RESOLVE_EXPORT
-    return true;
+    for (const std::string& name : BuiltExports()) {
+      if (dlsym(handle, name.c_str()) == nullptr) return "no export " + name;
+    }
+    return std::string();
   }();
-  if (!loaded) {
-    if (error != nullptr) *error = failure;
-    return nullptr;
-  }
-  return &library;
+  if (error != nullptr) *error = failure;
+  return failure.empty() ? &library : nullptr;
 }
 
 std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
@@ -52,24 +35,36 @@ std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
 std::vector<FaultPoint> TraceFaultPoints(const std::function<void()>& call) {
   emulator::StartTrace();
   call();
-  const std::vector<std::string> names = emulator::StopTrace();
   std::vector<FaultPoint> points;
   std::map<std::string, int> seen;
-  for (const std::string& name : names) {
+  for (const std::string& name : emulator::StopTrace()) {
     points.push_back({name, ++seen[name], points.size()});
   }
   return points;
+}
+
+std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& name, int nth) {
+  for (const FaultPoint& point : trace) {
+    if (point.name == name && point.nth == nth) return point.position;
+  }
+  return trace.size();
 }
 
 std::int32_t FailureFor(const std::string& point) {
   // Free functions that return an HRESULT; interface methods all do.
   static const std::set<std::string> kHresultCalls = {
       "CoInitializeEx", "CoCreateInstance", "MAPIInitialize", "MAPILogonEx",
-      "SmsOpen",        "SmsSendMessage",   "SmsClose",
-  };
+      "SmsOpen",        "SmsSendMessage",   "SmsClose"};
   if (point == "alloc") return E_OUTOFMEMORY;
   if (point.find("::") != std::string::npos || kHresultCalls.count(point) != 0) return E_FAIL;
   return static_cast<std::int32_t>(ERROR_INVALID_PARAMETER);
+}
+
+std::string Hex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char b : bytes) hex += {kDigits[b >> 4], kDigits[b & 0x0F]};
+  return hex;
 }
 
 }  // namespace e2e
@@ -81,9 +76,6 @@ void E2eTest::SetUp() {
   std::string error;
   library_ = e2e::LoadLibrary(&error);
   ASSERT_NE(library_, nullptr) << "cannot load " << e2e::LibraryPath() << ": " << error;
-  for (const std::string& name : e2e::BuiltExports()) {
-    ASSERT_TRUE(library_->Has(name)) << e2e::LibraryPath() << " does not export " << name;
-  }
   objects_at_start_ = emulator::LiveObjects();
   buffers_at_start_ = emulator::OutstandingBuffers();
 }
@@ -106,4 +98,30 @@ void E2eTest::Done() {
 void E2eTest::ExpectNothingHeld() const {
   EXPECT_EQ(emulator::LiveObjects(), objects_at_start_) << "COM objects held";
   EXPECT_EQ(emulator::OutstandingBuffers(), buffers_at_start_) << "platform buffers held";
+}
+
+std::vector<e2e::FaultPoint> E2eTest::Trace(bool session, const std::function<void()>& call) {
+  if (session) {
+    EXPECT_EQ(Init(), MZ_OK);
+  }
+  const std::vector<e2e::FaultPoint> trace = e2e::TraceFaultPoints(call);
+  if (session_open_) Done();
+  return trace;
+}
+
+void E2eTest::Sweep(const std::vector<e2e::FaultPoint>& trace, bool session,
+                    const PointCheck& faulted, const PointCheck& after) {
+  for (const e2e::FaultPoint& point : trace) {
+    SCOPED_TRACE(testing::Message() << point);
+    if (session) {
+      ASSERT_EQ(Init(), MZ_OK);
+    }
+    emulator::InjectFault(point.name, point.nth, e2e::FailureFor(point.name));
+    faulted(point);
+    EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
+    emulator::ClearFaults();
+    if (after) after(point);
+    if (session_open_) Done();
+    ExpectNothingHeld();
+  }
 }

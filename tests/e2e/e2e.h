@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -15,62 +16,40 @@
 namespace e2e {
 
 // Every export the public header declares.
-#define E2E_FOR_EACH_EXPORT(X)  \
-  X(MZ_Init)                    \
-  X(MZ_Done)                    \
-  X(MZ_RegisterCallback)        \
-  X(MZ_GetContactsCount)        \
-  X(MZ_GetContactInfo)          \
-  X(MZ_WriteContact)            \
-  X(MZ_AddContact)              \
-  X(MZ_DeleteContact)           \
-  X(MZ_DeleteAllContacts)       \
-  X(MZ_GetMessagesCount)        \
-  X(MZ_StartGetMessage)         \
-  X(MZ_GetMessageInfo)          \
-  X(MZ_DeleteMessage)           \
-  X(MZ_DeleteAllMessages)       \
-  X(MZ_SendMessage)             \
-  X(MZ_GetSoundDirectoriesList) \
-  X(MZ_SetTelRingtone)          \
-  X(MZ_SetSMSRingtone)          \
-  X(MZ_SetTheme)
+// clang-format off
+#define E2E_FOR_EACH_EXPORT(X)                                                               \
+  X(MZ_Init) X(MZ_Done) X(MZ_RegisterCallback) X(MZ_GetContactsCount) X(MZ_GetContactInfo)  \
+  X(MZ_WriteContact) X(MZ_AddContact) X(MZ_DeleteContact) X(MZ_DeleteAllContacts)           \
+  X(MZ_GetMessagesCount) X(MZ_StartGetMessage) X(MZ_GetMessageInfo) X(MZ_DeleteMessage)     \
+  X(MZ_DeleteAllMessages) X(MZ_SendMessage) X(MZ_GetSoundDirectoriesList)                   \
+  X(MZ_SetTelRingtone) X(MZ_SetSMSRingtone) X(MZ_SetTheme)
 
 // The exports libmz.so is built with so far: exactly its dynamic symbols, and
 // the ones every end-to-end test needs resolved. Extend it as exports land.
 inline const std::vector<std::string>& BuiltExports() {
   static const std::vector<std::string> names = {
-      "MZ_Init",
-      "MZ_Done",
-      "MZ_RegisterCallback",
-      "MZ_GetContactsCount",
-      "MZ_GetContactInfo",
-      "MZ_GetMessagesCount",
-      "MZ_StartGetMessage",
-      "MZ_GetMessageInfo",
-      "MZ_DeleteMessage",
-      "MZ_DeleteAllMessages",
-      "MZ_SendMessage",
-  };
+      "MZ_Init", "MZ_Done", "MZ_RegisterCallback", "MZ_GetContactsCount", "MZ_GetContactInfo",
+      "MZ_GetMessagesCount", "MZ_StartGetMessage", "MZ_GetMessageInfo", "MZ_DeleteMessage",
+      "MZ_DeleteAllMessages", "MZ_SendMessage"};
   return names;
 }
+// clang-format on
 
 // The library's exports as dlsym found them; null where it has none.
 struct Library {
 #define E2E_DECLARE_EXPORT(name) decltype(&::name) name = nullptr;
   E2E_FOR_EACH_EXPORT(E2E_DECLARE_EXPORT)
 #undef E2E_DECLARE_EXPORT
-
-  // Whether the export `name` was found.
-  bool Has(const std::string& name) const;
 };
 
 // Path of the libmz.so under test.
-const char* LibraryPath();
+inline const char* LibraryPath() {
+  return MZ_LIBRARY;
+}
 
 // Loads libmz.so once per process (it stays loaded: its new-message sink
 // lives until unload) and resolves every export. Null with the reason in
-// *error when the library cannot be loaded.
+// *error when the library cannot be loaded or lacks one of BuiltExports().
 const Library* LoadLibrary(std::string* error);
 
 // A fault point passed during a call: the point's name and which of the
@@ -86,11 +65,23 @@ std::ostream& operator<<(std::ostream& out, const FaultPoint& point);
 // The fault points `call` passes, in order.
 std::vector<FaultPoint> TraceFaultPoints(const std::function<void()>& call);
 
+// The position of the nth point named `name` in `trace`, or the trace's size.
+std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& name, int nth = 1);
+
 // A failure to inject at a point: E_OUTOFMEMORY for "alloc", E_FAIL for
 // interface methods and the free functions that return an HRESULT (COM,
 // messaging, SMS), else ERROR_INVALID_PARAMETER, for calls that report a
 // system error number.
 std::int32_t FailureFor(const std::string& point);
+
+// Bytes as lower-case hex digits, two per byte.
+std::string Hex(const std::string& bytes);
+
+// A fixed-size text field up to its first zero byte.
+template <std::size_t N>
+std::string Field(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
 
 }  // namespace e2e
 
@@ -113,6 +104,17 @@ class E2eTest : public DeviceTest {
   // The platform's live objects and buffers are what they were before the
   // test made its first call: for checks between sessions inside one test.
   void ExpectNothingHeld() const;
+
+  // The fault points `call` passes, in a session of its own when `session`
+  // (a session `call` opens is closed too).
+  std::vector<e2e::FaultPoint> Trace(bool session, const std::function<void()>& call);
+
+  // For each point of `trace`: a session opened when `session`, the point
+  // failing during `faulted`, which must reach it, then faults cleared,
+  // `after` (when given), the session closed and nothing held.
+  using PointCheck = std::function<void(const e2e::FaultPoint&)>;
+  void Sweep(const std::vector<e2e::FaultPoint>& trace, bool session, const PointCheck& faulted,
+             const PointCheck& after = nullptr);
 
  private:
   const e2e::Library* library_ = nullptr;

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e.h"
@@ -10,12 +11,9 @@
 
 namespace {
 
-class SendE2e : public E2eTest {
- protected:
-  static std::size_t SentCount() { return emulator::SentMessages().size(); }
-};
+using SendE2e = E2eTest;
 
-TEST_F(SendE2e, RadioGetsTheNumberAsWrittenAndTheTextInClassOne) {
+TEST_F(SendE2e, RadioGetsTheNumberAsWrittenAndTheTextInClassOneWithOrWithoutASession) {
   const struct {
     std::string number;
     std::string text;  // Windows-1252
@@ -28,39 +26,32 @@ TEST_F(SendE2e, RadioGetsTheNumberAsWrittenAndTheTextInClassOne) {
       {"5550123", "caf\xE9 \x80", "caf\u00e9 \u20ac", 12},
       {std::string(99, '7'), std::string(209, 'z'), std::string(209, 'z'), 418},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sent.substr(0, 20));
-    ASSERT_EQ(mz().MZ_SendMessage(c.number.c_str(), c.text.c_str()), MZ_OK);
-    const std::vector<emulator::SentSms> sent = emulator::SentMessages();
-    ASSERT_FALSE(sent.empty());
-    const emulator::SentSms& last = sent.back();
-    EXPECT_EQ(last.addressType, 0u);
-    EXPECT_EQ(last.address, c.number);
-    EXPECT_EQ(last.text, c.sent);
-    EXPECT_EQ(last.dataBytes, c.dataBytes);
-    EXPECT_EQ(last.messageClass, 1u);
-    EXPECT_EQ(last.encoding, 0u);
-    EXPECT_EQ(last.options, 0u);
+  for (const bool session : {false, true}) {
+    if (session) {
+      ASSERT_EQ(Init(), MZ_OK);
+    }
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << c.sent.substr(0, 20) << (session ? " in" : " without") << " a session");
+      ASSERT_EQ(mz().MZ_SendMessage(c.number.c_str(), c.text.c_str()), MZ_OK);
+      const std::vector<emulator::SentSms> sent = emulator::SentMessages();
+      ASSERT_FALSE(sent.empty());
+      const emulator::SentSms& last = sent.back();
+      EXPECT_EQ(std::tie(last.address, last.text, last.dataBytes),
+                std::tie(c.number, c.sent, c.dataBytes));
+      // Address type, class, encoding and options.
+      EXPECT_EQ(std::tie(last.addressType, last.messageClass, last.encoding, last.options),
+                std::make_tuple(0u, 1u, 0u, 0u));
+    }
   }
-  EXPECT_EQ(SentCount(), std::size(cases));
-  ExpectNothingHeld();
-}
-
-TEST_F(SendE2e, SendsTheSameWithOrWithoutASession) {
-  EXPECT_EQ(mz().MZ_SendMessage("+15550123", "before"), MZ_OK);
-  ASSERT_EQ(Init(), MZ_OK);
-  EXPECT_EQ(mz().MZ_SendMessage("+15550123", "during"), MZ_OK);
   Done();
   EXPECT_EQ(mz().MZ_SendMessage("+15550123", "after"), MZ_OK);
-  std::vector<std::string> texts;
-  for (const auto& sent : emulator::SentMessages()) texts.push_back(sent.text);
-  EXPECT_EQ(texts, (std::vector<std::string>{"before", "during", "after"}));
+  EXPECT_EQ(emulator::SentMessages().size(), 2 * std::size(cases) + 1);
   ExpectNothingHeld();
 }
 
 TEST_F(SendE2e, RefusesWhatItCannotSendAndSendsNothing) {
-  const std::string number100(100, '7');
-  const std::string text210(210, 'z');
+  const std::string number100(100, '7'), text210(210, 'z');
   const struct {
     const char* name;
     const char* number;
@@ -76,24 +67,19 @@ TEST_F(SendE2e, RefusesWhatItCannotSendAndSendsNothing) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(mz().MZ_SendMessage(c.number, c.text), MZ_E_FAILED);
   }
-  EXPECT_EQ(SentCount(), 0u);
+  EXPECT_TRUE(emulator::SentMessages().empty());
   ExpectNothingHeld();
 }
 
 TEST_F(SendE2e, EveryFailingPlatformCallFailsTheSendAndClosesTheRadio) {
-  const auto points =
-      e2e::TraceFaultPoints([&] { ASSERT_EQ(mz().MZ_SendMessage("+15550123", "traced"), MZ_OK); });
-  ASSERT_FALSE(points.empty());
-  for (const e2e::FaultPoint& point : points) {
-    // A close that fails after the send: see the test below.
-    if (point.name == "SmsClose") continue;
-    SCOPED_TRACE(::testing::PrintToString(point));
-    emulator::InjectFault(point.name, point.nth, e2e::FailureFor(point.name));
+  auto trace = Trace(false, [&] { ASSERT_EQ(mz().MZ_SendMessage("+15550123", "traced"), MZ_OK); });
+  ASSERT_FALSE(trace.empty());
+  // A close that fails after the send: see the test below.
+  std::erase_if(trace, [](const e2e::FaultPoint& point) { return point.name == "SmsClose"; });
+  Sweep(trace, false, [&](const e2e::FaultPoint&) {
     EXPECT_EQ(mz().MZ_SendMessage("+15550123", "faulted"), MZ_E_FAILED);
-    emulator::ClearFaults();
-    ExpectNothingHeld();
-  }
-  EXPECT_EQ(SentCount(), 1u) << "only the traced message went out";
+  });
+  EXPECT_EQ(emulator::SentMessages().size(), 1u) << "only the traced message went out";
 }
 
 // The platform keeps a handle it failed to close, so the case runs in a
@@ -104,7 +90,8 @@ TEST_F(SendE2e, FailedCloseStillReportsTheSend) {
       {
         emulator::InjectFault("SmsClose", 1, E_FAIL);
         const bool sent = mz().MZ_SendMessage("+15550123", "sent anyway") == MZ_OK &&
-                          SentCount() == 1 && emulator::CallCount("SmsClose") == 1;
+                          emulator::SentMessages().size() == 1 &&
+                          emulator::CallCount("SmsClose") == 1;
         const std::string device = dir();
         emulator::CloseDevice();
         emulator::RemoveDeviceDir(device);

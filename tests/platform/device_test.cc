@@ -28,25 +28,21 @@ class DeviceFolderTest : public ::testing::Test {
   fs::path root_;
 };
 
-TEST_F(DeviceFolderTest, MissingFolderBecomesAFreshPhone) {
-  fs::path dir = root_ / "new" / "phone";
-  std::string error;
-  ASSERT_TRUE(emulator::OpenDevice(dir, &error)) << error;
-  EXPECT_TRUE(fs::exists(dir / "device.db"));
-  for (const char* folder : {"Windows", "My Documents/My Ringtones", "Temp"}) {
-    EXPECT_TRUE(fs::is_directory(dir / "fs" / folder)) << folder;
+TEST_F(DeviceFolderTest, MissingOrEmptyFolderBecomesAFreshPhone) {
+  for (const fs::path& dir : {root_, root_ / "new" / "phone"}) {
+    std::string error;
+    ASSERT_TRUE(emulator::OpenDevice(dir, &error)) << error;
+    EXPECT_EQ(emulator::DeviceDir(), fs::absolute(dir).string());
+    EXPECT_TRUE(fs::exists(dir / "device.db"));
+    for (const char* folder : {"Windows", "My Documents/My Ringtones", "Temp"}) {
+      EXPECT_TRUE(fs::is_directory(dir / "fs" / folder)) << folder;
+    }
+    std::ifstream ring(dir / "fs" / "Windows" / "Ring1.wav", std::ios::binary);
+    char riff[4] = {};
+    ring.read(riff, 4);
+    EXPECT_EQ(std::string(riff, 4), "RIFF");
+    emulator::CloseDevice();
   }
-  std::ifstream ring(dir / "fs" / "Windows" / "Ring1.wav", std::ios::binary);
-  char riff[4] = {};
-  ring.read(riff, 4);
-  EXPECT_EQ(std::string(riff, 4), "RIFF");
-  EXPECT_EQ(emulator::DeviceDir(), fs::absolute(dir).string());
-}
-
-TEST_F(DeviceFolderTest, EmptyFolderBecomesAFreshPhone) {
-  std::string error;
-  EXPECT_TRUE(emulator::OpenDevice(root_, &error)) << error;
-  EXPECT_TRUE(fs::exists(root_ / "device.db"));
 }
 
 TEST_F(DeviceFolderTest, FolderWithOtherFilesIsRefusedAndLeftAlone) {
@@ -65,33 +61,26 @@ TEST_F(DeviceFolderTest, DeviceOfANewerSchemaIsRefused) {
   ASSERT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
-
   std::string error;
   EXPECT_FALSE(emulator::OpenDevice(root_, &error));
   EXPECT_NE(error.find("newer"), std::string::npos) << error;
 }
 
-TEST_F(DeviceFolderTest, ReopeningKeepsTheSchemaAndDoesNotReseedFiles) {
+TEST_F(DeviceFolderTest, ReopeningDoesNotReseedFilesTheUserRemoved) {
   ASSERT_TRUE(emulator::OpenDevice(root_));
   emulator::CloseDevice();
   fs::remove(root_ / "fs" / "Windows" / "Ring1.wav");
   ASSERT_TRUE(emulator::OpenDevice(root_));
-  EXPECT_FALSE(fs::exists(root_ / "fs" / "Windows" / "Ring1.wav"))
-      << "a file the user removed must stay removed";
+  EXPECT_FALSE(fs::exists(root_ / "fs" / "Windows" / "Ring1.wav"));
 }
 
 TEST_F(DeviceFolderTest, PlatformCallsOpenTheFolderNamedByTheEnvironment) {
-  emulator::CloseDevice();
   const char* old = std::getenv("PHONE_DEVICE_DIR");
-  std::string saved = old ? old : "";
-  fs::path dir = root_ / "from-env";
+  const std::string saved = old ? old : "";
+  const fs::path dir = root_ / "from-env";
   setenv("PHONE_DEVICE_DIR", dir.c_str(), 1);
   EXPECT_EQ(emulator::DeviceDir(), dir.string());
-  if (old) {
-    setenv("PHONE_DEVICE_DIR", saved.c_str(), 1);
-  } else {
-    unsetenv("PHONE_DEVICE_DIR");
-  }
+  old ? setenv("PHONE_DEVICE_DIR", saved.c_str(), 1) : unsetenv("PHONE_DEVICE_DIR");
 }
 
 }  // namespace

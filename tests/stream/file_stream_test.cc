@@ -40,9 +40,8 @@ class FileStreamMaker : public StreamMaker {
   CharStream* Make(const std::string& bytes) override {
     CharStream* s = mz::FileStream_open(folder_.File(std::to_string(count_++)).c_str(), "w+");
     if (s == nullptr) return nullptr;
-    if (s->Write(s, bytes.data(), static_cast<int32_t>(bytes.size())) !=
-            static_cast<int32_t>(bytes.size()) ||
-        s->Flush(s) != 0 || s->Seek(s, 0, 0) != 0) {
+    const auto size = static_cast<int32_t>(bytes.size());
+    if (s->Write(s, bytes.data(), size) != size || s->Flush(s) != 0 || s->Seek(s, 0, 0) != 0) {
       s->Close(s);
       return nullptr;
     }
@@ -63,75 +62,52 @@ INSTANTIATE_TEST_SUITE_P(FileStream, CharStreamContract,
 
 int g_allocations = 0;
 
-bool CountAndRefuse(std::size_t) {
-  ++g_allocations;
-  return false;
-}
-
 std::size_t OpenDescriptors() {
   std::size_t count = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
   return count;
 }
 
-class FileStreamTest : public ::testing::Test {
- protected:
-  void TearDown() override { mz::SetAllocationGate(nullptr); }
-
-  TempFolder folder_;
-};
-
-TEST_F(FileStreamTest, AFileThatCannotBeOpenedGivesNullAndAllocatesNothing) {
-  g_allocations = 0;
-  mz::SetAllocationGate(&CountAndRefuse);
-  EXPECT_EQ(mz::FileStream_open(folder_.File("missing/temp.txt").c_str(), "w+"), nullptr);
-  EXPECT_EQ(mz::FileStream_open(folder_.File("absent.txt").c_str(), "r"), nullptr);
-  EXPECT_EQ(g_allocations, 0);
-}
-
-TEST_F(FileStreamTest, AStreamThatCannotBeAllocatedClosesTheFileAgain) {
+// A file that cannot be opened allocates nothing; a stream that cannot be
+// allocated closes its file again.
+TEST(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
+  TempFolder folder;
   const std::size_t before = OpenDescriptors();
   g_allocations = 0;
-  mz::SetAllocationGate(&CountAndRefuse);
-  EXPECT_EQ(mz::FileStream_open(folder_.File("temp.txt").c_str(), "w+"), nullptr);
+  mz::SetAllocationGate([](std::size_t) { return ++g_allocations, false; });
+  EXPECT_EQ(mz::FileStream_open(folder.File("missing/temp.txt").c_str(), "w+"), nullptr);
+  EXPECT_EQ(mz::FileStream_open(folder.File("absent.txt").c_str(), "r"), nullptr);
+  EXPECT_EQ(g_allocations, 0);
+  EXPECT_EQ(mz::FileStream_open(folder.File("temp.txt").c_str(), "w+"), nullptr);
   EXPECT_EQ(g_allocations, 1);
   EXPECT_EQ(OpenDescriptors(), before);
+  mz::SetAllocationGate(nullptr);
 }
 
-TEST_F(FileStreamTest, ReadingAWriteOnlyFileIsAnIoErrorWhileGetCharSeesTheEnd) {
-  CharStream* s = mz::FileStream_open(folder_.File("temp.txt").c_str(), "w");
-  ASSERT_NE(s, nullptr);
-  char into[8];
-  EXPECT_EQ(s->Read(s, into, sizeof into), mz::kStreamIoError);
-  EXPECT_EQ(s->GetChar(s), mz::kStreamEnd);
-  s->Close(s);
-}
-
-TEST_F(FileStreamTest, WritingAReadOnlyFileIsAnIoErrorAndTheStreamStaysUsable) {
-  const std::string path = folder_.File("temp.txt");
+TEST(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStreamStaysUsable) {
+  TempFolder folder;
+  const std::string path = folder.File("temp.txt");
   CharStream* w = mz::FileStream_open(path.c_str(), "w");
   ASSERT_NE(w, nullptr);
+  char into[8];
+  EXPECT_EQ(w->Read(w, into, sizeof into), mz::kStreamIoError);
+  EXPECT_EQ(w->GetChar(w), mz::kStreamEnd);
   EXPECT_EQ(w->Write(w, "abc", 3), 3);
   w->Close(w);
-  CharStream* s = mz::FileStream_open(path.c_str(), "r");
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->PutChar(s, 'x'), mz::kStreamIoError);
-  EXPECT_EQ(s->Printf(s, "%d", 1), mz::kStreamIoError);
-  EXPECT_EQ(s->Seek(s, 0, 0), 0);
-  EXPECT_EQ(s->GetChar(s), 'a');
-  s->Close(s);
+  CharStream* r = mz::FileStream_open(path.c_str(), "r");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->PutChar(r, 'x'), mz::kStreamIoError);
+  EXPECT_EQ(r->Printf(r, "%d", 1), mz::kStreamIoError);
+  EXPECT_EQ(r->Seek(r, 0, 0), 0);
+  EXPECT_EQ(r->GetChar(r), 'a');
+  r->Close(r);
 }
 
-struct HardErrorCase {
-  int32_t code;
-  int expected;
-};
-
 TEST(IsHardErrorTest, OnlyTheFiveHardCodesAbortReading) {
-  const HardErrorCase cases[] = {{-5, 1},   {-7, 1}, {-12, 1},  {-71, 1}, {-92, 1},
-                                 {-202, 0}, {0, 0},  {257, 0},  {-1, 0},  {-9, 0},
-                                 {-23, 0},  {5, 0},  {-201, 0}, {92, 0}};
-  for (const HardErrorCase& c : cases) EXPECT_EQ(mz::IsHardError(c.code), c.expected) << c.code;
+  for (int32_t code : {-5, -7, -12, -71, -92}) EXPECT_EQ(mz::IsHardError(code), 1) << code;
+  for (int32_t code : {-202, 0, 257, -1, -9, -23, 5, -201, 92}) {
+    EXPECT_EQ(mz::IsHardError(code), 0) << code;
+  }
 }
 
 }  // namespace
