@@ -1,0 +1,229 @@
+// The head of a vCard or vCalendar content line: the property name, looked
+// up in PropertyTable, and up to eight parameters, looked up in
+// ParameterTable, read from a CharStream through the tokenizer.
+//
+// Group prefixes (item1.TEL) are not recognised: the whole word before ";"
+// or ":" is the name. Only a parameter's word is looked up; its own name
+// before "=" plays no part, so TYPE=HOME and HOME give the same slot.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/char_stream.h"
+#include "stream/text_buffer.h"
+
+namespace mz {
+
+// ReadPropertyName: the line had no usable name and was skipped whole.
+inline constexpr int32_t kNoPropertyName = -251;
+
+inline constexpr int32_t kWordSize = 32;  // name fields, terminator included
+inline constexpr int32_t kParamSlotCount = 8;
+
+// 0 for plain text values, 1 when the value may be inline binary, -1 for a
+// property that is not in the table.
+using ValueKind = int32_t;
+inline constexpr ValueKind kKindText = 0;
+inline constexpr ValueKind kKindBinary = 1;
+inline constexpr ValueKind kKindUnknown = -1;
+
+// Parameter groups. kParamUnknown marks a word that is not in the table;
+// 0 marks a free slot.
+enum ParamGroup : int32_t {
+  kParamUnknown = -1,
+  kParamCharset = 1,
+  kParamEncoding = 2,
+  kParamValue = 4,
+  kParamType = 11,
+  kParamRole = 21,
+  kParamStatus = 22,
+  kParamRsvp = 23,
+  kParamExpect = 24,
+};
+
+// Values within the groups that the readers act on.
+inline constexpr int32_t kCharsetUcs2 = 1;
+inline constexpr int32_t kCharsetUtf8 = 2;
+inline constexpr int32_t kCharsetUtf7 = 3;
+inline constexpr int32_t kEncodingBase64 = 1;
+inline constexpr int32_t kEncodingQuotedPrintable = 2;
+inline constexpr int32_t kValueInline = 0;
+inline constexpr int32_t kValueUrl = 1;
+inline constexpr int32_t kValueContentId = 2;
+inline constexpr int32_t kTypeHome = 1;
+inline constexpr int32_t kTypeWork = 2;
+inline constexpr int32_t kTypePref = 3;
+inline constexpr int32_t kTypeVoice = 21;
+inline constexpr int32_t kTypeCell = 22;
+inline constexpr int32_t kTypePager = 23;
+inline constexpr int32_t kTypeFax = 24;
+inline constexpr int32_t kTypeMsg = 25;
+
+struct PropertyName {
+  uint32_t id;           // PropertyTable id; 0 when the name is not in the table
+  char name[kWordSize];  // the name as read, a..z upper-cased
+};
+
+struct ParamSlot {
+  int32_t group;         // ParamGroup; 0 while the slot is free
+  int32_t value;         // the word's value in its group; -1 for an unknown word
+  char text[16];         // always left empty
+  char name[kWordSize];  // the upper-cased unknown word; empty when recognised
+};
+
+// Used slots are always the first ones. The caller zeroes the list before
+// each line.
+struct ParamList {
+  ParamSlot slots[kParamSlotCount];
+};
+
+struct PropertyRow {
+  uint32_t id;
+  const char* name;
+  ValueKind kind;
+};
+
+struct ParameterRow {
+  int32_t group;
+  int32_t value;
+  const char* word;
+};
+
+// Searched in this order; the first equal name wins. Ids 1-41 are the vCard
+// properties, 51-88 the vCalendar ones. "LABLE" is spelt as the readers of
+// this system expect it.
+inline constexpr PropertyRow PropertyTable[] = {
+    {1, "BEGIN", kKindText},
+    {2, "END", kKindText},
+    {3, "VERSION", kKindText},
+    {4, "URL", kKindText},
+    {5, "UID", kKindText},
+    {6, "PRODID", kKindText},
+    {7, "TX", kKindText},
+    {8, "GEO", kKindText},
+    {11, "FN", kKindText},
+    {12, "N", kKindText},
+    {13, "PHOTO", kKindBinary},
+    {14, "BDAY", kKindText},
+    {15, "ADR", kKindText},
+    {16, "LABLE", kKindText},
+    {17, "TEL", kKindText},
+    {18, "EMAIL", kKindText},
+    {22, "TITLE", kKindText},
+    {23, "ROLE", kKindText},
+    {24, "LOGO", kKindBinary},
+    {25, "AGENT", kKindText},
+    {26, "ORG", kKindText},
+    {27, "NOTE", kKindText},
+    {28, "REV", kKindText},
+    {29, "SOUND", kKindBinary},
+    {30, "KEY", kKindText},
+    {41, "GRP", kKindText},
+    {51, "DAYLIGHT", kKindText},
+    {61, "ATTACH", kKindText},
+    {62, "ATTENDEE", kKindText},
+    {63, "AALARM", kKindBinary},
+    {64, "CATEGORIES", kKindText},
+    {65, "CLASS", kKindText},
+    {66, "DCREATED", kKindText},
+    {67, "COMPLETED", kKindText},
+    {68, "DESCRIPTION", kKindText},
+    {69, "DALARM", kKindText},
+    {70, "DUE", kKindText},
+    {71, "DTEND", kKindText},
+    {72, "EXDATE", kKindText},
+    {73, "EXRULE", kKindText},
+    {74, "LAST-MODIFIED", kKindText},
+    {75, "LOCATION", kKindText},
+    {76, "MALARM", kKindText},
+    {77, "RNUM", kKindText},
+    {78, "PRIORITY", kKindText},
+    {79, "PALARM", kKindText},
+    {80, "RELATED_ID", kKindText},
+    {81, "RDATE", kKindText},
+    {82, "RRULE", kKindText},
+    {83, "RESOURCES", kKindText},
+    {84, "SEQUENCE", kKindText},
+    {85, "DTSTART", kKindText},
+    {86, "STATUS", kKindText},
+    {87, "SUMMARY", kKindText},
+    {88, "TRANSP", kKindText},
+};
+
+// Searched in this order.
+inline constexpr ParameterRow ParameterTable[] = {
+    {kParamCharset, kCharsetUtf8, "UTF-8"},
+    {kParamCharset, kCharsetUtf7, "UTF-7"},
+    {kParamCharset, kCharsetUcs2, "UCS2"},
+    {kParamEncoding, kEncodingBase64, "BASE64"},
+    {kParamEncoding, kEncodingQuotedPrintable, "QUOTED-PRINTABLE"},
+    {kParamValue, kValueInline, "INLINE"},
+    {kParamValue, kValueContentId, "CID"},
+    {kParamValue, kValueContentId, "CONTENT-ID"},
+    {kParamValue, kValueUrl, "URL"},
+    {kParamType, kTypeHome, "HOME"},
+    {kParamType, kTypeWork, "WORK"},
+    {kParamType, kTypePref, "PREF"},
+    {kParamType, kTypeVoice, "VOICE"},
+    {kParamType, kTypeCell, "CELL"},
+    {kParamType, kTypePager, "PAGER"},
+    {kParamType, kTypeFax, "FAX"},
+    {kParamType, kTypeMsg, "MSG"},
+    {kParamType, 41, "BMP"},
+    {kParamType, 42, "GIF"},
+    {kParamType, 43, "JPG"},
+    {kParamType, 44, "MPEG"},
+    {kParamType, 45, "MPEG2"},
+    {kParamType, 46, "PS"},
+    {kParamType, 47, "PDF"},
+    {kParamType, 48, "TIFF"},
+    {kParamType, 61, "WAVE"},
+    {kParamType, 62, "PCM"},
+    {kParamType, 63, "AIFF"},
+    {kParamRole, 0, "ATTENDEE"},
+    {kParamRole, 1, "ORGANIZER"},
+    {kParamRole, 2, "OWNER"},
+    {kParamRole, 3, "DELEGATE"},
+    {kParamStatus, 0, "NEEDACTION"},
+    {kParamStatus, 1, "ACCEPTED"},
+    {kParamStatus, 2, "SENT"},
+    {kParamStatus, 3, "TENTATIVE"},
+    {kParamStatus, 4, "CONFIRMED"},
+    {kParamStatus, 5, "DECLINED"},
+    {kParamStatus, 6, "COMPLETED"},
+    {kParamStatus, 7, "DELEGATED"},
+    {kParamRsvp, 0, "NO"},
+    {kParamRsvp, 1, "YES"},
+    {kParamExpect, 0, "AFYI"},
+    {kParamExpect, 1, "REQUIRE"},
+    {kParamExpect, 2, "REQUEST"},
+    {kParamExpect, 3, "IMMEDIATE"},
+};
+
+// Reads the name of the next content line, skipping empty lines, into
+// `property` and its ValueKind into `*kind` (null allowed). `scratch`
+// receives token text. Returns 1 with the delimiter after the name left in
+// the stream, whether or not the name is known (id 0 and kind -1 when not).
+// A line that begins with ";" or ":", a quoted string or a bare CR, or a
+// name of 32 bytes or more, is consumed with its continuation lines and
+// gives kNoPropertyName. Otherwise kStreamEnd at the end of the data, a
+// hard error as it came, and kNoPropertyName for any other stream failure.
+// Null stream, property or scratch gives kStreamInvalidArgument.
+int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer* scratch,
+                         ValueKind* kind);
+
+// Reads the parameters after the name up to and including the ":" into the
+// free slots of `list`; parameters past the eighth are dropped. A word is
+// stored when a ";", ":" or quoted string follows it (the quoted text is
+// dropped); "=" only makes the next word replace the one before it.
+// Returns 1 at the ":", 0 when the line (CR LF) or the data ended first, or
+// a hard error. Null arguments give kStreamInvalidArgument.
+int32_t ReadParameters(CharStream* stream, ParamList* list, TextBuffer* scratch);
+
+// The first of the eight slots whose group is `group`, else `fallback`.
+const ParamSlot* FindParam(const ParamList* list, int32_t group, const ParamSlot* fallback);
+
+// True when any slot holds both `group` and `value`.
+bool HasParam(const ParamList* list, int32_t group, int32_t value);
+
+}  // namespace mz

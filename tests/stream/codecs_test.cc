@@ -1,0 +1,443 @@
+#include "stream/codecs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frame/memory.h"
+#include "platform/emulator.h"
+#include "platform/types.h"
+
+namespace {
+
+constexpr char kCanary = '\x5A';
+
+// Big-endian UCS-2 bytes of `units`.
+std::string Ucs2(const std::vector<unsigned>& units) {
+  std::string bytes;
+  for (unsigned u : units) {
+    bytes += static_cast<char>(u >> 8);
+    bytes += static_cast<char>(u & 0xFF);
+  }
+  return bytes;
+}
+
+// A zero-terminated copy in a block of exactly its size, so that a read past
+// the terminator leaves the block.
+std::vector<char> Exact(const std::string& text) {
+  std::vector<char> block(text.begin(), text.end());
+  block.push_back('\0');
+  return block;
+}
+
+// Runs `convert` into an output of `capacity` bytes followed by a canary,
+// checks the terminator at the returned length and the canary, and returns
+// the produced bytes.
+template <typename Convert>
+std::string Into(int32_t capacity, Convert convert) {
+  std::vector<char> out(capacity + 1, kCanary);
+  const int32_t n = convert(out.data(), capacity);
+  EXPECT_GE(n, 0);
+  EXPECT_LT(n, capacity > 0 ? capacity : 1);
+  if (capacity > 0) {
+    EXPECT_EQ(out[n], '\0');
+  }
+  EXPECT_EQ(out[capacity], kCanary);
+  return std::string(out.data(), n < 0 ? 0 : n);
+}
+
+bool Refuse(std::size_t) {
+  return false;
+}
+
+class CodecsTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    mz::SetAllocationGate(nullptr);
+    emulator::ClearFaults();
+  }
+};
+
+// --- Base64 ------------------------------------------------------------------
+
+TEST_F(CodecsTest, QuadCountsPaddingWhereverItStandsAndRejectsForeignCharacters) {
+  struct Case {
+    const char* group;
+    int32_t result;
+    std::string bytes;
+  };
+  const Case cases[] = {{"TWFu", 3, "Man"},
+                        {"TWE=", 2, std::string("Ma\0", 3)},
+                        {"TQ==", 1, std::string("M\0\0", 3)},
+                        {"T===", 0, ""},
+                        {"====", 0, ""},
+                        {"TW u", 0, ""},
+                        {"TW\xC3u", 0, ""},
+                        {"TW-u", 0, ""},
+                        {"T=Fu", 2, std::string("L\x01n", 3)},
+                        {"+/+/", 3, "\xFB\xFF\xBF"},
+                        {"AAAA", 3, std::string(3, '\0')}};
+  for (const Case& c : cases) {
+    char out[4] = {kCanary, kCanary, kCanary, kCanary};
+    EXPECT_EQ(mz::Base64DecodeQuad(c.group, out), c.result) << c.group;
+    if (c.result == 0) {
+      EXPECT_EQ(std::string(out, 3), std::string(3, kCanary)) << c.group;
+    } else {
+      EXPECT_EQ(std::string(out, 3), c.bytes) << c.group;  // all three, padded or not
+    }
+    EXPECT_EQ(out[3], kCanary);
+  }
+}
+
+TEST_F(CodecsTest, TextSkipsLineBreaksDropsBadGroupsAndGivesBackAnUnfinishedGroup) {
+  struct Case {
+    std::string in;
+    int32_t length;
+    std::string bytes;
+    int32_t lengthAfter;
+  };
+  const Case cases[] = {{"TWFu\r\nTWE=", 10, "ManMa", 10},
+                        {"TWFuTQ", 6, "Man", 4},
+                        {"TWFu\r\nTWFu\r\nTWE=", 16, "ManManMa", 16},
+                        {"TW\nFu", 5, "Man", 5},
+                        {"TWFu!!!!TWFu", 12, "ManMan", 12},
+                        {"TW Fu", 5, "", 4},
+                        {"TWFuTWFu", 4, "Man", 4},  // nothing past the length
+                        {"TWFu", 0, "", 0},
+                        {"TWFu", -3, "", -3},
+                        {"\r\n\r\n", 4, "", 4}};
+  for (const Case& c : cases) {
+    std::vector<char> in(c.in.begin(), c.in.end());
+    std::vector<char> out(in.size(), kCanary);
+    int32_t length = c.length;
+    const int32_t n = mz::Base64DecodeText(in.data(), &length, out.data());
+    EXPECT_EQ(std::string(out.data(), n), c.bytes) << c.in;
+    EXPECT_EQ(length, c.lengthAfter) << c.in;
+    length = c.length;  // the same in place
+    const int32_t m = mz::Base64DecodeText(in.data(), &length, in.data());
+    EXPECT_EQ(std::string(in.data(), m), c.bytes) << c.in;
+  }
+}
+
+TEST_F(CodecsTest, BoundedDecodingPadsTheLastGroupAndKeepsThreeBytesBelowTheCapacity) {
+  struct Case {
+    std::string in;
+    int32_t capacity;
+    std::string bytes;
+  };
+  const Case cases[] = {{"Jjo", 16, "\x26\x3A"}, {"TWE", 16, "Ma"},
+                        {"T", 16, ""},  // one leftover character pads to "T===": nothing
+                        {"TW\r\nFu", 16, "Man"}, {"TWFuTWFu", 7, "ManMan"},
+                        {"TWFuTWFu", 6, "Man"},  {"TWFuTWE", 6, "Man"},
+                        {"TWFu", 3, ""},         {"", 16, ""}};
+  for (const Case& c : cases) {
+    std::vector<char> in(c.in.begin(), c.in.end());
+    std::vector<char> out(c.capacity + 1, kCanary);
+    const int32_t n =
+        mz::Base64DecodeBounded(in.data(), static_cast<int32_t>(in.size()), out.data(), c.capacity);
+    EXPECT_EQ(std::string(out.data(), n), c.bytes) << c.in << " in " << c.capacity;
+    EXPECT_EQ(out[c.capacity - 1], kCanary) << "the last byte stays free";
+  }
+}
+
+// --- UCS-2 -------------------------------------------------------------------
+
+TEST_F(CodecsTest, Utf8BecomesBigEndianUnitsWithQuestionMarksForWhatUcs2CannotHold) {
+  struct Case {
+    std::string in;
+    std::vector<unsigned> units;
+    int32_t capacity = 0;  // in units; 0 for plenty
+  };
+  const Case cases[] = {{"", {}},
+                        {"Az", {'A', 'z'}},
+                        {"\xC3\xA9", {0xE9}},
+                        {"\xE4\xB8\xAD", {0x4E2D}},
+                        {"\xF0\x9F\x98\x80!", {'?', '!'}},
+                        {"\xF8\x88\x80\x80\x80!", {'?', '!'}},
+                        {"\xFC\x84\x80\x80\x80\x80!", {'?', '!'}},
+                        {"\x80"
+                         "abc\xC3\xA9",
+                         {'?', 0xE9}},
+                        {"\xFF\xFE"
+                         "ab",
+                         {'?', '?'}},  // 0xFE is a lead byte of its own
+                        {"\xC3"
+                         "A",
+                         {0xC1}},  // continuation bytes are not checked
+                        // Cut short by the end of the text: one "?", nothing read beyond.
+                        {"a\xC3", {'a', '?'}},
+                        {"a\xE4\xB8", {'a', '?'}},
+                        {"a\xF0\x9F\x98", {'a', '?'}},
+                        // One unit stays for the terminator.
+                        {"a\xC3\xA9\xE4\xB8\xAD", {'a', 0xE9, 0x4E2D}, 4},
+                        {"a\xC3\xA9\xE4\xB8\xAD", {'a', 0xE9}, 3},
+                        {"a\xC3\xA9\xE4\xB8\xAD", {}, 1}};
+  for (const Case& c : cases) {
+    const std::vector<char> in = Exact(c.in);
+    const int32_t capacity = c.capacity > 0 ? c.capacity : 16;
+    std::vector<char> out(2 * capacity + 2, kCanary);
+    const int32_t n = mz::Utf8ToUcs2Be(in.data(), out.data(), capacity);
+    EXPECT_EQ(std::string(out.data(), 2 * n), Ucs2(c.units)) << c.in;
+    EXPECT_EQ(std::string(out.data() + 2 * n, 2), std::string(2, '\0')) << c.in;
+    EXPECT_EQ(std::string(out.data() + 2 * capacity, 2), std::string(2, kCanary)) << c.in;
+  }
+}
+
+TEST_F(CodecsTest, UnitsBecomeUtf8AndNeverSplitASequenceAtTheCapacity) {
+  struct Case {
+    std::vector<unsigned> units;
+    int32_t count;
+    int32_t capacity;
+    std::string bytes;
+  };
+  const std::vector<unsigned> mixed = {0x41, 0xE9, 0x100, 0x7FF, 0x800, 0x4E2D};
+  const Case cases[] = {{mixed, 6, 32, "A\xC3\xA9\xC4\x80\xDF\xBF\xE0\xA0\x80\xE4\xB8\xAD"},
+                        {{0x4E2D}, 1, 3, ""},
+                        {{0x4E2D}, 1, 4, "\xE4\xB8\xAD"},
+                        {{'A', 0xE9}, 2, 3, "A"},
+                        {{0xE9}, 1, 3, "\xC3\xA9"},
+                        {{'a', 'b', 'c'}, 3, 3, "ab"},
+                        {{'a', 'b', 'c'}, 3, 1, ""},
+                        {{'a', 'b', 'c'}, 2, 8, "ab"},
+                        {{'a', 0, 'b'}, -1, 8, "a"},
+                        {{'a', 0, 'b'}, 3, 8, std::string("a\0b", 3)},
+                        {{0xD83D, 0xDE00}, 2, 8, "\xED\xA0\xBD\xED\xB8\x80"},  // pairs stay apart
+                        {{}, 0, 8, ""}};
+  for (const Case& c : cases) {
+    std::string in = Ucs2(c.units);
+    if (c.count < 0) in += std::string(2, '\0');
+    EXPECT_EQ(Into(c.capacity,
+                   [&](char* out, int32_t cap) {
+                     return mz::Ucs2BeToUtf8(in.data(), c.count, out, cap);
+                   }),
+              c.bytes)
+        << c.capacity;
+  }
+}
+
+// --- UTF-7 -------------------------------------------------------------------
+
+TEST_F(CodecsTest, Utf7RunsDecodeAsUcs2UpToAnExplicitDash) {
+  struct Case {
+    std::string in;
+    int32_t capacity;
+    std::string out;
+  };
+  const Case cases[] = {{"Hi Mom -+Jjo--!", 64, "Hi Mom -\xE2\x98\xBA-!"},
+                        {"1 +- 1", 64, "1 + 1"},
+                        {"+-+-", 64, "++"},
+                        {"a+Jjo", 64, "a"},
+                        {"a+", 64, "a"},
+                        {"+AGEAYgBj-.", 64, "abc."},
+                        {"+AOk-", 64, "\xC3\xA9"},
+                        {"+2D3eAA-", 64, "\xED\xA0\xBD\xED\xB8\x80"},
+                        {"+AG!AAGI-x", 64,
+                         "b"
+                         "x"},  // the "!" spoils only its own group
+                        {"+AG\r\nEA-", 64, "a"},
+                        {"", 64, ""},
+                        {"abc", 3, "ab"},
+                        // A run's output gets the room left minus one more byte.
+                        {"a+Jjo-b", 5, "ab"},
+                        {"a+Jjo-b", 6,
+                         "a\xE2\x98\xBA"
+                         "b"},
+                        {"abc", 1, ""}};
+  for (const Case& c : cases) {
+    const std::vector<char> in = Exact(c.in);
+    EXPECT_EQ(Into(c.capacity,
+                   [&](char* out, int32_t cap) { return mz::Utf7ToUtf8(in.data(), out, cap); }),
+              c.out)
+        << c.in << " in " << c.capacity;
+  }
+}
+
+TEST_F(CodecsTest, Utf7WithoutMemoryStopsAtTheFirstRun) {
+  mz::SetAllocationGate(Refuse);
+  EXPECT_EQ(Into(16, [](char* out, int32_t cap) { return mz::Utf7ToUtf8("a+-b", out, cap); }),
+            "a+b");
+  EXPECT_EQ(Into(16, [](char* out, int32_t cap) { return mz::Utf7ToUtf8("a+Jjo-b", out, cap); }),
+            "a");
+}
+
+// --- Default character set ---------------------------------------------------
+
+TEST_F(CodecsTest, Windows1252UpperControlRangeMapsToItsCharacters) {
+  // Bytes 0x80..0x9F; 0 marks the five bytes the code page leaves undefined.
+  const unsigned expected[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                 0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  for (int i = 0; i < 32; ++i) {
+    const char text[2] = {static_cast<char>(0x80 + i), '\0'};
+    char wide[4];
+    ASSERT_EQ(mz::LocalToWide(text, wide, 2), 1) << i;
+    const unsigned unit =
+        static_cast<unsigned char>(wide[0]) << 8 | static_cast<unsigned char>(wide[1]);
+    if (expected[i] != 0) {
+      EXPECT_EQ(unit, expected[i]) << std::hex << 0x80 + i;
+    }
+    // Every byte comes back unchanged through UTF-8.
+    char utf8[8];
+    ASSERT_GT(mz::LocalToUtf8(text, utf8, sizeof utf8), 0);
+    char back[4];
+    EXPECT_EQ(mz::Utf8ToLocal(utf8, back, sizeof back), 1);
+    EXPECT_EQ(back[0], text[0]) << std::hex << 0x80 + i;
+  }
+}
+
+TEST_F(CodecsTest, LocalTextBecomesUtf8WithinTheCapacity) {
+  struct Case {
+    std::string in;
+    int32_t capacity;
+    std::string out;
+  };
+  const Case cases[] = {{"plain text", 64, "plain text"},
+                        {"plain text", 6, "plain"},
+                        {"", 4, ""},
+                        {"caf\xE9", 64, "caf\xC3\xA9"},
+                        {"\x80 \x9F", 64, "\xE2\x82\xAC \xC5\xB8"},
+                        {"\xE9\xE9", 4, "\xC3\xA9"},
+                        {"\xE9\xE9", 5, "\xC3\xA9\xC3\xA9"},
+                        {"\x80", 3, ""},
+                        {std::string(600, '\xE9'), 2000, [] {
+                           std::string s;
+                           for (int i = 0; i < 600; ++i) s += "\xC3\xA9";
+                           return s;
+                         }()}};
+  for (const Case& c : cases) {
+    const std::vector<char> in = Exact(c.in);
+    EXPECT_EQ(Into(c.capacity,
+                   [&](char* out, int32_t cap) { return mz::LocalToUtf8(in.data(), out, cap); }),
+              c.out)
+        << c.in.substr(0, 16) << " in " << c.capacity;
+  }
+}
+
+TEST_F(CodecsTest, Utf8BecomesLocalTextWithQuestionMarksForMissingCharacters) {
+  struct Case {
+    std::string in;
+    int32_t capacity;
+    std::string out;
+  };
+  const Case cases[] = {{"plain", 64, "plain"},
+                        {"plain", 3, "pl"},
+                        {"caf\xC3\xA9", 64, "caf\xE9"},
+                        {"\xE2\x82\xAC\xC5\xB8", 64, "\x80\x9F"},
+                        {"\xE2\x98\xBA.", 64, "?."},
+                        {"\xF0\x9F\x98\x80.", 64, "?."},
+                        {"\xED\xA0\xBD\xED\xB8\x80", 64, "?"},  // an encoded pair is one character
+                        {"x\xC3", 64, "x?"},
+                        {"\xC3\xA9\xC3\xA9\xC3\xA9", 3, "\xE9\xE9"},
+                        {"\xC3\xA9", 1, ""}};
+  for (const Case& c : cases) {
+    const std::vector<char> in = Exact(c.in);
+    EXPECT_EQ(Into(c.capacity,
+                   [&](char* out, int32_t cap) { return mz::Utf8ToLocal(in.data(), out, cap); }),
+              c.out)
+        << c.in << " in " << c.capacity;
+  }
+}
+
+TEST_F(CodecsTest, Utf8ToLocalConvertsInPlace) {
+  char text[] = "caf\xC3\xA9 \xE2\x82\xAC";
+  EXPECT_EQ(mz::Utf8ToLocal(text, text, sizeof text), 6);
+  EXPECT_STREQ(text, "caf\xE9 \x80");
+
+  char ascii[] = "left alone";
+  EXPECT_EQ(mz::Utf8ToLocal(ascii, ascii, 2), 10);
+  EXPECT_STREQ(ascii, "left alone");
+}
+
+TEST_F(CodecsTest, WideToLocalCutsAtAUnitAndKeepsPairsTogetherAcrossChunks) {
+  std::vector<unsigned> units(255, 'a');
+  units.push_back(0xD83D);  // the pair straddles the platform-call chunk
+  units.push_back(0xDE00);
+  units.push_back('z');
+  const std::string in = Ucs2(units);
+  EXPECT_EQ(Into(512,
+                 [&](char* out, int32_t cap) {
+                   return mz::WideToLocal(in.data(), static_cast<int32_t>(units.size()), out, cap);
+                 }),
+            std::string(255, 'a') + "?z");
+
+  const std::string three = Ucs2({0xE9, 0x20AC, 'x'});
+  EXPECT_EQ(
+      Into(3, [&](char* out, int32_t cap) { return mz::WideToLocal(three.data(), 3, out, cap); }),
+      "\xE9\x80");
+  EXPECT_EQ(
+      Into(8, [&](char* out, int32_t cap) { return mz::WideToLocal(three.data(), 0, out, cap); }),
+      "");
+}
+
+TEST_F(CodecsTest, LocalToWideStopsOneUnitBeforeTheCapacity) {
+  char out[8];
+  std::memset(out, kCanary, sizeof out);
+  EXPECT_EQ(mz::LocalToWide("\xE9\x80\x41", out, 3), 2);
+  EXPECT_EQ(std::string(out, 6), Ucs2({0xE9, 0x20AC, 0}));
+  EXPECT_EQ(out[6], kCanary);
+}
+
+TEST_F(CodecsTest, FailedPlatformConversionsLeaveEmptyText) {
+  char out[16];
+  char wide[32];
+
+  emulator::InjectFault("MultiByteToWideChar", 1, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(mz::LocalToWide("\xE9", wide, 16), mz::kCodecConversionFailed);
+  EXPECT_EQ(std::string(wide, 2), std::string(2, '\0'));
+  emulator::InjectFault("MultiByteToWideChar", 1, ERROR_NOT_ENOUGH_MEMORY);
+  std::memset(out, kCanary, sizeof out);
+  EXPECT_EQ(mz::LocalToUtf8("caf\xE9", out, sizeof out), 0);
+  EXPECT_EQ(out[0], '\0');
+
+  emulator::InjectFault("WideCharToMultiByte", 1, ERROR_NOT_ENOUGH_MEMORY, true);
+  const std::string e = Ucs2({0xE9});
+  EXPECT_EQ(mz::WideToLocal(e.data(), 1, out, sizeof out), mz::kCodecConversionFailed);
+  EXPECT_EQ(out[0], '\0');
+  std::memset(out, kCanary, sizeof out);
+  EXPECT_EQ(mz::Utf8ToLocal("caf\xC3\xA9", out, sizeof out), 0);
+  EXPECT_EQ(out[0], '\0');
+  emulator::ClearFaults();
+
+  // ASCII never reaches the platform.
+  emulator::InjectFault("MultiByteToWideChar", 1, ERROR_NOT_ENOUGH_MEMORY, true);
+  emulator::InjectFault("WideCharToMultiByte", 1, ERROR_NOT_ENOUGH_MEMORY, true);
+  EXPECT_EQ(mz::LocalToUtf8("ascii", out, sizeof out), 5);
+  EXPECT_EQ(mz::Utf8ToLocal("ascii", out, sizeof out), 5);
+  EXPECT_STREQ(out, "ascii");
+}
+
+TEST_F(CodecsTest, LocalConversionsWithoutMemoryGiveEmptyTextButCopyAscii) {
+  mz::SetAllocationGate(Refuse);
+  char out[16];
+  std::memset(out, kCanary, sizeof out);
+  EXPECT_EQ(mz::LocalToUtf8("caf\xE9", out, sizeof out), 0);
+  EXPECT_EQ(out[0], '\0');
+  std::memset(out, kCanary, sizeof out);
+  EXPECT_EQ(mz::Utf8ToLocal("caf\xC3\xA9", out, sizeof out), 0);
+  EXPECT_EQ(out[0], '\0');
+  EXPECT_EQ(mz::LocalToUtf8("ascii", out, sizeof out), 5);
+  EXPECT_EQ(mz::Utf8ToLocal("ascii", out, sizeof out), 5);
+}
+
+TEST_F(CodecsTest, NoOutputRoomMeansNothingWritten) {
+  char out[2] = {kCanary, kCanary};
+  const std::string e = Ucs2({0xE9});
+  EXPECT_EQ(mz::Utf8ToUcs2Be("abc", out, 0), 0);
+  EXPECT_EQ(mz::Ucs2BeToUtf8(e.data(), 1, out, 0), 0);
+  EXPECT_EQ(mz::Utf7ToUtf8("abc", out, 0), 0);
+  EXPECT_EQ(mz::Utf8ToLocal("\xC3\xA9", out, 0), 0);
+  EXPECT_EQ(mz::LocalToUtf8("\xE9", out, -1), 0);
+  EXPECT_EQ(mz::WideToLocal(e.data(), 1, out, 0), 0);
+  EXPECT_EQ(mz::LocalToWide("\xE9", out, 0), 0);
+  EXPECT_EQ(out[0], kCanary);
+  EXPECT_EQ(mz::Utf8ToUcs2Be("abc", nullptr, 4), 0);
+  EXPECT_EQ(mz::LocalToUtf8(nullptr, out, 2), 0);
+  EXPECT_EQ(out[0], '\0');
+}
+
+}  // namespace
