@@ -10,7 +10,8 @@ namespace mz {
 // malloc-compatible: what Allocate gives is released with free().
 void* Allocate(std::size_t bytes);
 
-// Test hook: when set, Allocate asks it first and fails when it says so.
+// Test hook: when set, Allocate asks it first and fails when it returns
+// false (true lets the allocation through).
 using AllocationGate = bool (*)(std::size_t bytes);
 void SetAllocationGate(AllocationGate gate);
 

@@ -1,0 +1,122 @@
+// The object reader over a file of 10,000 realistic contacts held in
+// memory, and over the same text in a temporary file.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "stream/abs_file_mem.h"
+#include "stream/file_stream.h"
+#include "vobject/calendar_record.h"
+#include "vobject/contact_record.h"
+
+namespace {
+
+constexpr int kContacts = 10000;
+
+// Contact i of the file: a name (most of them in UTF-8), four numbers, two
+// addresses, an email, an organisation and every third a quoted-printable
+// note that spans two lines.
+std::string Contact(int i) {
+  static const char* const kGiven[] = {"Anna", "Ben", "Chlo\xc3\xab", "D\xc3\xa1niel", "Eve"};
+  static const char* const kFamily[] = {"Smith", "M\xc3\xbcller", "Nakamura", "\xc3\x98stergaard",
+                                        "\xe7\x8e\x8b"};
+  const std::string n = std::to_string(i);
+  const char* given = kGiven[i % 5];
+  const char* family = kFamily[(i / 5) % 5];
+  std::string text = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
+  const std::string name = std::string(family) + ";" + given;
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return c > 0; });
+  const std::string charset = ascii ? "" : ";CHARSET=UTF-8";
+  text += "N" + charset + ":" + name + "\r\n";
+  text += "FN" + charset + ":" + given + " " + family + "\r\n";
+  text += "TEL;HOME;VOICE:+1 555 01" + n + "\r\n";
+  text += "TEL;WORK;VOICE;PREF:+1 555 02" + n + "\r\n";
+  text += "TEL;CELL:+1 555 03" + n + "\r\n";
+  text += "TEL;WORK;FAX:+1 555 04" + n + "\r\n";
+  text += "EMAIL;INTERNET:person" + n + "@example.org\r\n";
+  text += "ADR;HOME:;;" + n + " Garden Row;Springfield;ST;12345;Land\r\n";
+  text += "ADR;WORK;CHARSET=UTF-8:;Unit 4;1 Industry Way;M\xc3\xbcnster;;48143;Deutschland\r\n";
+  text += "ORG:Acme Corporation;Research\r\nTITLE:Engineer\r\n";
+  if (i % 3 == 0) {
+    text +=
+        "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:Met at the caf=C3=A9 near the station;=\r\n"
+        " likes=20tea=0D=0Acall after six=\r\nplease\r\n";
+  }
+  text += "END:VCARD\r\n";
+  return text;
+}
+
+const std::string& ContactFile() {
+  static const std::string text = [] {
+    std::string all;
+    for (int i = 0; i < kContacts; ++i) all += Contact(i);
+    return all;
+  }();
+  return text;
+}
+
+// Reads every object of `stream`; returns how many were vCards.
+int64_t ReadAll(mz::CharStream* stream) {
+  static mz::ContactRecord contact;
+  static mz::CalendarRecord calendar;
+  int64_t cards = 0;
+  for (int32_t before = -1; stream->Tell(stream) > before;) {
+    before = stream->Tell(stream);
+    mz::ObjectType type = mz::kObjectNone;
+    mz::ReadObject(stream, &type, &contact, 0, &calendar);
+    cards += type == mz::kObjectVCard;
+  }
+  benchmark::DoNotOptimize(contact);
+  return cards;
+}
+
+void Report(benchmark::State& state, int64_t cards) {
+  if (cards != kContacts) state.SkipWithError("not every contact was read");
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(ContactFile().size()));
+  state.SetItemsProcessed(state.iterations() * kContacts);
+}
+
+void BM_ReadContactsFromMemory(benchmark::State& state) {
+  std::string text = ContactFile();
+  const auto length = static_cast<int32_t>(text.size());
+  int64_t cards = 0;
+  for (auto _ : state) {
+    mz::CharStream* stream = mz::AbsFileMem_create(text.data(), length, length, 0);
+    cards = ReadAll(stream);
+    stream->Close(stream);
+  }
+  Report(state, cards);
+}
+BENCHMARK(BM_ReadContactsFromMemory)->Unit(benchmark::kMillisecond);
+
+void BM_ReadContactsFromFile(benchmark::State& state) {
+  char path[] = "/tmp/read_object_bench.XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) {
+    state.SkipWithError("no temporary file");
+    return;
+  }
+  const std::string& text = ContactFile();
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  int64_t cards = 0;
+  for (auto _ : state) {
+    mz::CharStream* stream = written ? mz::FileStream_open(path, "rb") : nullptr;
+    if (stream == nullptr) {
+      state.SkipWithError("cannot write or open the temporary file");
+      break;
+    }
+    cards = ReadAll(stream);
+    stream->Close(stream);
+  }
+  std::remove(path);
+  Report(state, cards);
+}
+BENCHMARK(BM_ReadContactsFromFile)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,332 @@
+#include "vobject/values.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "stream/abs_file_mem.h"
+#include "stream/codecs.h"
+#include "stream/mem_buf.h"
+#include "vobject/tokenizer.h"
+
+namespace mz {
+namespace {
+
+constexpr int32_t kBinaryCapacity = 4096;
+constexpr int32_t kCr = 13;
+constexpr int32_t kLf = 10;
+
+// When no working memory can be had the line is still consumed, so that
+// the reader moves on instead of reading the same bytes again; the end of
+// the data is reported as such so that it cannot loop.
+int32_t SkipUnreadableLine(CharStream* stream) {
+  const int32_t skipped = SkipLine(stream, 1);
+  if (skipped < 0) return skipped;
+  const int32_t c = stream->GetChar(stream);
+  if (c < 0) return IsHardError(c) ? c : kStreamEnd;
+  stream->UngetChar(stream);
+  return kNoPropertyName;
+}
+
+// atoi without its undefined overflow: out-of-range values saturate.
+int32_t ToInt(const char* text) {
+  const long v = std::strtol(text, nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int32_t>(v);
+}
+
+// The decimal value of `count` characters of `text` from `from` on.
+int32_t FieldAt(const char* text, int32_t from, int32_t count) {
+  char part[8] = {};
+  std::memcpy(part, text + from, static_cast<size_t>(count));
+  return ToInt(part);
+}
+
+int32_t SplitText(ComponentList* list, const char* text) {
+  const int32_t length = static_cast<int32_t>(std::strlen(text));
+  CharStream* stream = AbsFileMem_create(const_cast<char*>(text), length, length, 0);
+  if (stream == nullptr) return 0;
+  SplitComponents(list, stream);
+  stream->Close(stream);
+  return 0;
+}
+
+}  // namespace
+
+int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* params, char* value,
+                        int32_t size) {
+  if (stream == nullptr || property == nullptr || params == nullptr || value == nullptr ||
+      size < 1) {
+    return kStreamInvalidArgument;
+  }
+  std::memset(property, 0, sizeof *property);
+  std::memset(params, 0, sizeof *params);
+  std::memset(value, 0, static_cast<size_t>(size));
+
+  TextBuffer* scratch = TextBuffer_create(64);
+  if (scratch == nullptr) return SkipUnreadableLine(stream);
+  ValueKind kind = kKindUnknown;
+  int32_t result = ReadPropertyName(stream, property, scratch, &kind);
+  if (result > 0) {
+    result = ReadParameters(stream, params, scratch);
+    if (result > 0) result = ReadPropertyValue(stream, params, value, size, kind);
+  }
+  TextBuffer_free(scratch);
+  return result;
+}
+
+int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* value, int32_t size,
+                          ValueKind kind) {
+  if (stream == nullptr || params == nullptr || value == nullptr || size < 1) {
+    return kStreamInvalidArgument;
+  }
+  const ParamSlot* slot = FindParam(params, kParamEncoding, nullptr);
+  const int32_t encoding = slot != nullptr ? slot->value : 0;
+  slot = FindParam(params, kParamCharset, nullptr);
+  const int32_t charset = slot != nullptr ? slot->value : 0;
+
+  bool binary = kind == kKindBinary || (kind == kKindUnknown && encoding != 0 && charset == 0);
+  slot = FindParam(params, kParamValue, nullptr);
+  if (binary && slot != nullptr && slot->value != kValueInline) binary = false;
+
+  int32_t capacity = kBinaryCapacity;
+  if (!binary) capacity = size > INT32_MAX / 2 ? INT32_MAX : size * 2;
+  CharStream* raw = MemBuf_create(capacity, 0);
+  if (raw == nullptr) {
+    const int32_t skipped = SkipLine(stream, 1);
+    return skipped < 0 ? skipped : 0;
+  }
+  if (binary) MemBuf_fixSize(raw);
+
+  int32_t result = 0;
+  int32_t length = ReadFoldedValue(stream, raw, 1, encoding == kEncodingQuotedPrintable ? 1 : 0);
+  char* data = MemBuf_data(raw);
+  if (length < 0) {
+    if (IsHardError(length)) result = length;
+  } else if (data != nullptr) {
+    // The soft-break step back can leave bytes past the value's end.
+    data[length] = 0;
+    if (encoding == kEncodingBase64) {
+      length = Base64DecodeText(data, &length, data);
+      data[length] = 0;
+    } else if (encoding == kEncodingQuotedPrintable) {
+      length = DecodeQuotedPrintable(data, &length, data);
+      data[length] = 0;
+    }
+    if (binary || charset == kCharsetUtf8) {
+      result = CopyBounded(value, data, size);
+    } else if (charset == kCharsetUcs2) {
+      result = Ucs2BeToUtf8(data, length / 2, value, size);
+    } else if (charset == kCharsetUtf7) {
+      result = Utf7ToUtf8(data, value, size);
+    } else {
+      result = LocalToUtf8(data, value, size);
+    }
+  }
+  raw->Close(raw);
+  return result;
+}
+
+int32_t DecodeQuotedPrintable(char* input, int32_t* length, char* output) {
+  if (length == nullptr) return 0;
+  if (input == nullptr || output == nullptr || *length < 0) {
+    *length = 0;
+    return 0;
+  }
+  const int32_t end = *length;
+  int32_t in = 0;
+  int32_t out = 0;
+  while (in < end) {
+    if (input[in] != '=') {
+      output[out++] = input[in++];
+      continue;
+    }
+    if (end - in - 1 < 2) break;
+    if (input[in + 1] != kCr || input[in + 2] != kLf) {
+      unsigned char byte = 0;
+      if (DecodeHexPair(input + in, &byte) != 0) output[out++] = static_cast<char>(byte);
+    }
+    in += 3;
+  }
+  *length = in;
+  return out;
+}
+
+int32_t ReadComponent(CharStream* stream, TextBuffer* buffer, int separator, int escape) {
+  if (stream == nullptr || buffer == nullptr) return kStreamInvalidArgument;
+  TextBuffer_clear(buffer);
+  bool escaped = false;
+  for (;;) {
+    const int32_t c = stream->GetChar(stream);
+    if (c < 0) return IsHardError(c) ? c : buffer->length;
+    if (escaped) {
+      escaped = false;
+    } else if (c == escape) {
+      escaped = true;
+      continue;
+    } else if (c == separator) {
+      return buffer->length;
+    }
+    TextBuffer_appendChar(buffer, c);
+  }
+}
+
+int32_t SplitComponents(ComponentList* list, CharStream* stream) {
+  if (list == nullptr || stream == nullptr) return 0;
+  TextBuffer* buffer = TextBuffer_create(512);
+  if (buffer == nullptr) return 0;
+  const int32_t count = list->count < kMaxComponents ? list->count : kMaxComponents;
+  for (int32_t i = 0; i < count; ++i) {
+    if (ReadComponent(stream, buffer, ';', '\\') < 0) break;
+    const ComponentField& field = list->fields[i];
+    if (field.data != nullptr && field.size >= 1) {
+      CopyBounded(field.data, buffer->data != nullptr ? buffer->data : "", field.size);
+    }
+  }
+  TextBuffer_free(buffer);
+  return 0;
+}
+
+int32_t SplitName(NameParts* parts, const char* text) {
+  if (parts == nullptr) return 0;
+  std::memset(parts, 0, sizeof *parts);
+  if (text == nullptr) return 0;
+  ComponentList list = {{{parts->family, sizeof parts->family},
+                         {parts->given, sizeof parts->given},
+                         {parts->middle, sizeof parts->middle},
+                         {parts->prefix, sizeof parts->prefix},
+                         {parts->suffix, sizeof parts->suffix}},
+                        5};
+  return SplitText(&list, text);
+}
+
+int32_t SplitAddress(AddressParts* parts, const char* text) {
+  if (parts == nullptr) return 0;
+  std::memset(parts, 0, sizeof *parts);
+  if (text == nullptr) return 0;
+  ComponentList list = {{{parts->postOfficeBox, sizeof parts->postOfficeBox},
+                         {parts->extended, sizeof parts->extended},
+                         {parts->street, sizeof parts->street},
+                         {parts->locality, sizeof parts->locality},
+                         {parts->region, sizeof parts->region},
+                         {parts->postalCode, sizeof parts->postalCode},
+                         {parts->country, sizeof parts->country}},
+                        7};
+  return SplitText(&list, text);
+}
+
+int32_t SplitOrg(OrgParts* parts, const char* text) {
+  if (parts == nullptr) return 0;
+  std::memset(parts, 0, sizeof *parts);
+  if (text == nullptr) return 0;
+  ComponentList list = {{{parts->company, sizeof parts->company},
+                         {parts->department, sizeof parts->department},
+                         {parts->office, sizeof parts->office}},
+                        3};
+  return SplitText(&list, text);
+}
+
+int32_t ParseDateTime(DateTimeFields* fields, const char* text) {
+  if (fields == nullptr) return kMalformedValue;
+  *fields = {-1, -1, -1, -1, -1, -1, -1};
+  if (text == nullptr) return kMalformedValue;
+  char work[32] = {};
+  int32_t n = 0;
+  for (const char* p = text; *p != 0 && n < 31; ++p) {
+    if (*p != '-') work[n++] = *p;
+  }
+  if (n < 8) return kMalformedValue;
+  fields->year = FieldAt(work, 0, 4);
+  fields->month = FieldAt(work, 4, 2);
+  fields->day = FieldAt(work, 6, 2);
+  if (n >= 15 && (work[8] == 'T' || work[8] == 't')) {
+    fields->hour = FieldAt(work, 9, 2);
+    fields->minute = FieldAt(work, 11, 2);
+    fields->second = FieldAt(work, 13, 2);
+    fields->utc = work[15] == 'Z' || work[15] == 'z' ? 1 : 0;
+  }
+  return 0;
+}
+
+int32_t FormatDateTime(const DateTimeFields* fields, char* output, int32_t size, int withTime) {
+  if (fields == nullptr || output == nullptr || size < 1) return 0;
+  char text[96];
+  int used =
+      std::snprintf(text, sizeof text, "%04u%02u%02u", static_cast<unsigned>(fields->year),
+                    static_cast<unsigned>(fields->month), static_cast<unsigned>(fields->day));
+  if (withTime != 0 && used >= 0 && static_cast<size_t>(used) < sizeof text) {
+    std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "T%02u%02u%02u%s",
+                  static_cast<unsigned>(fields->hour), static_cast<unsigned>(fields->minute),
+                  static_cast<unsigned>(fields->second), fields->utc != 0 ? "Z" : "");
+  }
+  return CopyBounded(output, text, size);
+}
+
+int32_t ParseDuration(int32_t* seconds, const char* text) {
+  if (seconds == nullptr) return 0;
+  *seconds = 0;
+  if (text == nullptr || (text[0] != 'P' && text[0] != 'p')) return kMalformedValue;
+  char work[64] = {};
+  CopyBounded(work, text + 1, sizeof work);
+  UpperCaseAscii(work);
+  const int32_t length = static_cast<int32_t>(std::strlen(work));
+  CharStream* stream = AbsFileMem_create(work, length, length, 0);
+  TextBuffer* token = TextBuffer_create(32);
+  if (stream == nullptr || token == nullptr) {
+    if (stream != nullptr) stream->Close(stream);
+    TextBuffer_free(token);
+    return 0;
+  }
+  char pending[32] = {};
+  bool timePart = false;
+  int64_t total = 0;
+  for (;;) {
+    const int32_t kind = ReadTokenSkipBlanks(stream, token, "YMWDTHS");
+    if (kind < 0) break;
+    if (kind == TOKEN_WORD) {
+      CopyBounded(pending, token->data != nullptr ? token->data : "", sizeof pending);
+      continue;
+    }
+    if (kind == 'T') {
+      timePart = true;
+      continue;
+    }
+    int64_t unit = 0;
+    switch (kind) {
+      case 'Y':
+        unit = 31536000;
+        break;
+      case 'M':
+        unit = timePart ? 60 : 2592000;
+        break;
+      case 'W':
+        unit = 604800;
+        break;
+      case 'D':
+        unit = 86400;
+        break;
+      case 'H':
+        unit = 3600;
+        break;
+      case 'S':
+        unit = 1;
+        break;
+      default:
+        continue;
+    }
+    if (pending[0] != 0) {
+      total += static_cast<int64_t>(ToInt(pending)) * unit;
+      if (total > INT32_MAX) total = INT32_MAX;
+      if (total < INT32_MIN) total = INT32_MIN;
+      pending[0] = 0;
+    }
+  }
+  TextBuffer_free(token);
+  stream->Close(stream);
+  *seconds = static_cast<int32_t>(total);
+  return 0;
+}
+
+}  // namespace mz

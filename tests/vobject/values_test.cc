@@ -1,0 +1,331 @@
+#include "vobject/values.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frame/memory.h"
+#include "stream/abs_file_mem.h"
+
+namespace {
+
+using mz::CharStream;
+
+struct Line {
+  int32_t result;
+  mz::PropertyName property;
+  mz::ParamList params;
+  std::string value;  // the value buffer up to the result's length
+};
+
+// Reads every content line of `text` the way the record reader does, with
+// its 2048-byte value buffer, until the end of the data or a hard error.
+// With `gate`, it rules allocations once the stream is made.
+std::vector<Line> ReadAll(std::string text, mz::AllocationGate gate = nullptr) {
+  std::vector<Line> lines;
+  CharStream* s = mz::AbsFileMem_create(text.data(), static_cast<int32_t>(text.size()),
+                                        static_cast<int32_t>(text.size()), 0);
+  mz::SetAllocationGate(gate);
+  std::vector<char> value(mz::kValueBufferSize, 'x');
+  for (int guard = 0; guard < 100; ++guard) {
+    Line line{};
+    line.result = mz::ReadContentLine(s, &line.property, &line.params, value.data(),
+                                      static_cast<int32_t>(value.size()));
+    if (line.result == mz::kStreamEnd) break;
+    if (line.result >= 0) {
+      line.value.assign(value.data(), static_cast<size_t>(line.result));
+      // The value is terminated and nothing is left of the earlier contents.
+      EXPECT_EQ(value[static_cast<size_t>(line.result)], 0) << text;
+    }
+    lines.push_back(line);
+  }
+  mz::SetAllocationGate(nullptr);
+  s->Close(s);
+  return lines;
+}
+
+// The value of the only line of `text`.
+std::string ValueOf(const std::string& text) {
+  std::vector<Line> lines = ReadAll(text);
+  EXPECT_EQ(lines.size(), 1u) << text;
+  return lines.empty() ? std::string("<none>") : lines[0].value;
+}
+
+struct ValueCase {
+  const char* what;
+  std::string line;
+  std::string value;
+};
+
+TEST(ReadContentLine, DecodesValuesByTheirParameters) {
+  const ValueCase cases[] = {
+      {"plain text", "FN:John Smith\r\n", "John Smith"},
+      {"folded line", "NOTE:one\r\n two\r\n", "onetwo"},
+      {"quoted-printable escapes", "NOTE;ENCODING=QUOTED-PRINTABLE:=41=42\r\n", "AB"},
+      {"lower-case hex digits", "NOTE;QUOTED-PRINTABLE:=4a=4b\r\n", "JK"},
+      {"quoted-printable CR LF inside", "NOTE;QUOTED-PRINTABLE:a=0D=0Ab\r\n", "a\r\nb"},
+      {"soft breaks join lines", "NOTE;QUOTED-PRINTABLE:abc=\r\ndef=\r\n=41\r\n", "abcdefA"},
+      {"invalid escape yields nothing", "NOTE;QUOTED-PRINTABLE:x=4Gy\r\n", "xy"},
+      {"final = is lost", "NOTE;QUOTED-PRINTABLE:ab=\r\n", "ab"},
+      {"base64 text", "NOTE;ENCODING=BASE64;CHARSET=UTF-8:aGVsbG8=\r\n", "hello"},
+      {"base64 across folded lines", "NOTE;BASE64:aGVs\r\n bG8g\r\n d29y\r\n bGQ=\r\n",
+       "hello world"},
+      {"UCS-2 big-endian", "NOTE;BASE64;CHARSET=UCS2:AEEA6QQU\r\n", "A\xC3\xA9\xD0\x94"},
+      {"UTF-7", "NOTE;CHARSET=UTF-7:Hi +AOk-!\r\n", "Hi \xC3\xA9!"},
+      {"default character set", "NOTE:caf\xE9 \x80\r\n", "caf\xC3\xA9 \xE2\x82\xAC"},
+      {"UTF-8 arrives unchanged", "NOTE;CHARSET=UTF-8:caf\xC3\xA9\r\n", "caf\xC3\xA9"},
+      {"8BIT is not decoded", "NOTE;ENCODING=8BIT:=41\r\n", "=41"},
+      {"B is not decoded", "NOTE;ENCODING=B:aGVsbG8=\r\n", "aGVsbG8="},
+      {"backslashes stay", "N:A\\;B;C\r\n", "A\\;B;C"},
+      {"first ENCODING decides", "NOTE;QUOTED-PRINTABLE;BASE64:=41\r\n", "A"},
+      {"first CHARSET decides", "NOTE;CHARSET=UTF-8;CHARSET=UTF-7:+AOk-\r\n", "+AOk-"},
+      {"binary PHOTO", "PHOTO;BASE64:QUJD\r\n", "ABC"},
+      {"binary cut at its first zero byte", "PHOTO;BASE64:QUIAQ0Q=\r\n", "AB"},
+      {"PHOTO by URL is text", "PHOTO;VALUE=URL:http://x/\xE9\r\n", "http://x/\xC3\xA9"},
+      {"VALUE=INLINE stays binary", "PHOTO;VALUE=INLINE:a\xE9\r\n", "a\xE9"},
+      {"first VALUE decides", "PHOTO;VALUE=INLINE;VALUE=URL:a\xE9\r\n", "a\xE9"},
+      {"unknown X- with encoding is binary", "X-DATA;BASE64:QQDp\r\n", "A"},
+      {"unknown X- with charset is text", "X-DATA;BASE64;CHARSET=UTF-8:w6k=\r\n", "\xC3\xA9"},
+      {"unknown X- without encoding is text", "X-DATA:\xE9\r\n", "\xC3\xA9"},
+  };
+  for (const ValueCase& c : cases) {
+    EXPECT_EQ(ValueOf(c.line), c.value) << c.what;
+  }
+}
+
+TEST(ReadContentLine, ReportsTheLineHeadAndEmptyValues) {
+  std::vector<Line> lines = ReadAll("tel;home;voice:123\r\nNOTE\r\nNOTE:\r\nNOTE;BASE64:=\r\n");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].result, 3);
+  EXPECT_EQ(lines[0].property.id, 17u);
+  EXPECT_EQ(lines[0].params.slots[0].group, mz::kParamType);
+  EXPECT_EQ(lines[0].params.slots[0].value, mz::kTypeHome);
+  EXPECT_EQ(lines[0].params.slots[1].value, mz::kTypeVoice);
+  EXPECT_EQ(lines[0].value, "123");
+  for (size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].property.id, 27u) << i;
+    EXPECT_EQ(lines[i].result, 0) << i;
+  }
+}
+
+TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
+  const std::string text(5000, 'a');
+  const std::string binary(3000, 'Q');  // base64 of 2250 bytes of "A"
+  std::vector<Line> lines =
+      ReadAll("NOTE:" + text + "\r\nFN:next\r\nPHOTO;BASE64:" + binary + "\r\nFN:last\r\n");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].result, 2047);
+  EXPECT_EQ(lines[0].value, text.substr(0, 2047));
+  EXPECT_EQ(lines[1].value, "next");
+  EXPECT_EQ(lines[2].result, 2047);
+  EXPECT_EQ(lines[3].value, "last");
+}
+
+TEST(ReadPropertyValue, KeepsOnly4095RawBytesOfBinaryButConsumesAll) {
+  // 1023 whole groups of "QUFB" ("AAA") fit in 4095 raw bytes; the rest of
+  // the value is dropped but still consumed.
+  std::string raw;
+  for (int i = 0; i < 2000; ++i) raw += "QUFB";
+  std::string text = raw + "\r\nNEXT";
+  CharStream* s = mz::AbsFileMem_create(text.data(), static_cast<int32_t>(text.size()),
+                                        static_cast<int32_t>(text.size()), 0);
+  mz::ParamList params{};
+  params.slots[0] = {mz::kParamEncoding, mz::kEncodingBase64, "", ""};
+  std::vector<char> value(8192, 0);
+  EXPECT_EQ(mz::ReadPropertyValue(s, &params, value.data(), 8192, mz::kKindBinary), 3069);
+  EXPECT_EQ(std::string(value.data()), std::string(3069, 'A'));
+  EXPECT_EQ(s->GetChar(s), 'N');
+  s->Close(s);
+}
+
+TEST(ReadContentLine, ReportsTheEndAndMalformedLines) {
+  std::vector<Line> lines = ReadAll(":nothing\r\nFN:ok\r\nFN;HOME");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
+  EXPECT_EQ(lines[1].value, "ok");
+  EXPECT_EQ(lines[2].result, 0);
+  EXPECT_TRUE(ReadAll("").empty());
+}
+
+bool DenyAll(std::size_t) {
+  return false;
+}
+bool AllowSmall(std::size_t bytes) {
+  return bytes <= 1024;
+}
+
+TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
+  // No scratch buffer: each line is skipped as malformed; skipping the
+  // last one reports the end, so the caller cannot loop.
+  std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", DenyAll);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
+  // No room for the value: it reads as empty and the next line follows.
+  lines = ReadAll("FN:a\r\n b\r\nFN:c\r\n", AllowSmall);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].result, 0);
+  EXPECT_EQ(lines[1].result, 0);
+  EXPECT_EQ(lines[1].property.id, 11u);
+}
+
+struct QpCase {
+  const char* what;
+  std::string in;
+  std::string out;
+  int32_t consumed;
+};
+
+TEST(DecodeQuotedPrintable, DecodesInPlace) {
+  const QpCase cases[] = {
+      {"escapes", "=41=42", "AB", 6},         {"soft break", "a=\r\nb", "ab", 5},
+      {"invalid hex", "a=G1b=1Gc", "abc", 9}, {"lone final =", "ab=", "ab", 2},
+      {"= and one byte", "ab=4", "ab", 2},    {"empty", "", "", 0},
+  };
+  for (const QpCase& c : cases) {
+    std::string buf = c.in;
+    int32_t length = static_cast<int32_t>(buf.size());
+    const int32_t n = mz::DecodeQuotedPrintable(buf.data(), &length, buf.data());
+    EXPECT_EQ(std::string(buf.data(), static_cast<size_t>(n)), c.out) << c.what;
+    EXPECT_EQ(length, c.consumed) << c.what;
+  }
+}
+
+struct SplitCase {
+  const char* what;
+  const char* text;
+  std::vector<std::string> fields;
+};
+
+TEST(SplitName, FillsFieldsInOrder) {
+  const SplitCase cases[] = {
+      {"all five", "Smith;John;Q;Dr.;Jr.", {"Smith", "John", "Q", "Dr.", "Jr."}},
+      {"family only", "Smith", {"Smith", "", "", "", ""}},
+      {"escaped separator", "A\\;B;C", {"A;B", "C", "", "", ""}},
+      {"escaped backslash", "A\\\\;B", {"A\\", "B", "", "", ""}},
+      {"too many", "a;b;c;d;e;f;g", {"a", "b", "c", "d", "e"}},
+      {"empty", "", {"", "", "", "", ""}},
+  };
+  for (const SplitCase& c : cases) {
+    mz::NameParts parts;
+    std::memset(&parts, 'x', sizeof parts);
+    EXPECT_EQ(mz::SplitName(&parts, c.text), 0);
+    const std::vector<std::string> got = {parts.family, parts.given, parts.middle, parts.prefix,
+                                          parts.suffix};
+    EXPECT_EQ(got, c.fields) << c.what;
+  }
+}
+
+TEST(SplitAddress, LeavesMissingComponentsEmpty) {
+  mz::AddressParts parts;
+  std::memset(&parts, 'x', sizeof parts);
+  mz::SplitAddress(&parts, ";;1 Main St;Springfield;IL;62701;USA");
+  const std::vector<std::string> got = {parts.postOfficeBox, parts.extended, parts.street,
+                                        parts.locality,      parts.region,   parts.postalCode,
+                                        parts.country};
+  EXPECT_EQ(got,
+            (std::vector<std::string>{"", "", "1 Main St", "Springfield", "IL", "62701", "USA"}));
+}
+
+TEST(SplitOrg, CutsComponentsToTheirFields) {
+  const std::string company(1000, 'c');
+  const std::string department(200, 'd');
+  mz::OrgParts parts;
+  mz::SplitOrg(&parts, (company + ";" + department + ";x;extra").c_str());
+  EXPECT_EQ(std::string(parts.company), company.substr(0, 383));
+  EXPECT_EQ(std::string(parts.department), department.substr(0, 127));
+  EXPECT_STREQ(parts.office, "x");
+
+  mz::NameParts name;
+  mz::SplitName(&name, ("a;b;c;" + std::string(100, 'p') + ";s").c_str());
+  EXPECT_EQ(std::string(name.prefix), std::string(31, 'p'));
+  EXPECT_STREQ(name.suffix, "s");
+}
+
+TEST(SplitComponents, SkipsNullFields) {
+  char second[4] = "zz";
+  mz::ComponentList list = {{{nullptr, 0}, {second, sizeof second}}, 2};
+  std::string text = "first;second";
+  CharStream* s = mz::AbsFileMem_create(text.data(), static_cast<int32_t>(text.size()),
+                                        static_cast<int32_t>(text.size()), 0);
+  EXPECT_EQ(mz::SplitComponents(&list, s), 0);
+  s->Close(s);
+  EXPECT_STREQ(second, "sec");
+}
+
+struct DateCase {
+  const char* what;
+  const char* text;
+  int32_t result;
+  mz::DateTimeFields fields;
+};
+
+TEST(ParseDateTime, ReadsDatesAndTimes) {
+  const DateCase cases[] = {
+      {"dashed date", "2013-11-01", 0, {2013, 11, 1, -1, -1, -1, -1}},
+      {"basic date", "19900512", 0, {1990, 5, 12, -1, -1, -1, -1}},
+      {"utc time", "20131101T083000Z", 0, {2013, 11, 1, 8, 30, 0, 1}},
+      {"local time, lower case", "20131101t235959", 0, {2013, 11, 1, 23, 59, 59, 0}},
+      {"time too short", "20131101T0830", 0, {2013, 11, 1, -1, -1, -1, -1}},
+      {"colons break the time", "20131101T08:30:00", 0, {2013, 11, 1, 8, 0, 0, 0}},
+      {"non-digits end numbers", "20x31101", 0, {20, 11, 1, -1, -1, -1, -1}},
+      {"year only", "2013", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
+      {"short once dashes go", "2013-11-1", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
+      {"empty", "", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
+  };
+  for (const DateCase& c : cases) {
+    mz::DateTimeFields f{};
+    EXPECT_EQ(mz::ParseDateTime(&f, c.text), c.result) << c.what;
+    EXPECT_EQ(std::memcmp(&f, &c.fields, sizeof f), 0)
+        << c.what << ": " << f.year << " " << f.month << " " << f.day << " " << f.hour << " "
+        << f.minute << " " << f.second << " " << f.utc;
+  }
+}
+
+TEST(FormatDateTime, WritesBasicFormBounded) {
+  const mz::DateTimeFields utc{2013, 11, 1, 8, 30, 0, 1};
+  const mz::DateTimeFields local{999, 1, 2, 3, 4, 5, 0};
+  char out[32];
+  EXPECT_EQ(mz::FormatDateTime(&utc, out, sizeof out, 1), 16);
+  EXPECT_STREQ(out, "20131101T083000Z");
+  EXPECT_EQ(mz::FormatDateTime(&utc, out, sizeof out, 0), 8);
+  EXPECT_STREQ(out, "20131101");
+  EXPECT_EQ(mz::FormatDateTime(&local, out, sizeof out, 1), 15);
+  EXPECT_STREQ(out, "09990102T030405");
+  EXPECT_EQ(mz::FormatDateTime(&utc, out, 5, 1), 4);
+  EXPECT_STREQ(out, "2013");
+  const mz::DateTimeFields unset{-1, -1, -1, -1, -1, -1, -1};
+  EXPECT_EQ(mz::FormatDateTime(&unset, out, sizeof out, 0), 30);
+  EXPECT_STREQ(out, "429496729542949672954294967295");
+}
+
+struct DurationCase {
+  const char* what;
+  const char* text;
+  int32_t result;
+  int32_t seconds;
+};
+
+TEST(ParseDuration, AddsUnits) {
+  const DurationCase cases[] = {
+      {"days and time", "P1DT2H30M", 0, 95400},
+      {"minutes", "PT15M", 0, 900},
+      {"months before T", "P1M", 0, 2592000},
+      {"lower case", "p1w2dt3s", 0, 604800 + 2 * 86400 + 3},
+      {"year", "P1Y", 0, 31536000},
+      {"letter without number", "PDT5S", 0, 5},
+      {"blanks skipped", "P 1 D", 0, 86400},
+      {"saturates", "P99999999999Y", 0, INT32_MAX},
+      {"no P", "1D", mz::kMalformedValue, 0},
+      {"empty", "", mz::kMalformedValue, 0},
+  };
+  for (const DurationCase& c : cases) {
+    int32_t seconds = -7;
+    EXPECT_EQ(mz::ParseDuration(&seconds, c.text), c.result) << c.what;
+    EXPECT_EQ(seconds, c.seconds) << c.what;
+  }
+  EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
+}
+
+}  // namespace
