@@ -20,13 +20,18 @@ struct Line {
   std::string value;  // the value buffer up to the result's length
 };
 
+// A stream over all of `text`.
+CharStream* Over(std::string& text) {
+  const auto size = static_cast<int32_t>(text.size());
+  return mz::AbsFileMem_create(text.data(), size, size, 0);
+}
+
 // Reads every content line of `text` the way the record reader does, with
 // its 2048-byte value buffer, until the end of the data or a hard error.
 // With `gate`, it rules allocations once the stream is made.
 std::vector<Line> ReadAll(std::string text, mz::AllocationGate gate = nullptr) {
   std::vector<Line> lines;
-  CharStream* s = mz::AbsFileMem_create(text.data(), static_cast<int32_t>(text.size()),
-                                        static_cast<int32_t>(text.size()), 0);
+  CharStream* s = Over(text);
   mz::SetAllocationGate(gate);
   std::vector<char> value(mz::kValueBufferSize, 'x');
   for (int guard = 0; guard < 100; ++guard) {
@@ -53,19 +58,15 @@ std::string ValueOf(const std::string& text) {
   return lines.empty() ? std::string("<none>") : lines[0].value;
 }
 
-struct ValueCase {
-  const char* what;
-  std::string line;
-  std::string value;
-};
-
 TEST(ReadContentLine, DecodesValuesByTheirParameters) {
-  const ValueCase cases[] = {
+  const struct {
+    const char* what;
+    std::string line, value;
+  } cases[] = {
       {"plain text", "FN:John Smith\r\n", "John Smith"},
       {"folded line", "NOTE:one\r\n two\r\n", "onetwo"},
       {"quoted-printable escapes", "NOTE;ENCODING=QUOTED-PRINTABLE:=41=42\r\n", "AB"},
-      {"lower-case hex digits", "NOTE;QUOTED-PRINTABLE:=4a=4b\r\n", "JK"},
-      {"quoted-printable CR LF inside", "NOTE;QUOTED-PRINTABLE:a=0D=0Ab\r\n", "a\r\nb"},
+      {"lower-case hex digits, CR LF", "NOTE;QUOTED-PRINTABLE:=4a=0D=0Ab\r\n", "J\r\nb"},
       {"soft breaks join lines", "NOTE;QUOTED-PRINTABLE:abc=\r\ndef=\r\n=41\r\n", "abcdefA"},
       {"invalid escape yields nothing", "NOTE;QUOTED-PRINTABLE:x=4Gy\r\n", "xy"},
       {"final = is lost", "NOTE;QUOTED-PRINTABLE:ab=\r\n", "ab"},
@@ -75,10 +76,8 @@ TEST(ReadContentLine, DecodesValuesByTheirParameters) {
       {"UCS-2 big-endian", "NOTE;BASE64;CHARSET=UCS2:AEEA6QQU\r\n", "A\xC3\xA9\xD0\x94"},
       {"UTF-7", "NOTE;CHARSET=UTF-7:Hi +AOk-!\r\n", "Hi \xC3\xA9!"},
       {"default character set", "NOTE:caf\xE9 \x80\r\n", "caf\xC3\xA9 \xE2\x82\xAC"},
-      {"UTF-8 arrives unchanged", "NOTE;CHARSET=UTF-8:caf\xC3\xA9\r\n", "caf\xC3\xA9"},
       {"8BIT is not decoded", "NOTE;ENCODING=8BIT:=41\r\n", "=41"},
       {"B is not decoded", "NOTE;ENCODING=B:aGVsbG8=\r\n", "aGVsbG8="},
-      {"backslashes stay", "N:A\\;B;C\r\n", "A\\;B;C"},
       {"first ENCODING decides", "NOTE;QUOTED-PRINTABLE;BASE64:=41\r\n", "A"},
       {"first CHARSET decides", "NOTE;CHARSET=UTF-8;CHARSET=UTF-7:+AOk-\r\n", "+AOk-"},
       {"binary PHOTO", "PHOTO;BASE64:QUJD\r\n", "ABC"},
@@ -90,24 +89,23 @@ TEST(ReadContentLine, DecodesValuesByTheirParameters) {
       {"unknown X- with charset is text", "X-DATA;BASE64;CHARSET=UTF-8:w6k=\r\n", "\xC3\xA9"},
       {"unknown X- without encoding is text", "X-DATA:\xE9\r\n", "\xC3\xA9"},
   };
-  for (const ValueCase& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(ValueOf(c.line), c.value) << c.what;
   }
 }
 
-TEST(ReadContentLine, ReportsTheLineHeadAndEmptyValues) {
-  std::vector<Line> lines = ReadAll("tel;home;voice:123\r\nNOTE\r\nNOTE:\r\nNOTE;BASE64:=\r\n");
-  ASSERT_EQ(lines.size(), 4u);
+TEST(ReadContentLine, ReportsTheLineHeadEmptyValuesMalformedLinesAndTheEnd) {
+  std::vector<Line> lines = ReadAll(
+      "tel;home;voice:123\r\nNOTE\r\nNOTE:\r\nNOTE;BASE64:=\r\n:nothing\r\nFN:ok\r\nFN;HOME");
+  ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0].result, 3);
   EXPECT_EQ(lines[0].property.id, 17u);
-  EXPECT_EQ(lines[0].params.slots[0].group, mz::kParamType);
-  EXPECT_EQ(lines[0].params.slots[0].value, mz::kTypeHome);
-  EXPECT_EQ(lines[0].params.slots[1].value, mz::kTypeVoice);
+  EXPECT_TRUE(mz::HasParam(&lines[0].params, mz::kParamType, mz::kTypeVoice));
   EXPECT_EQ(lines[0].value, "123");
-  for (size_t i = 1; i < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].property.id, 27u) << i;
-    EXPECT_EQ(lines[i].result, 0) << i;
-  }
+  for (size_t i : {1, 2, 3, 6}) EXPECT_EQ(lines[i].result, 0) << i;
+  EXPECT_EQ(lines[4].result, mz::kNoPropertyName);
+  EXPECT_EQ(lines[5].value, "ok");
+  EXPECT_TRUE(ReadAll("").empty());
 }
 
 TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
@@ -129,8 +127,7 @@ TEST(ReadPropertyValue, KeepsOnly4095RawBytesOfBinaryButConsumesAll) {
   std::string raw;
   for (int i = 0; i < 2000; ++i) raw += "QUFB";
   std::string text = raw + "\r\nNEXT";
-  CharStream* s = mz::AbsFileMem_create(text.data(), static_cast<int32_t>(text.size()),
-                                        static_cast<int32_t>(text.size()), 0);
+  CharStream* s = Over(text);
   mz::ParamList params{};
   params.slots[0] = {mz::kParamEncoding, mz::kEncodingBase64, "", ""};
   std::vector<char> value(8192, 0);
@@ -138,15 +135,6 @@ TEST(ReadPropertyValue, KeepsOnly4095RawBytesOfBinaryButConsumesAll) {
   EXPECT_EQ(std::string(value.data()), std::string(3069, 'A'));
   EXPECT_EQ(s->GetChar(s), 'N');
   s->Close(s);
-}
-
-TEST(ReadContentLine, ReportsTheEndAndMalformedLines) {
-  std::vector<Line> lines = ReadAll(":nothing\r\nFN:ok\r\nFN;HOME");
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
-  EXPECT_EQ(lines[1].value, "ok");
-  EXPECT_EQ(lines[2].result, 0);
-  EXPECT_TRUE(ReadAll("").empty());
 }
 
 bool DenyAll(std::size_t) {
@@ -170,111 +158,88 @@ TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   EXPECT_EQ(lines[1].property.id, 11u);
 }
 
-struct QpCase {
-  const char* what;
-  std::string in;
-  std::string out;
-  int32_t consumed;
-};
-
-TEST(DecodeQuotedPrintable, DecodesInPlace) {
-  const QpCase cases[] = {
-      {"escapes", "=41=42", "AB", 6},         {"soft break", "a=\r\nb", "ab", 5},
-      {"invalid hex", "a=G1b=1Gc", "abc", 9}, {"lone final =", "ab=", "ab", 2},
-      {"= and one byte", "ab=4", "ab", 2},    {"empty", "", "", 0},
+TEST(DecodeQuotedPrintable, DecodesInPlaceAndGivesBackAnUnfinishedEscape) {
+  const struct {
+    std::string in, out;
+    int32_t consumed;
+  } cases[] = {
+      {"a=\r\nb", "ab", 5}, {"a=G1b=1Gc", "abc", 9}, {"ab=", "ab", 2}, {"ab=4", "ab", 2},
+      {"", "", 0},
   };
-  for (const QpCase& c : cases) {
+  for (const auto& c : cases) {
     std::string buf = c.in;
     int32_t length = static_cast<int32_t>(buf.size());
     const int32_t n = mz::DecodeQuotedPrintable(buf.data(), &length, buf.data());
-    EXPECT_EQ(std::string(buf.data(), static_cast<size_t>(n)), c.out) << c.what;
-    EXPECT_EQ(length, c.consumed) << c.what;
+    EXPECT_EQ(std::string(buf.data(), static_cast<size_t>(n)), c.out) << c.in;
+    EXPECT_EQ(length, c.consumed) << c.in;
   }
 }
-
-struct SplitCase {
-  const char* what;
-  const char* text;
-  std::vector<std::string> fields;
-};
 
 TEST(SplitName, FillsFieldsInOrder) {
-  const SplitCase cases[] = {
-      {"all five", "Smith;John;Q;Dr.;Jr.", {"Smith", "John", "Q", "Dr.", "Jr."}},
-      {"family only", "Smith", {"Smith", "", "", "", ""}},
-      {"escaped separator", "A\\;B;C", {"A;B", "C", "", "", ""}},
-      {"escaped backslash", "A\\\\;B", {"A\\", "B", "", "", ""}},
-      {"too many", "a;b;c;d;e;f;g", {"a", "b", "c", "d", "e"}},
-      {"empty", "", {"", "", "", "", ""}},
+  const struct {
+    std::string text;
+    std::string fields;  // joined by "|"
+  } cases[] = {
+      {"Smith;John;Q;Dr.;Jr.", "Smith|John|Q|Dr.|Jr."},
+      {"Smith", "Smith||||"},
+      {"A\\;B;C", "A;B|C|||"},
+      {"A\\\\;B", "A\\|B|||"},
+      {"a;b;c;d;e;f;g", "a|b|c|d|e"},
+      {"", "||||"},
+      {"a;b;c;" + std::string(100, 'p') + ";s", "a|b|c|" + std::string(31, 'p') + "|s"},
   };
-  for (const SplitCase& c : cases) {
-    mz::NameParts parts;
-    std::memset(&parts, 'x', sizeof parts);
-    EXPECT_EQ(mz::SplitName(&parts, c.text), 0);
-    const std::vector<std::string> got = {parts.family, parts.given, parts.middle, parts.prefix,
-                                          parts.suffix};
-    EXPECT_EQ(got, c.fields) << c.what;
+  for (const auto& c : cases) {
+    mz::NameParts p;
+    std::memset(&p, 'x', sizeof p);
+    EXPECT_EQ(mz::SplitName(&p, c.text.c_str()), 0);
+    EXPECT_EQ(
+        std::string(p.family) + "|" + p.given + "|" + p.middle + "|" + p.prefix + "|" + p.suffix,
+        c.fields);
   }
 }
 
-TEST(SplitAddress, LeavesMissingComponentsEmpty) {
-  mz::AddressParts parts;
-  std::memset(&parts, 'x', sizeof parts);
-  mz::SplitAddress(&parts, ";;1 Main St;Springfield;IL;62701;USA");
-  const std::vector<std::string> got = {parts.postOfficeBox, parts.extended, parts.street,
-                                        parts.locality,      parts.region,   parts.postalCode,
-                                        parts.country};
-  EXPECT_EQ(got,
-            (std::vector<std::string>{"", "", "1 Main St", "Springfield", "IL", "62701", "USA"}));
-}
+TEST(SplitComponents, LeaveMissingOnesEmptyCutToTheirFieldsAndSkipNullFields) {
+  mz::AddressParts a;
+  std::memset(&a, 'x', sizeof a);
+  mz::SplitAddress(&a, ";;1 Main St;Springfield;IL;62701;USA");
+  EXPECT_EQ(std::string(a.postOfficeBox) + "|" + a.extended + "|" + a.street + "|" + a.locality +
+                "|" + a.region + "|" + a.postalCode + "|" + a.country,
+            "||1 Main St|Springfield|IL|62701|USA");
 
-TEST(SplitOrg, CutsComponentsToTheirFields) {
-  const std::string company(1000, 'c');
-  const std::string department(200, 'd');
-  mz::OrgParts parts;
-  mz::SplitOrg(&parts, (company + ";" + department + ";x;extra").c_str());
-  EXPECT_EQ(std::string(parts.company), company.substr(0, 383));
-  EXPECT_EQ(std::string(parts.department), department.substr(0, 127));
-  EXPECT_STREQ(parts.office, "x");
+  const std::string company(1000, 'c'), department(200, 'd');
+  mz::OrgParts org;
+  mz::SplitOrg(&org, (company + ";" + department + ";x;extra").c_str());
+  EXPECT_EQ(std::string(org.company), company.substr(0, 383));
+  EXPECT_EQ(std::string(org.department), department.substr(0, 127));
+  EXPECT_STREQ(org.office, "x");
 
-  mz::NameParts name;
-  mz::SplitName(&name, ("a;b;c;" + std::string(100, 'p') + ";s").c_str());
-  EXPECT_EQ(std::string(name.prefix), std::string(31, 'p'));
-  EXPECT_STREQ(name.suffix, "s");
-}
-
-TEST(SplitComponents, SkipsNullFields) {
   char second[4] = "zz";
   mz::ComponentList list = {{{nullptr, 0}, {second, sizeof second}}, 2};
   std::string text = "first;second";
-  CharStream* s = mz::AbsFileMem_create(text.data(), static_cast<int32_t>(text.size()),
-                                        static_cast<int32_t>(text.size()), 0);
+  CharStream* s = Over(text);
   EXPECT_EQ(mz::SplitComponents(&list, s), 0);
   s->Close(s);
   EXPECT_STREQ(second, "sec");
 }
 
-struct DateCase {
-  const char* what;
-  const char* text;
-  int32_t result;
-  mz::DateTimeFields fields;
-};
-
 TEST(ParseDateTime, ReadsDatesAndTimes) {
-  const DateCase cases[] = {
+  const struct {
+    const char* what;
+    const char* text;
+    int32_t result;
+    mz::DateTimeFields fields;
+  } cases[] = {
       {"dashed date", "2013-11-01", 0, {2013, 11, 1, -1, -1, -1, -1}},
       {"basic date", "19900512", 0, {1990, 5, 12, -1, -1, -1, -1}},
       {"utc time", "20131101T083000Z", 0, {2013, 11, 1, 8, 30, 0, 1}},
       {"local time, lower case", "20131101t235959", 0, {2013, 11, 1, 23, 59, 59, 0}},
       {"time too short", "20131101T0830", 0, {2013, 11, 1, -1, -1, -1, -1}},
       {"colons break the time", "20131101T08:30:00", 0, {2013, 11, 1, 8, 0, 0, 0}},
-      {"non-digits end numbers", "20x31101", 0, {20, 11, 1, -1, -1, -1, -1}},
       {"year only", "2013", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
       {"short once dashes go", "2013-11-1", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
       {"empty", "", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
   };
-  for (const DateCase& c : cases) {
+  for (const auto& c : cases) {
     mz::DateTimeFields f{};
     EXPECT_EQ(mz::ParseDateTime(&f, c.text), c.result) << c.what;
     EXPECT_EQ(std::memcmp(&f, &c.fields, sizeof f), 0)
@@ -300,27 +265,22 @@ TEST(FormatDateTime, WritesBasicFormBounded) {
   EXPECT_STREQ(out, "429496729542949672954294967295");
 }
 
-struct DurationCase {
-  const char* what;
-  const char* text;
-  int32_t result;
-  int32_t seconds;
-};
-
 TEST(ParseDuration, AddsUnits) {
-  const DurationCase cases[] = {
+  const struct {
+    const char* what;
+    const char* text;
+    int32_t result, seconds;
+  } cases[] = {
       {"days and time", "P1DT2H30M", 0, 95400},
-      {"minutes", "PT15M", 0, 900},
       {"months before T", "P1M", 0, 2592000},
       {"lower case", "p1w2dt3s", 0, 604800 + 2 * 86400 + 3},
-      {"year", "P1Y", 0, 31536000},
       {"letter without number", "PDT5S", 0, 5},
       {"blanks skipped", "P 1 D", 0, 86400},
       {"saturates", "P99999999999Y", 0, INT32_MAX},
       {"no P", "1D", mz::kMalformedValue, 0},
       {"empty", "", mz::kMalformedValue, 0},
   };
-  for (const DurationCase& c : cases) {
+  for (const auto& c : cases) {
     int32_t seconds = -7;
     EXPECT_EQ(mz::ParseDuration(&seconds, c.text), c.result) << c.what;
     EXPECT_EQ(seconds, c.seconds) << c.what;
