@@ -3,9 +3,9 @@
 // into the host's buffer.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "contacts/contact_session.h"
+#include "contacts/scratch_file.h"
 #include "contacts/vcard_writer.h"
 #include "frame/com_ref.h"
 #include "frame/scratch.h"
@@ -23,7 +23,6 @@ namespace {
 // name or an address.
 constexpr int kTextField = 100;
 constexpr int kNoteField = 64;
-constexpr int kScratchPathSize = 260;
 // Years a birthday is written for.
 constexpr int kFirstBirthdayYear = 1900;
 constexpr int kLastBirthdayYear = 2999;
@@ -151,26 +150,6 @@ void PutProperties(VCardWriter* writer, IContact* contact) {
   if (ReadText(contact, &IContact::get_CompanyName, text)) VCardWriter_putOrg(writer, text);
   if (ReadText(contact, &IContact::get_Categories, text)) VCardWriter_putGroup(writer, text);
 }
-
-struct StreamCloser {
-  void operator()(CharStream* stream) const { stream->Close(stream); }
-};
-using StreamHolder = std::unique_ptr<CharStream, StreamCloser>;
-
-// Deletes the scratch file when it goes out of scope; declared before the
-// stream, so that the stream is closed first.
-class ScratchFileRemover {
- public:
-  explicit ScratchFileRemover(const WCHAR* path) : path_(path) {}
-  ~ScratchFileRemover() {
-    if (path_[0] != 0) DeleteFileW(path_);
-  }
-  ScratchFileRemover(const ScratchFileRemover&) = delete;
-  ScratchFileRemover& operator=(const ScratchFileRemover&) = delete;
-
- private:
-  const WCHAR* path_;
-};
 
 // What one export produced, held back until it is known to have succeeded.
 struct ExportedContact {

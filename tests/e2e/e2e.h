@@ -29,6 +29,7 @@ namespace e2e {
 inline const std::vector<std::string>& BuiltExports() {
   static const std::vector<std::string> names = {
       "MZ_Init", "MZ_Done", "MZ_RegisterCallback", "MZ_GetContactsCount", "MZ_GetContactInfo",
+      "MZ_WriteContact", "MZ_AddContact", "MZ_DeleteContact", "MZ_DeleteAllContacts",
       "MZ_GetMessagesCount", "MZ_StartGetMessage", "MZ_GetMessageInfo", "MZ_DeleteMessage",
       "MZ_DeleteAllMessages", "MZ_SendMessage"};
   return names;

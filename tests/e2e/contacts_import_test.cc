@@ -1,0 +1,576 @@
+// Adding, updating and deleting contacts from vCard text and ids through
+// libmz.so.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "platform/emulator.h"
+
+namespace {
+
+using Properties = std::map<std::string, std::string>;
+
+constexpr char kPattern = 'Z';
+constexpr double k19900512 = 33005.0;
+const std::string kNoName = "N:;;;;\r\n";
+
+std::string VCard(const std::string& lines) {
+  return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "END:VCARD\r\n";
+}
+
+std::string Exported(std::uint32_t oid, const std::string& lines) {
+  return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "X-IRMC-LUID:" + std::to_string(oid) +
+         "\r\nEND:VCARD\r\n";
+}
+
+bool ScratchFileExists() {
+  std::error_code ignored;
+  return std::filesystem::exists(emulator::HostPath("\\Temp\\temp.txt"), ignored);
+}
+
+// The stored texts that are not empty: the store may keep a cleared text as
+// an empty one.
+Properties Stored(std::uint32_t oid) {
+  Properties set;
+  const auto contact = emulator::ReadContact(oid);
+  if (!contact) return {{"<missing>", ""}};
+  for (const auto& [name, value] : contact->text) {
+    if (!value.empty()) set[name] = value;
+  }
+  return set;
+}
+
+double Birthday(std::uint32_t oid) {
+  const auto contact = emulator::ReadContact(oid);
+  return contact ? contact->birthday : -1.0;
+}
+
+ContactTransfer Transfer(const std::string& vcard, const std::string& id = "") {
+  ContactTransfer transfer;
+  std::memset(&transfer, kPattern, sizeof transfer);
+  std::memset(transfer.vcard, 0, sizeof transfer.vcard);
+  std::memcpy(transfer.vcard, vcard.data(), std::min(vcard.size(), sizeof transfer.vcard - 1));
+  std::memset(transfer.contactId, 0, sizeof transfer.contactId);
+  std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
+  return transfer;
+}
+
+class ContactsImportE2e : public E2eTest {
+ protected:
+  struct Added {
+    int32_t result = 0;
+    std::string id;
+    bool idUntouched = false;
+  };
+
+  Added AddRaw(const ContactTransfer& transfer, uint32_t size = MZ_NEW_ID_SIZE) {
+    char area[MZ_NEW_ID_SIZE + 1];
+    std::memset(area, kPattern, sizeof area);
+    Added out;
+    out.result = mz().MZ_AddContact(&transfer, area, size);
+    out.idUntouched = std::all_of(area, area + sizeof area, [](char c) { return c == kPattern; });
+    if (!out.idUntouched) out.id = std::string(area, strnlen(area, MZ_NEW_ID_SIZE));
+    EXPECT_EQ(area[MZ_NEW_ID_SIZE], kPattern) << "written past the area";
+    EXPECT_FALSE(ScratchFileExists()) << "the scratch file outlived the call";
+    return out;
+  }
+  Added Add(const std::string& vcard) { return AddRaw(Transfer(vcard)); }
+
+  int32_t Write(const std::string& vcard, const std::string& id) {
+    const ContactTransfer transfer = Transfer(vcard, id);
+    const int32_t result = mz().MZ_WriteContact(&transfer);
+    EXPECT_FALSE(ScratchFileExists()) << "the scratch file outlived the call";
+    return result;
+  }
+
+  // The contact's vCard text as MZ_GetContactInfo gives it.
+  std::string ExportOf(std::uint32_t oid) {
+    const std::vector<std::uint32_t> oids = emulator::ContactOids();
+    const auto at = std::find(oids.begin(), oids.end(), oid);
+    if (at == oids.end()) return "<missing>";
+    ContactTransfer out;
+    std::memset(&out, 0, sizeof out);
+    const int32_t position = static_cast<int32_t>(at - oids.begin()) + 1;
+    if (mz().MZ_GetContactInfo(position, &out) != MZ_OK) return "<failed>";
+    return e2e::Field(out.vcard);
+  }
+};
+
+// --- Adding ------------------------------------------------------------------
+
+TEST_F(ContactsImportE2e, AddedCardStoresItsPropertiesAndExportsAsExpected) {
+  const std::string f40(40, 'f'), g40(40, 'g');
+  const struct {
+    const char* what;
+    std::string lines;
+    Properties stored;
+    double birthday;
+    std::string exported;
+  } cases[] = {
+      {"full name",
+       "N:Doe;John;Q;Dr.;Jr.\r\n",
+       {{"LastName", "Doe"},
+        {"FirstName", "John"},
+        {"MiddleName", "Q"},
+        {"Title", "Dr."},
+        {"Suffix", "Jr."}},
+       0.0,
+       "N:Doe;John;Q;Dr.;Jr.\r\n"},
+      {"name without affixes",
+       "N:Doe;John\r\n",
+       {{"LastName", "Doe"}, {"FirstName", "John"}},
+       0.0,
+       "N:Doe;John;;;\r\n"},
+      {"name in a medium slot",
+       "N:" + f40 + ";" + g40 + ";;Dr.\r\n",
+       {{"LastName", f40}, {"FirstName", g40}, {"Title", "Dr."}},
+       0.0,
+       "N:" + f40 + ";" + g40 + ";;Dr.;\r\n"},
+      {"home address",
+       "ADR;HOME:;;1 Main St;Springfield;IL;62701;USA\r\n",
+       {{"HomeAddressStreet", "1 Main St"},
+        {"HomeAddressCity", "Springfield"},
+        {"HomeAddressState", "IL"},
+        {"HomeAddressPostalCode", "62701"},
+        {"HomeAddressCountry", "USA"}},
+       0.0,
+       kNoName + "ADR;HOME:;;1 Main St;Springfield;IL;62701;USA\r\n"},
+      {"work address with empty parts",
+       "ADR;WORK:PO 7;Suite 2;;Shelbyville;;;\r\n",
+       {{"BusinessAddressCity", "Shelbyville"}},
+       0.0,
+       kNoName + "ADR;WORK:;;;Shelbyville;;;\r\n"},
+      {"escaped semicolon in an address",
+       "ADR:;;1\\;2 Side Ln;Capital City;IL;;USA\r\n",
+       {{"OtherAddressStreet", "1;2 Side Ln"},
+        {"OtherAddressCity", "Capital City"},
+        {"OtherAddressState", "IL"},
+        {"OtherAddressCountry", "USA"}},
+       0.0,
+       kNoName + "ADR:;;1\\;2 Side Ln;Capital City;IL;;USA\r\n"},
+      {"company", "ORG:Acme\r\n", {{"CompanyName", "Acme"}}, 0.0, kNoName + "ORG:Acme\r\n"},
+      {"company and department",
+       "ORG:Acme;Sales\r\n",
+       {{"CompanyName", "Acme"}, {"Department", "Sales"}},
+       0.0,
+       kNoName + "ORG:Acme\r\n"},
+      {"company, department and office",
+       "ORG:A\\;B;Sales;Building 2\r\n",
+       {{"CompanyName", "A;B"}, {"Department", "Sales"}, {"OfficeLocation", "Building 2"}},
+       0.0,
+       kNoName + "ORG:A\\;B\r\n"},
+      {"extended birthday", "BDAY:1990-05-12\r\n", {}, k19900512, kNoName + "BDAY:1990-5-12\r\n"},
+      {"basic birthday", "BDAY:19900512\r\n", {}, k19900512, kNoName + "BDAY:1990-5-12\r\n"},
+      {"invalid birthday", "BDAY:1990\r\n", {}, 0.0, kNoName},
+      {"UTF-8 beyond the BMP",
+       "N;CHARSET=UTF-8:M\u00fcller;\U0001F600\r\n",
+       {{"LastName", "M\u00fcller"}, {"FirstName", "\U0001F600"}},
+       0.0,
+       "N;CHARSET=UTF-8:M\u00fcller;\U0001F600;;;\r\n"},
+      {"note with backslashes",
+       "NOTE:C:\\temp a\\;b\r\n",
+       {{"Body", "C:\\temp a\\;b"}},
+       0.0,
+       kNoName + "NOTE:C:\\temp a\\\\;b\r\n"},
+      {"the applied numbers, mail, web page and job title",
+       "TEL;HOME:10\r\nTEL;WORK:11\r\nTEL;CELL:12\r\nTEL;HOME;FAX:13\r\nTEL;WORK;FAX:14\r\n"
+       "EMAIL;INTERNET:a@x.org\r\nURL:http://x.org\r\nTITLE:Boss\r\n",
+       {{"HomeTelephoneNumber", "10"},
+        {"BusinessTelephoneNumber", "11"},
+        {"MobileTelephoneNumber", "12"},
+        {"HomeFaxNumber", "13"},
+        {"BusinessFaxNumber", "14"},
+        {"Email1Address", "a@x.org"},
+        {"WebPage", "http://x.org"},
+        {"JobTitle", "Boss"}},
+       0.0,
+       kNoName +
+           "TEL;HOME:10\r\nTEL;WORK:11\r\nTEL;CELL:12\r\nTEL;HOME;FAX:13\r\nTEL;WORK;FAX:14\r\n"
+           "EMAIL;INTERNET:a@x.org\r\nURL;INTERNET:http://x.org\r\nTITLE:Boss\r\n"},
+      {"the ten codes that are not applied",
+       "TEL;VOICE:1\r\nTEL;FAX:2\r\nTEL;HOME;CELL:3\r\nTEL;WORK;CELL:4\r\nTEL;PAGER:5\r\n"
+       "TEL;MSG:6\r\nEMAIL;HOME:h@x.org\r\nEMAIL;WORK:w@x.org\r\nURL;HOME:http://h\r\n"
+       "URL;WORK:http://w\r\n",
+       {},
+       0.0,
+       kNoName},
+  };
+  ASSERT_EQ(Init(), MZ_OK);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Added added = Add(VCard(c.lines));
+    ASSERT_EQ(added.result, MZ_OK);
+    const std::uint32_t oid = emulator::ContactOids().back();
+    EXPECT_EQ(added.id, std::to_string(oid));
+    EXPECT_EQ(Stored(oid), c.stored);
+    EXPECT_EQ(Birthday(oid), c.birthday);
+    EXPECT_EQ(ExportOf(oid), Exported(oid, c.exported));
+  }
+}
+
+TEST_F(ContactsImportE2e, TextWithoutACardAddsAnEmptyContact) {
+  ASSERT_EQ(Init(), MZ_OK);
+  const std::string texts[] = {
+      "",
+      "garbage\r\n",
+      "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:x\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    const Added added = Add(text);
+    ASSERT_EQ(added.result, MZ_OK);
+    const std::uint32_t oid = emulator::ContactOids().back();
+    EXPECT_EQ(added.id, std::to_string(oid));
+    EXPECT_EQ(Stored(oid), Properties{});
+  }
+  EXPECT_EQ(emulator::ContactOids().size(), 3u);
+}
+
+TEST_F(ContactsImportE2e, UnterminatedCardAreaIsReadForItsFirst1023BytesOnly) {
+  ASSERT_EQ(Init(), MZ_OK);
+  const std::string head = "BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE:";
+  ContactTransfer transfer;
+  std::memset(&transfer, 'y', sizeof transfer);
+  std::memcpy(transfer.vcard, head.data(), head.size());
+  std::memset(transfer.vcard + head.size(), 'x', sizeof transfer.vcard - head.size());
+  const Added added = AddRaw(transfer);
+  ASSERT_EQ(added.result, MZ_OK);
+  EXPECT_EQ(Stored(emulator::ContactOids().back()),
+            (Properties{{"Body", std::string(MZ_VCARD_SIZE - 1 - head.size(), 'x')}}));
+}
+
+TEST_F(ContactsImportE2e, AddNeedsAllArgumentsAndAnAreaOfExactly64Bytes) {
+  ASSERT_EQ(Init(), MZ_OK);
+  const ContactTransfer transfer = Transfer(VCard("N:Doe\r\n"));
+  char area[MZ_NEW_ID_SIZE];
+  EXPECT_EQ(mz().MZ_AddContact(nullptr, area, MZ_NEW_ID_SIZE), MZ_E_BAD_ARGUMENT);
+  EXPECT_EQ(mz().MZ_AddContact(&transfer, nullptr, MZ_NEW_ID_SIZE), MZ_E_BAD_ARGUMENT);
+  for (const uint32_t size : {0u, 63u, 65u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(size);
+    const Added added = AddRaw(transfer, size);
+    EXPECT_EQ(added.result, MZ_E_BAD_ARGUMENT);
+    EXPECT_TRUE(added.idUntouched);
+  }
+  EXPECT_TRUE(emulator::ContactOids().empty());
+}
+
+// --- Updating ----------------------------------------------------------------
+
+TEST_F(ContactsImportE2e, UpdateChangesOnlyWhatTheCardCarries) {
+  Properties stored = {
+      {"FirstName", "Ann"},
+      {"LastName", "Example"},
+      {"Title", "Dr."},
+      {"Suffix", "Jr."},
+      {"Body", "old note"},
+      {"MobileTelephoneNumber", "100"},
+      {"HomeAddressCity", "Rome"},
+      {"BusinessAddressCountry", "Italy"},
+      {"BusinessAddressCity", "Milan"},
+  };
+  const std::uint32_t oid = emulator::SeedContact(stored, k19900512);
+  const std::string id = std::to_string(oid);
+  const std::string f40(40, 'f'), g40(40, 'g'), note(100, 'n');
+  const struct {
+    const char* what;
+    std::string lines;
+    Properties changes;  // an empty value: the property is cleared
+  } steps[] = {
+      {"a telephone number only", "TEL;CELL:200\r\n", {{"MobileTelephoneNumber", "200"}}},
+      {"a medium name keeps the affixes",
+       "N:" + f40 + ";" + g40 + "\r\n",
+       {{"LastName", f40}, {"FirstName", g40}}},
+      {"a short name clears them",
+       "N:Doe;John\r\n",
+       {{"LastName", "Doe"}, {"FirstName", "John"}, {"Title", ""}, {"Suffix", ""}}},
+      {"medium note after a short one", "NOTE:short\r\nNOTE:" + note + "\r\n", {{"Body", note}}},
+      {"medium note before a short one",
+       "NOTE:" + note + "x\r\nNOTE:short\r\n",
+       {{"Body", note + "x"}}},
+      {"work address without a country in a short slot",
+       "ADR;WORK:;;;Turin;;;\r\n",
+       {{"BusinessAddressCity", "Turin"}}},
+      {"no card at all", "", {}},
+  };
+  ASSERT_EQ(Init(), MZ_OK);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_EQ(Write(VCard(step.lines), id), MZ_OK);
+    for (const auto& [name, value] : step.changes) {
+      if (value.empty()) {
+        stored.erase(name);
+      } else {
+        stored[name] = value;
+      }
+    }
+    EXPECT_EQ(Stored(oid), stored);
+    EXPECT_EQ(Birthday(oid), k19900512);
+  }
+  EXPECT_EQ(emulator::ContactOids(), std::vector<std::uint32_t>{oid});
+}
+
+TEST_F(ContactsImportE2e, UpdateFindsTheContactByItsIdText) {
+  emulator::SetNextContactOid(5);
+  const std::uint32_t five = emulator::SeedContact({{"FirstName", "Five"}});
+  emulator::SetNextContactOid(4294967295u);
+  const std::uint32_t last = emulator::SeedContact({{"FirstName", "Last"}});
+  const struct {
+    std::string id;
+    int32_t result;
+    std::uint32_t changed;  // 0: none
+  } cases[] = {
+      {"5", MZ_OK, five},
+      {" \t5abc", MZ_OK, five},
+      {"0005", MZ_OK, five},
+      {"4294967295", MZ_OK, last},
+      {"6", MZ_E_NO_CONTACT, 0},
+      {"abc", MZ_E_NO_CONTACT, 0},
+      {"4294967296", MZ_E_NO_CONTACT, 0},
+      {"4294967301", MZ_E_NO_CONTACT, 0},  // 2^32 + 5
+      {"9999999999", MZ_E_NO_CONTACT, 0},
+  };
+  ASSERT_EQ(Init(), MZ_OK);
+  int serial = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const Properties fiveBefore = Stored(five), lastBefore = Stored(last);
+    const std::string number = std::to_string(++serial);
+    EXPECT_EQ(Write(VCard("TEL;CELL:" + number + "\r\n"), c.id), c.result);
+    Properties fiveAfter = fiveBefore, lastAfter = lastBefore;
+    if (c.changed == five) fiveAfter["MobileTelephoneNumber"] = number;
+    if (c.changed == last) lastAfter["MobileTelephoneNumber"] = number;
+    EXPECT_EQ(Stored(five), fiveAfter);
+    EXPECT_EQ(Stored(last), lastAfter);
+  }
+  // An id area without a terminator is read within its 11 bytes.
+  ContactTransfer transfer = Transfer(VCard("TEL;CELL:unterminated\r\n"));
+  std::memcpy(transfer.contactId, "00000000005", sizeof transfer.contactId);
+  EXPECT_EQ(mz().MZ_WriteContact(&transfer), MZ_OK);
+  EXPECT_EQ(Stored(five).at("MobileTelephoneNumber"), "unterminated");
+}
+
+TEST_F(ContactsImportE2e, UpdateWithoutAnIdFailsBeforeTouchingAnything) {
+  ASSERT_EQ(Init(), MZ_OK);
+  EXPECT_EQ(mz().MZ_WriteContact(nullptr), MZ_E_BAD_ARGUMENT);
+  const auto trace =
+      e2e::TraceFaultPoints([&] { EXPECT_EQ(Write("N:Doe\r\n", ""), MZ_E_BAD_ARGUMENT); });
+  EXPECT_TRUE(trace.empty()) << "the scratch file or the store was reached";
+}
+
+TEST_F(ContactsImportE2e, WithoutASessionImportsAndDeletionsFindNoContacts) {
+  const std::uint32_t oid = emulator::SeedContact({{"FirstName", "Ann"}});
+  EXPECT_EQ(Write(VCard("N:Doe\r\n"), std::to_string(oid)), MZ_E_NO_CONTACT);
+  const Added added = Add(VCard("N:Doe\r\n"));
+  EXPECT_EQ(added.result, MZ_E_NO_CONTACT);
+  EXPECT_TRUE(added.idUntouched);
+  EXPECT_EQ(mz().MZ_DeleteContact(std::to_string(oid).c_str()), MZ_E_NO_CONTACT);
+  EXPECT_EQ(mz().MZ_DeleteAllContacts(), MZ_E_NO_CONTACT);
+  EXPECT_EQ(emulator::ContactOids(), std::vector<std::uint32_t>{oid});
+  EXPECT_EQ(Stored(oid), (Properties{{"FirstName", "Ann"}}));
+}
+
+// --- Deleting ----------------------------------------------------------------
+
+TEST_F(ContactsImportE2e, DeleteRemovesTheContactWhoseIdTheTextStartsWith) {
+  emulator::SetNextContactOid(12);
+  for (const char* name : {"A", "B", "C"}) emulator::SeedContact({{"FirstName", name}});
+  ASSERT_EQ(emulator::ContactOids(), (std::vector<std::uint32_t>{12, 13, 14}));
+  const struct {
+    const char* id;
+    int32_t result;
+    std::vector<std::uint32_t> left;
+  } steps[] = {
+      {"12abc", MZ_OK, {13, 14}},
+      {"12", MZ_E_NO_CONTACT, {13, 14}},
+      {"99", MZ_E_NO_CONTACT, {13, 14}},
+      {"4294967309", MZ_E_NO_CONTACT, {13, 14}},  // 2^32 + 13
+      {nullptr, MZ_E_BAD_ARGUMENT, {13, 14}},
+      {"14", MZ_OK, {13}},
+      {" 13", MZ_OK, {}},
+      {"13", MZ_E_NO_CONTACT, {}},
+  };
+  ASSERT_EQ(Init(), MZ_OK);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.id == nullptr ? "null" : step.id);
+    EXPECT_EQ(mz().MZ_DeleteContact(step.id), step.result);
+    EXPECT_EQ(emulator::ContactOids(), step.left);
+  }
+}
+
+TEST_F(ContactsImportE2e, DeleteAllEmptiesTheFolderAndStopsAtAFailedDeletion) {
+  for (const char* name : {"A", "B", "C"}) emulator::SeedContact({{"FirstName", name}});
+  ASSERT_EQ(Init(), MZ_OK);
+  EXPECT_EQ(mz().MZ_DeleteAllContacts(), MZ_OK);
+  EXPECT_TRUE(emulator::ContactOids().empty());
+  EXPECT_EQ(mz().MZ_DeleteAllContacts(), MZ_E_NO_CONTACT);
+
+  for (const char* name : {"A", "B", "C"}) emulator::SeedContact({{"FirstName", name}});
+  const std::vector<std::uint32_t> oids = emulator::ContactOids();
+  emulator::InjectFault("IContact::Delete", 2, E_FAIL);
+  EXPECT_EQ(mz().MZ_DeleteAllContacts(), MZ_E_FAILED);
+  emulator::ClearFaults();
+  EXPECT_EQ(emulator::ContactOids(), (std::vector<std::uint32_t>{oids[1], oids[2]}));
+}
+
+// --- Fault sweeps ------------------------------------------------------------
+
+// Positions of the points that split a trace into its documented results.
+struct Marks {
+  std::size_t folder, firstItem;
+};
+Marks MarksOf(const std::vector<e2e::FaultPoint>& trace, const char* item) {
+  const Marks marks{e2e::PositionOf(trace, "IPOutlookApp::GetDefaultFolder"),
+                    e2e::PositionOf(trace, item)};
+  EXPECT_LT(marks.folder, marks.firstItem);
+  EXPECT_LT(marks.firstItem, trace.size());
+  return marks;
+}
+
+TEST_F(ContactsImportE2e, AddAtEveryFaultPointGivesItsDocumentedResult) {
+  const std::string card = VCard("N:Doe;John\r\nTEL;CELL:12\r\n");
+  const auto trace = Trace(true, [&] { EXPECT_EQ(Add(card).result, MZ_OK); });
+  const Marks marks = MarksOf(trace, "IPOutlookItemCollection::Add");
+  // The allocations right after Add are its own: the new contact object.
+  std::size_t added = marks.firstItem + 1;
+  while (added < trace.size() && trace[added].name == "alloc") ++added;
+  std::size_t before = 0;
+  Added out;
+  Sweep(
+      trace, true,
+      [&](const e2e::FaultPoint& point) {
+        before = emulator::ContactOids().size();
+        const ContactTransfer transfer = Transfer(card);
+        char area[MZ_NEW_ID_SIZE];
+        std::memset(area, kPattern, sizeof area);
+        out.result = mz().MZ_AddContact(&transfer, area, MZ_NEW_ID_SIZE);
+        out.idUntouched = area[0] == kPattern;
+        out.id = out.idUntouched ? "" : std::string(area, strnlen(area, sizeof area));
+        EXPECT_EQ(ScratchFileExists(), point.name == "DeleteFileW");
+      },
+      [&](const e2e::FaultPoint& point) {
+        std::filesystem::remove(emulator::HostPath("\\Temp\\temp.txt"));
+        const std::vector<std::uint32_t> oids = emulator::ContactOids();
+        if (point.position < marks.folder) {
+          EXPECT_EQ(out.result, MZ_E_FAILED);
+        } else if (point.position < added) {
+          EXPECT_EQ(out.result, MZ_E_NO_CONTACT);
+        } else if (point.name == "IContact::Save") {
+          EXPECT_EQ(out.result, MZ_E_FAILED);
+          EXPECT_FALSE(out.idUntouched) << "the id is written also after a failed Save";
+        } else {
+          EXPECT_EQ(out.result, MZ_OK);
+          ASSERT_EQ(oids.size(), before + 1);
+          EXPECT_EQ(out.id, point.name == "IContact::get_Oid" ? "0" : std::to_string(oids.back()));
+        }
+        if (out.result != MZ_OK) {
+          EXPECT_EQ(oids.size(), before);
+        }
+        if (out.result == MZ_E_NO_CONTACT || out.result == MZ_E_FAILED) {
+          EXPECT_EQ(out.idUntouched, point.name != "IContact::Save");
+        }
+      });
+}
+
+TEST_F(ContactsImportE2e, UpdateAtEveryFaultPointGivesItsDocumentedResult) {
+  const std::uint32_t oid = emulator::SeedContact({{"MobileTelephoneNumber", "1"}});
+  const std::string id = std::to_string(oid);
+  const std::string card = VCard("TEL;CELL:2\r\n");
+  const auto trace = Trace(true, [&] { EXPECT_EQ(Write(card, id), MZ_OK); });
+  const Marks marks = MarksOf(trace, "IPOutlookItemCollection::Item");
+  const std::size_t oidRead = e2e::PositionOf(trace, "IContact::get_Oid");
+  ASSERT_LT(oidRead, trace.size());
+  const std::string original = VCard("TEL;CELL:1\r\n");
+  ASSERT_EQ(Init(), MZ_OK);
+  ASSERT_EQ(Write(original, id), MZ_OK);
+  Done();
+  int32_t result = 0;
+  Sweep(
+      trace, true,
+      [&](const e2e::FaultPoint& point) {
+        const ContactTransfer transfer = Transfer(card, id);
+        result = mz().MZ_WriteContact(&transfer);
+        EXPECT_EQ(ScratchFileExists(), point.name == "DeleteFileW");
+      },
+      [&](const e2e::FaultPoint& point) {
+        std::filesystem::remove(emulator::HostPath("\\Temp\\temp.txt"));
+        const int32_t expected = point.position < marks.folder    ? MZ_E_FAILED
+                                 : point.position <= oidRead      ? MZ_E_NO_CONTACT
+                                 : point.name == "IContact::Save" ? MZ_E_FAILED
+                                                                  : MZ_OK;
+        EXPECT_EQ(result, expected);
+        if (result != MZ_OK) {
+          EXPECT_EQ(Stored(oid), (Properties{{"MobileTelephoneNumber", "1"}}));
+        }
+        ASSERT_EQ(Write(original, id), MZ_OK);
+      });
+}
+
+TEST_F(ContactsImportE2e, DeleteAtEveryFaultPointGivesItsDocumentedResult) {
+  for (const char* name : {"A", "B", "C"}) emulator::SeedContact({{"FirstName", name}});
+  std::uint32_t target = emulator::ContactOids().back();
+  const auto trace =
+      Trace(true, [&] { EXPECT_EQ(mz().MZ_DeleteContact(std::to_string(target).c_str()), MZ_OK); });
+  const Marks marks = MarksOf(trace, "IPOutlookItemCollection::Item");
+  target = emulator::SeedContact({{"FirstName", "C"}});
+  int32_t result = 0;
+  Sweep(
+      trace, true,
+      [&](const e2e::FaultPoint&) {
+        result = mz().MZ_DeleteContact(std::to_string(target).c_str());
+      },
+      [&](const e2e::FaultPoint& point) {
+        const std::vector<std::uint32_t> oids = emulator::ContactOids();
+        const bool gone = std::find(oids.begin(), oids.end(), target) == oids.end();
+        const bool atTarget = point.nth == 3 && (point.name == "IPOutlookItemCollection::Item" ||
+                                                 point.name == "IContact::get_Oid");
+        if (point.position < marks.firstItem || atTarget) {
+          EXPECT_EQ(result, MZ_E_NO_CONTACT);
+        } else if (point.name == "IContact::Delete") {
+          EXPECT_EQ(result, MZ_E_FAILED);
+        } else if (point.name != "alloc") {
+          EXPECT_EQ(result, MZ_OK);
+        }
+        EXPECT_EQ(gone, result == MZ_OK);
+        EXPECT_EQ(oids.size(), gone ? 2u : 3u);
+        if (gone) target = emulator::SeedContact({{"FirstName", "C"}});
+      });
+}
+
+TEST_F(ContactsImportE2e, DeleteAllAtEveryFaultPointGivesItsDocumentedResult) {
+  const auto seedThree = [] {
+    while (emulator::ContactOids().size() < 3) emulator::SeedContact({{"FirstName", "A"}});
+  };
+  seedThree();
+  const auto trace = Trace(true, [&] { EXPECT_EQ(mz().MZ_DeleteAllContacts(), MZ_OK); });
+  const Marks marks = MarksOf(trace, "IPOutlookItemCollection::Item");
+  seedThree();
+  int32_t result = 0;
+  Sweep(
+      trace, true, [&](const e2e::FaultPoint&) { result = mz().MZ_DeleteAllContacts(); },
+      [&](const e2e::FaultPoint& point) {
+        const std::size_t left = emulator::ContactOids().size();
+        if (point.position < marks.firstItem) {
+          EXPECT_EQ(result, MZ_E_NO_CONTACT);
+          EXPECT_EQ(left, 3u);
+        } else if (point.name == "IContact::Delete") {
+          // The deletions before the failed one stay done.
+          EXPECT_EQ(result, MZ_E_FAILED);
+          EXPECT_EQ(left, static_cast<std::size_t>(4 - point.nth));
+        } else if (point.name == "IPOutlookItemCollection::Item") {
+          // That round is skipped; the others delete.
+          EXPECT_EQ(result, MZ_OK);
+          EXPECT_EQ(left, 1u);
+        } else {
+          EXPECT_EQ(result == MZ_OK, left < 3u);
+        }
+        seedThree();
+      });
+}
+
+}  // namespace
