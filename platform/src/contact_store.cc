@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
@@ -96,6 +97,31 @@ void BindValues(Statement& statement, const TextValues& text, DATE birthday) {
   statement.Bind(kBirthdayParameter, birthday);
 }
 
+// Records a change this process made to the contacts table. The shared id
+// list stays current (a new oid is the largest, so it goes at the end), so
+// that the next collection need not read every id again; the caller holds
+// the lock.
+void NoteChange(Device& device, std::uint32_t oid, bool inserted) {
+  const std::uint64_t before = device.contacts_version++;
+  auto& cached = device.contact_snapshot;
+  if (cached.oids == nullptr || cached.version != before) return;
+  try {
+    const auto& old = *std::static_pointer_cast<const std::vector<std::uint32_t>>(cached.oids);
+    auto next = std::make_shared<std::vector<std::uint32_t>>();
+    next->reserve(old.size() + 1);
+    if (inserted) {
+      *next = old;
+      next->push_back(oid);
+    } else {
+      std::remove_copy(old.begin(), old.end(), std::back_inserter(*next), oid);
+    }
+    cached.oids = std::move(next);
+    cached.version = before + 1;
+  } catch (const std::bad_alloc&) {
+    cached.oids.reset();
+  }
+}
+
 // Appends a row. E_FAIL on a database error or when the store has no 32-bit
 // oid left.
 HRESULT InsertContact(Device& device, const TextValues& text, DATE birthday, std::uint32_t* oid) {
@@ -105,7 +131,7 @@ HRESULT InsertContact(Device& device, const TextValues& text, DATE birthday, std
   BindValues(statement, text, birthday);
   if (statement.Step() != SQLITE_DONE || sqlite3_changes(device.Db()) == 0) return E_FAIL;
   *oid = static_cast<std::uint32_t>(sqlite3_last_insert_rowid(device.Db()));
-  ++device.contacts_version;
+  NoteChange(device, *oid, true);
   return S_OK;
 }
 
@@ -247,7 +273,7 @@ class Contact final : public ComObject<IContact> {
     if (!statement.ok()) return E_FAIL;
     statement.Bind(1, static_cast<std::int64_t>(oid_));
     if (statement.Step() != SQLITE_DONE || sqlite3_changes(device_->Db()) == 0) return E_FAIL;
-    ++device_->contacts_version;
+    NoteChange(*device_, oid_, false);
     return S_OK;
   }
 
