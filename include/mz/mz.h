@@ -163,15 +163,22 @@ MZ_API int32_t MZ_SendMessage(const char* number, const char* text);
  * layouts with unsigned 32-bit little-endian integers at any alignment and
  * UTF-16LE text:
  *  MZ_GetSoundDirectoriesList: event (4), location flags (4), unused (8).
- *    On success *outputSize is 4 + 520 per directory and *outputBlock a
- *    zero-filled block of *outputSize + 1 bytes that the host releases with
- *    LocalFree; on failure *outputSize is 0 and no block is handed out.
+ *    On success it returns 0, *outputSize is 4 + 520 per directory and
+ *    *outputBlock a zero-filled block of *outputSize + 1 bytes: the
+ *    directory count (uint32 little-endian), then per directory its path as
+ *    zero-padded UTF-16 in 520 bytes. The host releases the block with the
+ *    phone's LocalFree; it is null, with the result still 0, when no memory
+ *    was left for it. On failure *outputSize is 0, *outputBlock null and the
+ *    sound service's status is returned; a null input record or place is
+ *    refused that way with E_INVALIDARG (0x80070057), reading nothing.
  *  MZ_SetTelRingtone: event (4), sound-file description starting with the
  *    zero-terminated path (1044), flag (4): 1052 bytes.
  *  MZ_SetSMSRingtone: d (4), directory (d bytes), n (4), file name (n
- *    bytes); d and n at most 254.
+ *    bytes); d and n at most 254. A larger length is refused with
+ *    ERROR_INVALID_PARAMETER (87) before anything past it is read; nothing
+ *    is copied or written.
  *  MZ_SetTheme: n (4), command line for the theme tool (n bytes, at most
- *    254). Always returns 0.
+ *    254; a larger n starts nothing). Always returns 0.
  */
 #define MZ_SOUND_LIST_INPUT_SIZE 16
 #define MZ_TEL_RINGTONE_INPUT_SIZE 1052

@@ -31,7 +31,8 @@ inline const std::vector<std::string>& BuiltExports() {
       "MZ_Init", "MZ_Done", "MZ_RegisterCallback", "MZ_GetContactsCount", "MZ_GetContactInfo",
       "MZ_WriteContact", "MZ_AddContact", "MZ_DeleteContact", "MZ_DeleteAllContacts",
       "MZ_GetMessagesCount", "MZ_StartGetMessage", "MZ_GetMessageInfo", "MZ_DeleteMessage",
-      "MZ_DeleteAllMessages", "MZ_SendMessage"};
+      "MZ_DeleteAllMessages", "MZ_SendMessage", "MZ_GetSoundDirectoriesList",
+      "MZ_SetTelRingtone", "MZ_SetSMSRingtone", "MZ_SetTheme"};
   return names;
 }
 // clang-format on
