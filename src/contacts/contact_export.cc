@@ -211,17 +211,11 @@ extern "C" MZ_API int32_t MZ_GetContactsCount(int32_t* count) {
 
 extern "C" MZ_API int32_t MZ_GetContactInfo(int32_t position, ContactTransfer* contact) {
   if (contact == nullptr || position < 1) return MZ_E_BAD_ARGUMENT;
-  char narrow[mz::kScratchPathSize];
-  WCHAR wide[mz::kScratchPathSize];
-  // A path that cannot be made is empty, and no stream opens it.
-  mz::ScratchFilePath(narrow, mz::kScratchPathSize, wide, mz::kScratchPathSize);
-  // Also when the open fails: the file may have been created before it did.
-  const mz::ScratchFileRemover remover(wide);
-  const mz::StreamHolder stream(mz::FileStream_open(narrow, "w+"));
-  if (!stream) return MZ_E_FAILED;
+  const mz::ScratchFile scratch;
+  if (scratch.stream() == nullptr) return MZ_E_FAILED;
 
   mz::ExportedContact exported;
-  const int32_t result = mz::ExportContact(position, stream.get(), &exported);
+  const int32_t result = mz::ExportContact(position, scratch.stream(), &exported);
   if (result != MZ_OK) return result;
   // A text shorter than the area ends with a zero byte; one that fills it
   // has none.

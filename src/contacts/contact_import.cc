@@ -100,11 +100,10 @@ IContact* FindContactByOid(IPOutlookItemCollection* items, uint64_t id) {
   return nullptr;
 }
 
-// The two forms of the scratch path.
-struct ScratchCard {
-  char narrow[kScratchPathSize];
-  WCHAR wide[kScratchPathSize];
-};
+// The record an import reads into, or null.
+RecordHolder NewRecord() {
+  return RecordHolder(static_cast<ContactRecord*>(Allocate(sizeof(ContactRecord))));
+}
 
 }  // namespace
 }  // namespace mz
@@ -112,17 +111,12 @@ struct ScratchCard {
 extern "C" MZ_API int32_t MZ_WriteContact(const ContactTransfer* contact) {
   using mz::ComRef;
   if (contact == nullptr || contact->contactId[0] == 0) return MZ_E_BAD_ARGUMENT;
-  mz::ScratchCard scratch;
-  // A path that cannot be made is empty, and no stream opens it.
-  mz::ScratchFilePath(scratch.narrow, mz::kScratchPathSize, scratch.wide, mz::kScratchPathSize);
-  const mz::ScratchFileRemover remover(scratch.wide);
-  const mz::StreamHolder stream(mz::FileStream_open(scratch.narrow, "w+"));
-  if (!stream) return MZ_E_FAILED;
-  mz::WriteCardText(stream.get(), contact->vcard);
+  const mz::ScratchFile scratch;
+  if (scratch.stream() == nullptr) return MZ_E_FAILED;
+  mz::WriteCardText(scratch.stream(), contact->vcard);
   // Allocated before the store is touched, so that its failure changes
   // nothing there.
-  const mz::RecordHolder record(
-      static_cast<mz::ContactRecord*>(mz::Allocate(sizeof(mz::ContactRecord))));
+  const mz::RecordHolder record = mz::NewRecord();
   if (!record) return MZ_E_FAILED;
   // Never past the declared area, also when the host left it unterminated.
   const uint64_t id = mz::ReadContactId(contact->contactId, sizeof contact->contactId);
@@ -133,7 +127,7 @@ extern "C" MZ_API int32_t MZ_WriteContact(const ContactTransfer* contact) {
   if (FAILED(folder->get_Items(items.put()))) return MZ_E_NO_CONTACT;
   const ComRef<IContact> target(mz::FindContactByOid(items.get(), id));
   if (!target) return MZ_E_NO_CONTACT;
-  return mz::ApplyVCardToContact(stream.get(), target.get(), record.get());
+  return mz::ApplyVCardToContact(scratch.stream(), target.get(), record.get());
 }
 
 extern "C" MZ_API int32_t MZ_AddContact(const ContactTransfer* contact, char* newId,
@@ -142,14 +136,10 @@ extern "C" MZ_API int32_t MZ_AddContact(const ContactTransfer* contact, char* ne
   if (contact == nullptr || newId == nullptr || newIdSize != MZ_NEW_ID_SIZE) {
     return MZ_E_BAD_ARGUMENT;
   }
-  mz::ScratchCard scratch;
-  mz::ScratchFilePath(scratch.narrow, mz::kScratchPathSize, scratch.wide, mz::kScratchPathSize);
-  const mz::ScratchFileRemover remover(scratch.wide);
-  const mz::StreamHolder stream(mz::FileStream_open(scratch.narrow, "w+"));
-  if (!stream) return MZ_E_FAILED;
-  mz::WriteCardText(stream.get(), contact->vcard);
-  const mz::RecordHolder record(
-      static_cast<mz::ContactRecord*>(mz::Allocate(sizeof(mz::ContactRecord))));
+  const mz::ScratchFile scratch;
+  if (scratch.stream() == nullptr) return MZ_E_FAILED;
+  mz::WriteCardText(scratch.stream(), contact->vcard);
+  const mz::RecordHolder record = mz::NewRecord();
   if (!record) return MZ_E_FAILED;
 
   ComRef<IFolder> folder;
@@ -160,7 +150,7 @@ extern "C" MZ_API int32_t MZ_AddContact(const ContactTransfer* contact, char* ne
   const HRESULT added = items->Add(&item);
   ComRef<IContact> created(static_cast<IContact*>(item));
   if (FAILED(added) || !created) return MZ_E_NO_CONTACT;
-  const int32_t result = mz::ApplyVCardToContact(stream.get(), created.get(), record.get());
+  const int32_t result = mz::ApplyVCardToContact(scratch.stream(), created.get(), record.get());
   // Also after a failed Save: the host learns which id the contact has.
   LONG oid = 0;
   created->get_Oid(&oid);

@@ -4,8 +4,10 @@
 
 #include <memory>
 
+#include "frame/scratch.h"
 #include "platform/files.h"
 #include "stream/char_stream.h"
+#include "stream/file_stream.h"
 
 namespace mz {
 
@@ -17,19 +19,30 @@ struct StreamCloser {
 };
 using StreamHolder = std::unique_ptr<CharStream, StreamCloser>;
 
-// Deletes the scratch file when it goes out of scope; declared before the
-// stream, so that the stream is closed first. An empty path deletes nothing.
-class ScratchFileRemover {
+// The scratch file of one vCard export: the path pair made and the file
+// opened "w+" as a stream. On scope exit the stream is closed and the file
+// deleted by its UTF-16 path, also when the open failed after creating it. A
+// path that cannot be made is empty: nothing opens and nothing is deleted.
+class ScratchFile {
  public:
-  explicit ScratchFileRemover(const WCHAR* path) : path_(path) {}
-  ~ScratchFileRemover() {
-    if (path_[0] != 0) DeleteFileW(path_);
+  ScratchFile() {
+    ScratchFilePath(narrow_, kScratchPathSize, wide_, kScratchPathSize);
+    stream_.reset(FileStream_open(narrow_, "w+"));
   }
-  ScratchFileRemover(const ScratchFileRemover&) = delete;
-  ScratchFileRemover& operator=(const ScratchFileRemover&) = delete;
+  ~ScratchFile() {
+    stream_.reset();
+    if (wide_[0] != 0) DeleteFileW(wide_);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  // Null when the file could not be opened.
+  CharStream* stream() const { return stream_.get(); }
 
  private:
-  const WCHAR* path_;
+  char narrow_[kScratchPathSize] = {};
+  WCHAR wide_[kScratchPathSize] = {};
+  StreamHolder stream_;
 };
 
 }  // namespace mz
