@@ -1,4 +1,4 @@
-// The contact store, reached through the Pocket Outlook object model.
+// The contact store, reached through its COM object model.
 //
 // Open it with CoCreateInstance(CLSID_Application, nullptr,
 // CLSCTX_INPROC_SERVER, IID_IPOutlookApp, ...) and Logon. The contacts folder
