@@ -1,6 +1,6 @@
 # Front door: `make test` builds and runs every test in the default, the
 # AddressSanitizer and the ThreadSanitizer builds; `make demo` runs the main
-# job on a fresh emulated phone.
+# job, the guided tour of mzhost, on a fresh emulated phone.
 PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
@@ -24,7 +24,7 @@ test: deps
 	done
 
 demo: build
-	@scripts/demo build/default
+	@build/default/bin/mzhost demo
 
 bench: deps
 	cmake --preset default

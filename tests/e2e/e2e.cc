@@ -1,7 +1,5 @@
 #include "e2e.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -13,16 +11,8 @@ namespace e2e {
 const Library* LoadLibrary(std::string* error) {
   static Library library;
   static const std::string failure = [] {
-    void* handle = dlopen(MZ_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return "dlopen failed: " + std::string(dlerror());
-#define E2E_RESOLVE_EXPORT(name) \
-  library.name = reinterpret_cast<decltype(library.name)>(dlsym(handle, #name));
-    E2E_FOR_EACH_EXPORT(E2E_RESOLVE_EXPORT)
-#undef E2E_RESOLVE_EXPORT
-    for (const std::string& name : BuiltExports()) {
-      if (dlsym(handle, name.c_str()) == nullptr) return "no export " + name;
-    }
-    return std::string();
+    std::string why;
+    return mzhost::LoadLibrary(MZ_LIBRARY, &library, &why) ? std::string() : why;
   }();
   if (error != nullptr) *error = failure;
   return failure.empty() ? &library : nullptr;

@@ -11,38 +11,21 @@
 #include <vector>
 
 #include "device_fixture.h"
+#include "library.h"
 #include "mz/mz.h"
 
 namespace e2e {
 
-// Every export the public header declares.
-// clang-format off
-#define E2E_FOR_EACH_EXPORT(X)                                                               \
-  X(MZ_Init) X(MZ_Done) X(MZ_RegisterCallback) X(MZ_GetContactsCount) X(MZ_GetContactInfo)  \
-  X(MZ_WriteContact) X(MZ_AddContact) X(MZ_DeleteContact) X(MZ_DeleteAllContacts)           \
-  X(MZ_GetMessagesCount) X(MZ_StartGetMessage) X(MZ_GetMessageInfo) X(MZ_DeleteMessage)     \
-  X(MZ_DeleteAllMessages) X(MZ_SendMessage) X(MZ_GetSoundDirectoriesList)                   \
-  X(MZ_SetTelRingtone) X(MZ_SetSMSRingtone) X(MZ_SetTheme)
-
-// The exports libmz.so is built with so far: exactly its dynamic symbols, and
-// the ones every end-to-end test needs resolved. Extend it as exports land.
+// The exports libmz.so must have: exactly its dynamic symbols.
 inline const std::vector<std::string>& BuiltExports() {
-  static const std::vector<std::string> names = {
-      "MZ_Init", "MZ_Done", "MZ_RegisterCallback", "MZ_GetContactsCount", "MZ_GetContactInfo",
-      "MZ_WriteContact", "MZ_AddContact", "MZ_DeleteContact", "MZ_DeleteAllContacts",
-      "MZ_GetMessagesCount", "MZ_StartGetMessage", "MZ_GetMessageInfo", "MZ_DeleteMessage",
-      "MZ_DeleteAllMessages", "MZ_SendMessage", "MZ_GetSoundDirectoriesList",
-      "MZ_SetTelRingtone", "MZ_SetSMSRingtone", "MZ_SetTheme"};
+#define E2E_EXPORT_NAME(name) #name,
+  static const std::vector<std::string> names = {MZHOST_FOR_EACH_EXPORT(E2E_EXPORT_NAME)};
+#undef E2E_EXPORT_NAME
   return names;
 }
-// clang-format on
 
-// The library's exports as dlsym found them; null where it has none.
-struct Library {
-#define E2E_DECLARE_EXPORT(name) decltype(&::name) name = nullptr;
-  E2E_FOR_EACH_EXPORT(E2E_DECLARE_EXPORT)
-#undef E2E_DECLARE_EXPORT
-};
+// The library as a host loads it: every export resolved with dlsym.
+using Library = mzhost::Library;
 
 // Path of the libmz.so under test.
 inline const char* LibraryPath() {
@@ -51,7 +34,7 @@ inline const char* LibraryPath() {
 
 // Loads libmz.so once per process (it stays loaded: its new-message sink
 // lives until unload) and resolves every export. Null with the reason in
-// *error when the library cannot be loaded or lacks one of BuiltExports().
+// *error when the library cannot be loaded or lacks an export.
 const Library* LoadLibrary(std::string* error);
 
 // A fault point passed during a call: the point's name and which of the

@@ -1,45 +1,25 @@
 // phonectl as a user runs it: its commands, its errors, and an SMS it
 // delivers reaching a process that watches the device.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "device_fixture.h"
 #include "platform/emulator.h"
 #include "platform/message_store.h"
+#include "program.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs phonectl from a shell with `args` (no single quotes in them),
-// capturing its output in files beside the device.
-Outcome Phonectl(const std::string& scratch, const std::vector<std::string>& args) {
-  std::string command = PHONECTL;
-  for (const auto& arg : args) command += " '" + arg + "'";
-  const int status =
-      std::system((command + " >'" + scratch + ".out' 2>'" + scratch + ".err'").c_str());
-  Outcome run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  for (auto [text, path] : {std::pair{&run.out, scratch + ".out"}, {&run.err, scratch + ".err"}}) {
-    std::stringstream content;
-    content << std::ifstream(path).rdbuf();
-    *text = content.str();
-    std::remove(path.c_str());
-  }
-  return run;
+// Runs phonectl with `args`.
+ProgramRun Phonectl(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {PHONECTL};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv);
 }
 
 using PhonectlTest = DeviceTest;
@@ -69,7 +49,7 @@ TEST_F(PhonectlTest, CommandsPrintWhatTheyDidAndErrorsAreOneLineAndANonZeroExit)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    const Outcome run = Phonectl(d, c.args);
+    const ProgramRun run = Phonectl(c.args);
     EXPECT_EQ(run.status, c.status) << run.err;
     if (c.status == 0) {
       EXPECT_NE(run.out.find(c.shows), std::string::npos) << run.out;
@@ -139,11 +119,11 @@ TEST_F(PhonectlTest, ReceiveIsAnnouncedOnceToAWatchingProcess) {
   ULONG connection = 0;
   ASSERT_EQ(sms->Advise(0, nullptr, fnevObjectCreated, &sink, &connection), S_OK);
 
-  EXPECT_EQ(Phonectl(dir(), {"--device", dir(), "receive", "+15550100", "first"}).status, 0);
+  EXPECT_EQ(Phonectl({"--device", dir(), "receive", "+15550100", "first"}).status, 0);
   EXPECT_EQ(sink.WaitFor(1).size(), 1u);
   // A second delivery proves the first was announced exactly once: events
   // arrive in order, so a repeat of the first would come before it.
-  EXPECT_EQ(Phonectl(dir(), {"--device", dir(), "receive", "+15550100", "second"}).status, 0);
+  EXPECT_EQ(Phonectl({"--device", dir(), "receive", "+15550100", "second"}).status, 0);
   std::vector<std::string> seen = sink.WaitFor(2);
 
   auto inbox = emulator::ListMessages("SMS", "Inbox");

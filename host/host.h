@@ -1,0 +1,158 @@
+// What every mzhost command shares: the loaded library, the output mode,
+// failures explained in words, JSON building, progress and interruption.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "library.h"
+
+namespace mzhost {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+// A job that cannot go on: one line on stderr, exit status 1. When an export
+// refused, its name and result travel along for --json.
+struct Failure {
+  std::string message;
+  std::string exportName = {};
+  int32_t code = 0;
+};
+
+// A command line mzhost does not understand: exit status 2.
+struct UsageError {
+  std::string message;
+};
+
+// Ctrl-C or SIGTERM: the job stops at its next step, MZ_Done still runs.
+struct Interrupted {};
+
+// The job's outcome when it did its work but some of it was refused (an
+// import with refused cards): exit status 1 without another message.
+struct PartialFailure {};
+
+// Installs the SIGINT/SIGTERM handlers; Interruption() is true once one came.
+void CatchInterrupts();
+bool Interruption();
+// Throws Interrupted when an interrupt came.
+void CheckInterrupt();
+
+// A failure of an export whose result code needs no more context.
+[[noreturn]] void Refused(const char* exportName, int32_t code, std::string words);
+
+// What a result code means when nothing more specific is known.
+std::string DescribeResult(int32_t code);
+
+// A status of the phone passed through by a settings export, in words with
+// its number ("file not found (0x80070002)").
+std::string DescribeStatus(int32_t status);
+
+struct Host {
+  Library mz;
+  bool json = false;
+  std::string deviceDir;  // as given with --device, else $PHONE_DEVICE_DIR
+};
+
+// --- JSON -----------------------------------------------------------------
+
+// A JSON value as text.
+std::string JsonText(std::string_view utf8);
+std::string JsonNumber(long long value);
+std::string JsonBool(bool value);
+// An object of (name, JSON value) pairs, in order.
+std::string JsonObject(std::initializer_list<std::pair<const char*, std::string>> members);
+// An array of JSON values; one element per line when `lines`.
+std::string JsonArray(const std::vector<std::string>& values, bool lines = false);
+
+// Prints a line (a trailing newline is added) to stdout.
+void PrintLine(const std::string& text);
+
+// Progress of a long job on stderr, redrawn in place, only when stderr is a
+// terminal and the job has run for a moment; the line is cleared when done.
+class Progress {
+ public:
+  Progress(std::string verb, std::size_t total, bool enabled);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  void Update(std::size_t done);
+
+ private:
+  std::string verb_;
+  std::size_t total_;
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_;
+};
+
+// True when stderr is a terminal and `out` (if given) is not the same one.
+bool ProgressWanted(std::FILE* out = nullptr);
+
+// --- Arguments ------------------------------------------------------------
+
+// A folder by name (inbox, outbox, sent, drafts, deleted; any case) or
+// number 0-4; UsageError otherwise.
+MessageFolder ParseFolder(const std::string& text);
+// The name of a folder, as the user is shown it.
+const char* FolderName(MessageFolder folder);
+
+// A contact id: the decimal text the library reads (1 to 10 digits of a
+// 32-bit value); UsageError otherwise.
+std::string ParseContactId(const std::string& text);
+
+// A positive decimal number up to `most`; UsageError naming `what` otherwise.
+uint32_t ParseNumber(const std::string& text, const char* what, uint32_t most = UINT32_MAX);
+
+// Reads a whole file; Failure with the reason when it cannot.
+std::string ReadFile(const std::string& path);
+
+// --- Messages -------------------------------------------------------------
+
+// One SMS message, its texts in UTF-8.
+struct Message {
+  std::string entryId;
+  std::string time;
+  std::string address;
+  std::string text;
+  unsigned folder = 0;
+  uint32_t recordSize = 0;
+};
+
+// Registers the new-message callback; each record it receives is copied
+// into a queue and freed.
+void StartWatching(Host& host);
+// Waits for the next new message, up to `limit`; false when none came in that
+// time. Throws Interrupted on Ctrl-C.
+bool NextArrival(Message* message, std::chrono::milliseconds limit);
+// Prints a message as a table row or a JSON line.
+void PrintMessage(const Host& host, const Message& message);
+
+// --- Commands -------------------------------------------------------------
+
+// Each runs one command's operands (the words after its name); they throw
+// Failure, UsageError, Interrupted or PartialFailure.
+void RunContacts(Host& host, const std::vector<std::string>& args);
+void RunMessages(Host& host, const std::vector<std::string>& args);
+void RunSms(Host& host, const std::vector<std::string>& args);
+void RunSounds(Host& host, const std::vector<std::string>& args);
+void RunRingtone(Host& host, const std::vector<std::string>& args);
+void RunSmsSound(Host& host, const std::vector<std::string>& args);
+void RunTheme(Host& host, const std::vector<std::string>& args);
+// Runs one of the commands above by name.
+void RunCommand(Host& host, const std::string& command, const std::vector<std::string>& args);
+// The guided tour, on the fresh device host.deviceDir set up by the caller;
+// its files go to `workDir`, phonectl is taken from `programDir`.
+void RunDemo(Host& host, const std::string& programDir, const std::string& workDir);
+
+}  // namespace mzhost

@@ -1,0 +1,52 @@
+#include "library.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace mzhost {
+
+std::string LibraryPath() {
+  if (const char* path = std::getenv("MZ_LIBRARY"); path != nullptr && *path != 0) return path;
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return "libmz.so";
+  return (self.parent_path() / "libmz.so").string();
+}
+
+bool LoadLibrary(const std::string& path, Library* library, std::string* error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    *error = "cannot load the library " + path + ": " + (why ? why : "unknown error") +
+             " (set MZ_LIBRARY to the path of libmz.so)";
+    return false;
+  }
+  Library loaded;
+  loaded.handle = handle;
+  loaded.path = path;
+  std::string missing;
+  auto resolve = [&](const char* name) {
+    void* symbol = dlsym(handle, name);
+    if (symbol == nullptr && missing.empty()) missing = name;
+    return symbol;
+  };
+#define MZHOST_RESOLVE_EXPORT(name) \
+  loaded.name = reinterpret_cast<decltype(loaded.name)>(resolve(#name));
+  MZHOST_FOR_EACH_EXPORT(MZHOST_RESOLVE_EXPORT)
+#undef MZHOST_RESOLVE_EXPORT
+  loaded.LocalFree = reinterpret_cast<void* (*)(void*)>(resolve("LocalFree"));
+  if (!missing.empty()) {
+    *error =
+        "the library " + path + " has no " + missing + "; it is not a libmz.so this host can use";
+    dlclose(handle);
+    return false;
+  }
+  *library = loaded;
+  return true;
+}
+
+}  // namespace mzhost

@@ -1,0 +1,40 @@
+// libmz.so as a host sees it: loaded with dlopen, its 19 exports resolved
+// with dlsym, the way a host process on the phone loads it.
+#pragma once
+
+#include <string>
+
+#include "mz/mz.h"
+
+namespace mzhost {
+
+// clang-format off
+#define MZHOST_FOR_EACH_EXPORT(X)                                                             \
+  X(MZ_Init) X(MZ_Done) X(MZ_RegisterCallback) X(MZ_GetContactsCount) X(MZ_GetContactInfo)  \
+  X(MZ_WriteContact) X(MZ_AddContact) X(MZ_DeleteContact) X(MZ_DeleteAllContacts)           \
+  X(MZ_GetMessagesCount) X(MZ_StartGetMessage) X(MZ_GetMessageInfo) X(MZ_DeleteMessage)     \
+  X(MZ_DeleteAllMessages) X(MZ_SendMessage) X(MZ_GetSoundDirectoriesList)                   \
+  X(MZ_SetTelRingtone) X(MZ_SetSMSRingtone) X(MZ_SetTheme)
+// clang-format on
+
+struct Library {
+  void* handle = nullptr;
+  std::string path;
+#define MZHOST_DECLARE_EXPORT(name) decltype(&::name) name = nullptr;
+  MZHOST_FOR_EACH_EXPORT(MZHOST_DECLARE_EXPORT)
+#undef MZHOST_DECLARE_EXPORT
+  // The phone's LocalFree, which releases the block of
+  // MZ_GetSoundDirectoriesList; found among the library's dependencies.
+  void* (*LocalFree)(void*) = nullptr;
+};
+
+// Where the library is looked for: $MZ_LIBRARY when set, else libmz.so beside
+// this program.
+std::string LibraryPath();
+
+// Loads the library at `path` and resolves every export and LocalFree. False
+// with one line saying why in *error. The library stays loaded for the
+// process's life: its new-message sink lives until unload.
+bool LoadLibrary(const std::string& path, Library* library, std::string* error);
+
+}  // namespace mzhost

@@ -1,0 +1,277 @@
+// mzhost messages (count, list, delete, clear, watch) and sms send.
+#include <cctype>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "text.h"
+
+namespace mzhost {
+namespace {
+
+// The library's limits for MZ_SendMessage, in Windows-1252 characters.
+constexpr std::size_t kMostNumberChars = 99;
+constexpr std::size_t kMostTextChars = 209;
+
+template <std::size_t N>
+std::string Field(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+// A record's fields; callback records carry their texts in Windows-1252.
+Message FromRecord(const MessageRecord& record, bool ansi) {
+  Message message;
+  message.entryId = Field(record.entryIdHex);
+  message.time = Field(record.timeText);
+  message.address = ansi ? AnsiToUtf8(Field(record.address)) : Field(record.address);
+  message.text = ansi ? AnsiToUtf8(Field(record.text)) : Field(record.text);
+  message.folder = record.folder;
+  message.recordSize = record.recordSize;
+  return message;
+}
+
+std::string Quoted(MessageFolder folder) {
+  return std::string("'") + FolderName(folder) + "'";
+}
+
+// Fails with words for a folder export's result other than success.
+void CheckFolderResult(const char* exportName, int32_t result, MessageFolder folder,
+                       const std::string& refusal) {
+  if (result == MZ_OK) return;
+  if (result == MZ_E_BAD_ARGUMENT) {
+    Refused(exportName, result, "folder " + Quoted(folder) + " is not open");
+  }
+  Refused(exportName, result, result == MZ_E_FAILED ? refusal : DescribeResult(result));
+}
+
+uint32_t CountMessages(Host& host, MessageFolder folder) {
+  uint32_t count = 0;
+  CheckFolderResult("MZ_GetMessagesCount", host.mz.MZ_GetMessagesCount(folder, &count), folder,
+                    "the phone could not count the messages in " + Quoted(folder));
+  return count;
+}
+
+std::vector<Message> ReadFolder(Host& host, MessageFolder folder) {
+  CheckFolderResult("MZ_StartGetMessage", host.mz.MZ_StartGetMessage(folder), folder,
+                    "the phone could not open " + Quoted(folder) + " for reading");
+  std::vector<Message> messages;
+  for (;;) {
+    CheckInterrupt();
+    MessageRecord record{};
+    const int32_t result = host.mz.MZ_GetMessageInfo(folder, &record);
+    if (result == MZ_E_NO_MORE) break;
+    CheckFolderResult("MZ_GetMessageInfo", result, folder,
+                      "the phone could not read message " + std::to_string(messages.size() + 1) +
+                          " of " + Quoted(folder));
+    messages.push_back(FromRecord(record, false));
+  }
+  return messages;
+}
+
+std::string JsonMessage(const Message& m) {
+  return JsonObject({{"folder", JsonNumber(m.folder)},
+                     {"entryId", JsonText(m.entryId)},
+                     {"time", JsonText(m.time)},
+                     {"address", JsonText(m.address)},
+                     {"text", JsonText(m.text)}});
+}
+
+void List(Host& host, MessageFolder folder) {
+  const std::vector<Message> messages = ReadFolder(host, folder);
+  if (host.json) {
+    std::vector<std::string> rows;
+    for (const auto& m : messages) rows.push_back(JsonMessage(m));
+    PrintLine(JsonArray(rows, true));
+    return;
+  }
+  PrintLine(std::string(FolderName(folder)) + ": " + std::to_string(messages.size()) +
+            (messages.size() == 1 ? " message" : " messages"));
+  for (const auto& m : messages) PrintMessage(host, m);
+}
+
+// Entry ids are hex digits, two per byte.
+bool IsEntryId(const std::string& text) {
+  if (text.empty() || text.size() % 2 != 0) return false;
+  for (unsigned char c : text) {
+    if (!std::isxdigit(c)) return false;
+  }
+  return true;
+}
+
+void Delete(Host& host, MessageFolder folder, const std::string& id) {
+  if (!IsEntryId(id)) {
+    throw UsageError{"'" + id + "' is not an entry id (hex digits, as 'messages list' shows)"};
+  }
+  const int32_t result = host.mz.MZ_DeleteMessage(folder, id.c_str());
+  if (result == MZ_E_FAILED) {
+    // The library answers -1 both for an id the folder lacks and for a
+    // refusal; the folder's listing tells the two apart.
+    bool present = false;
+    for (const auto& m : ReadFolder(host, folder)) {
+      present = present || strcasecmp(m.entryId.c_str(), id.c_str()) == 0;
+    }
+    Refused("MZ_DeleteMessage", result,
+            present ? "the phone refused to delete message " + id
+                    : "no message in " + Quoted(folder) + " has entry id " + id);
+  }
+  CheckFolderResult("MZ_DeleteMessage", result, folder, "");
+  PrintLine(host.json ? JsonObject({{"deleted", JsonText(id)}, {"folder", JsonNumber(folder)}})
+                      : "deleted message " + id + " from " + Quoted(folder));
+}
+
+void Clear(Host& host, MessageFolder folder) {
+  const uint32_t count = CountMessages(host, folder);
+  CheckFolderResult("MZ_DeleteAllMessages", host.mz.MZ_DeleteAllMessages(folder), folder,
+                    "the phone refused to empty " + Quoted(folder));
+  PrintLine(host.json ? JsonObject({{"deleted", JsonNumber(count)}, {"folder", JsonNumber(folder)}})
+                      : "deleted all " + std::to_string(count) + " messages in " + Quoted(folder));
+}
+
+void Watch(Host& host, const std::vector<std::string>& args) {
+  uint32_t stopAfter = 0;
+  if (args.size() == 2 && args[0] == "--count") {
+    stopAfter = ParseNumber(args[1], "message count");
+  } else if (!args.empty()) {
+    throw UsageError{"usage: mzhost messages watch [--count N]"};
+  }
+  StartWatching(host);
+  std::fprintf(stderr, "watching for new messages; Ctrl-C stops\n");
+  std::fflush(stderr);
+  Message message;
+  for (uint32_t seen = 0; stopAfter == 0 || seen < stopAfter;) {
+    if (NextArrival(&message, std::chrono::hours(24))) {
+      PrintMessage(host, message);
+      ++seen;
+    }
+  }
+}
+
+// --- New messages ----------------------------------------------------------
+
+struct Arrivals {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::deque<Message> queue;
+};
+
+Arrivals& TheArrivals() {
+  static Arrivals arrivals;
+  return arrivals;
+}
+
+// Runs on the message store's thread: take the record's content, free it as
+// the library asks, and hand the message to the waiting thread.
+extern "C" void OnNewMessage(MessageRecord* record) {
+  if (record == nullptr) return;
+  try {
+    Message message = FromRecord(*record, true);
+    std::free(record);
+    record = nullptr;
+    Arrivals& arrivals = TheArrivals();
+    {
+      std::lock_guard lock(arrivals.mutex);
+      arrivals.queue.push_back(std::move(message));
+    }
+    arrivals.arrived.notify_one();
+  } catch (...) {
+    std::free(record);
+  }
+}
+
+}  // namespace
+
+void StartWatching(Host& host) {
+  host.mz.MZ_RegisterCallback(OnNewMessage);
+}
+
+bool NextArrival(Message* message, std::chrono::milliseconds limit) {
+  Arrivals& arrivals = TheArrivals();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::unique_lock lock(arrivals.mutex);
+  while (arrivals.queue.empty()) {
+    CheckInterrupt();
+    // Wake now and then to notice an interrupt.
+    const auto wake =
+        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
+    arrivals.arrived.wait_until(lock, wake);
+    if (arrivals.queue.empty() && std::chrono::steady_clock::now() >= deadline) return false;
+  }
+  *message = std::move(arrivals.queue.front());
+  arrivals.queue.pop_front();
+  return true;
+}
+
+void PrintMessage(const Host& host, const Message& m) {
+  if (host.json) {
+    PrintLine(JsonMessage(m));
+  } else {
+    PrintLine("  " + m.entryId + "  " + m.time + "  " + FitColumn(m.address, 20) + "  " +
+              FitColumn(m.text, 60));
+  }
+  std::fflush(stdout);
+}
+
+void RunMessages(Host& host, const std::vector<std::string>& args) {
+  const std::string verb = args.empty() ? "" : args[0];
+  const std::size_t operands = args.empty() ? 0 : args.size() - 1;
+  auto expect = [&](std::size_t n, const char* usage) {
+    if (operands != n) throw UsageError{std::string("usage: mzhost messages ") + usage};
+  };
+  if (verb == "count") {
+    expect(1, "count FOLDER");
+    const MessageFolder folder = ParseFolder(args[1]);
+    const uint32_t count = CountMessages(host, folder);
+    PrintLine(host.json ? JsonObject({{"folder", JsonNumber(folder)}, {"count", JsonNumber(count)}})
+                        : std::to_string(count));
+  } else if (verb == "list") {
+    expect(1, "list FOLDER");
+    List(host, ParseFolder(args[1]));
+  } else if (verb == "delete") {
+    expect(2, "delete FOLDER ID");
+    Delete(host, ParseFolder(args[1]), args[2]);
+  } else if (verb == "clear") {
+    expect(1, "clear FOLDER");
+    Clear(host, ParseFolder(args[1]));
+  } else if (verb == "watch") {
+    Watch(host, std::vector<std::string>(args.begin() + 1, args.end()));
+  } else {
+    throw UsageError{verb.empty() ? "messages needs a command: count, list, delete, clear or watch"
+                                  : "unknown messages command '" + verb + "'"};
+  }
+}
+
+void RunSms(Host& host, const std::vector<std::string>& args) {
+  if (args.size() != 3 || args[0] != "send") throw UsageError{"usage: mzhost sms send NUMBER TEXT"};
+  std::string number;
+  std::string text;
+  std::string bad;
+  for (auto [utf8, ansi, what] :
+       {std::tuple{&args[1], &number, "number"}, {&args[2], &text, "text"}}) {
+    if (!Utf8ToAnsi(*utf8, ansi, &bad)) {
+      throw Failure{std::string("the ") + what + " holds '" + bad +
+                    "', which the phone's code page (Windows-1252) cannot carry"};
+    }
+  }
+  if (number.size() > kMostNumberChars || text.size() > kMostTextChars) {
+    const bool numberLong = number.size() > kMostNumberChars;
+    throw Failure{std::string("the ") + (numberLong ? "number" : "text") + " is " +
+                  std::to_string(numberLong ? number.size() : text.size()) +
+                  " characters; the library sends at most " +
+                  std::to_string(numberLong ? kMostNumberChars : kMostTextChars)};
+  }
+  const int32_t result = host.mz.MZ_SendMessage(number.c_str(), text.c_str());
+  if (result != MZ_OK) {
+    Refused(
+        "MZ_SendMessage", result,
+        result == MZ_E_FAILED ? "the phone's radio refused the message" : DescribeResult(result));
+  }
+  PrintLine(host.json ? JsonObject({{"sent", JsonText(args[1])}, {"text", JsonText(args[2])}})
+                      : "sent to " + args[1]);
+}
+
+}  // namespace mzhost

@@ -1,0 +1,205 @@
+// mzhost: the host process. It loads libmz.so with dlopen, calls MZ_Init,
+// does one job through the library's exports, and calls MZ_Done, also when
+// interrupted. Errors are one line on stderr (a JSON object with --json).
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host.h"
+
+namespace {
+
+using namespace mzhost;
+
+constexpr const char kUsage[] =
+    "usage: mzhost [--device DIR] [--json] COMMAND\n"
+    "\n"
+    "contacts:\n"
+    "  contacts count                 how many contacts the phone holds\n"
+    "  contacts list                  position, id, name, phone and e-mail of each\n"
+    "  contacts show POS              the vCard of the contact at a position (1 = first)\n"
+    "  contacts export [-o FILE]      every contact's vCard into one .vcf (default: stdout)\n"
+    "  contacts import FILE...        add every card of the files as new contacts\n"
+    "  contacts update ID FILE        apply the one card of FILE to contact ID\n"
+    "  contacts delete ID             delete contact ID\n"
+    "  contacts clear                 delete every contact\n"
+    "messages (FOLDER: inbox, outbox, sent, drafts, deleted, or 0-4):\n"
+    "  messages count FOLDER          how many messages a folder holds\n"
+    "  messages list FOLDER           entry id, time, address and text of each\n"
+    "  messages delete FOLDER ID      delete the message with that entry id\n"
+    "  messages clear FOLDER          delete every message of a folder\n"
+    "  messages watch [--count N]     print new messages as they arrive, until Ctrl-C\n"
+    "  sms send NUMBER TEXT           send an SMS\n"
+    "settings (EVENT: ringtone, ringtone2, known-caller, roaming, roaming2, sms,\n"
+    "          reminder, email, or a number):\n"
+    "  sounds EVENT [LOCATIONS]       folders holding sounds; LOCATIONS: system,\n"
+    "                                 ringtones, documents, card or all, comma-joined\n"
+    "  ringtone EVENT PATH            make EVENT play the sound file at a phone path\n"
+    "  sms-sound DIR FILE             make DIR\\FILE (copied to \\Windows) the SMS sound\n"
+    "  theme COMMAND-LINE             start the phone's theme tool with a command line\n"
+    "  demo [--keep]                  a guided tour on a fresh temporary phone\n"
+    "\n"
+    "options:\n"
+    "  --device DIR   the emulated phone's device folder (else $PHONE_DEVICE_DIR, else\n"
+    "                 the default folder); a missing or empty folder becomes a fresh phone\n"
+    "  --json         print results, and errors on stderr, as JSON\n"
+    "\n"
+    "The library is $MZ_LIBRARY, else libmz.so beside mzhost.\n"
+    "Exit status: 0 done, 1 failed (or some cards refused), 2 bad usage, 130 interrupted.\n";
+
+constexpr const char* kCommands[] = {"contacts", "messages",  "sms",   "sounds",
+                                     "ringtone", "sms-sound", "theme", "demo"};
+
+std::string ProgramDir() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : self.parent_path().string();
+}
+
+// A hint for a session that would not open: the device folder in question,
+// and whether it is one at all.
+std::string DeviceHint(const std::string& dir) {
+  if (dir.empty()) return " (in the default device folder; name one with --device DIR)";
+  std::error_code ec;
+  const std::filesystem::path path(dir);
+  if (std::filesystem::exists(path, ec) && !std::filesystem::is_empty(path, ec) &&
+      !std::filesystem::exists(path / "device.db", ec)) {
+    return ": " + dir + " holds files but no device.db, so it is not a device folder";
+  }
+  return " (device folder " + dir + ")";
+}
+
+// A temporary folder for the tour, removed at the end unless kept.
+struct TourFolder {
+  std::string path;
+  bool keep = false;
+  TourFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/mzhost-demo-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw Failure{"cannot make a temporary folder"};
+    path = pattern;
+  }
+  ~TourFolder() {
+    std::error_code ec;
+    if (keep) {
+      std::fprintf(stderr, "mzhost: the tour's phone is kept in %s/phone\n", path.c_str());
+    } else {
+      std::filesystem::remove_all(path, ec);
+    }
+  }
+};
+
+int Run(int argc, char** argv, Host& host) {
+  std::optional<std::string> device;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (arg == "--json") {
+      host.json = true;
+    } else if (arg == "--device") {
+      if (i + 1 >= argc) throw UsageError{"--device needs a folder"};
+      device = argv[++i];
+    } else if (arg.starts_with("-")) {
+      throw UsageError{"unknown option " + arg};
+    } else {
+      break;
+    }
+  }
+  if (i >= argc) throw UsageError{"no command given"};
+  const std::string command = argv[i];
+  const std::vector<std::string> rest(argv + i + 1, argv + argc);
+  if (std::find(std::begin(kCommands), std::end(kCommands), std::string_view(command)) ==
+      std::end(kCommands)) {
+    throw UsageError{"unknown command '" + command + "'"};
+  }
+
+  // The platform under the library opens the folder PHONE_DEVICE_DIR names
+  // on its first call, so the choice is made before the library loads.
+  std::unique_ptr<TourFolder> tour;
+  if (command == "demo") {
+    if (device) throw UsageError{"demo makes its own fresh phone; --device does not go with it"};
+    if (!rest.empty() && !(rest.size() == 1 && rest[0] == "--keep")) {
+      throw UsageError{"usage: mzhost demo [--keep]"};
+    }
+    tour = std::make_unique<TourFolder>();
+    tour->keep = !rest.empty();
+    device = tour->path + "/phone";
+  }
+  if (device) setenv("PHONE_DEVICE_DIR", device->c_str(), 1);
+  const char* chosen = std::getenv("PHONE_DEVICE_DIR");
+  host.deviceDir = chosen ? chosen : "";
+
+  std::string error;
+  if (!LoadLibrary(LibraryPath(), &host.mz, &error)) throw Failure{error};
+  CatchInterrupts();
+
+  // MZ_Done runs however the job ends; each of its steps closes only what
+  // MZ_Init opened.
+  struct Session {
+    Library& mz;
+    ~Session() { mz.MZ_Done(); }
+  } session{host.mz};
+  const int32_t opened = host.mz.MZ_Init();
+  if (opened != MZ_OK) {
+    Refused("MZ_Init", opened,
+            "MZ_Init failed: the phone's contact or message store would not open" +
+                DeviceHint(host.deviceDir));
+  }
+  if (tour) {
+    RunDemo(host, ProgramDir(), tour->path);
+  } else {
+    RunCommand(host, command, rest);
+  }
+  std::fflush(stdout);
+  return Interruption() ? kExitInterrupted : kExitOk;
+}
+
+void ReportError(const Host& host, const std::string& message, const std::string& exportName = {},
+                 int32_t code = 0) {
+  std::fflush(stdout);
+  if (host.json) {
+    std::string line = exportName.empty() ? JsonObject({{"error", JsonText(message)}})
+                                          : JsonObject({{"error", JsonText(message)},
+                                                        {"export", JsonText(exportName)},
+                                                        {"code", JsonNumber(code)}});
+    std::fprintf(stderr, "%s\n", line.c_str());
+  } else {
+    std::fprintf(stderr, "mzhost: %s\n", message.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Host host;
+  try {
+    return Run(argc, argv, host);
+  } catch (const UsageError& e) {
+    ReportError(host, e.message + " (see mzhost --help)");
+    return kExitUsage;
+  } catch (const Failure& e) {
+    ReportError(host, e.message, e.exportName, e.code);
+    return kExitFailure;
+  } catch (const Interrupted&) {
+    ReportError(host, "interrupted");
+    return kExitInterrupted;
+  } catch (const PartialFailure&) {
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    ReportError(host, e.what());
+    return kExitFailure;
+  }
+}

@@ -1,0 +1,255 @@
+// mzhost as a user runs it: a separate process loading libmz.so, on a fresh
+// temporary device per test, checked through its output and through what the
+// emulated phone then holds.
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device_fixture.h"
+#include "platform/emulator.h"
+#include "program.h"
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::stringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A card of about `bytes` bytes, LF line ends (the host rewrites them).
+std::string Card(const std::string& family, std::size_t bytes = 0) {
+  std::string note = bytes > 0 ? "NOTE:" + std::string(bytes, 'x') + "\n" : "";
+  return "BEGIN:VCARD\nVERSION:2.1\nN:" + family + ";Ann\nTEL;CELL:+1 555 0100\n" + note +
+         "END:VCARD\n";
+}
+
+class MzhostTest : public DeviceTest {
+ protected:
+  ProgramRun Mzhost(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
+    std::vector<std::string> argv = {MZHOST, "--device", dir()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, env);
+  }
+  std::string File(const std::string& name) const { return dir() + "/" + name; }
+};
+
+// One line on stderr, nothing on stdout.
+void ExpectOneErrorLine(const ProgramRun& run, const std::string& says) {
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  ASSERT_FALSE(run.err.empty());
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+}
+
+TEST_F(MzhostTest, ImportThenExportOfTheShippedExamplesGivesTheExpectedFile) {
+  ProgramRun run = Mzhost({"contacts", "import", EXAMPLES_DIR "/contacts.vcf"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "imported 8 of 8 cards\n");
+  EXPECT_EQ(emulator::ContactOids().size(), 8u);
+
+  run = Mzhost({"contacts", "export", "-o", File("out.vcf")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Slurp(File("out.vcf")), Slurp(TEST_DATA_DIR "/contacts-exported.vcf"));
+  // Without -o the same text goes to stdout.
+  EXPECT_EQ(Mzhost({"contacts", "export"}).out, Slurp(File("out.vcf")));
+}
+
+TEST_F(MzhostTest, ARefusedOversizedCardIsReportedAndTheOthersAreStored) {
+  Write(File("three.vcf"), Card("First") + "\n" + Card("Huge", 1100) + Card("Third"));
+  ProgramRun run = Mzhost({"contacts", "import", File("three.vcf")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "imported 2 of 3 cards, 1 refused\n");
+  // The big card starts on line 7; its size counts CR LF line ends.
+  EXPECT_EQ(run.err,
+            "mzhost: " + File("three.vcf") +
+                ":7: card 2 is 1178 bytes, over the 1023 the library takes; not imported\n");
+  std::vector<std::string> families;
+  for (auto oid : emulator::ContactOids())
+    families.push_back(emulator::ReadContact(oid)->text["LastName"]);
+  EXPECT_EQ(families, (std::vector<std::string>{"First", "Third"}));
+
+  run = Mzhost({"--json", "contacts", "import", File("three.vcf")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  EXPECT_NE(run.out.find("\"refused\":[\n{\"file\":\"" + File("three.vcf") +
+                         "\",\"card\":2,\"line\":7,\"reason\":\"is 1178 bytes"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(MzhostTest, WatchPrintsAMessageThatPhonectlDeliversFromAnotherProcess) {
+  RunningProgram watch({MZHOST, "--device", dir(), "--json", "messages", "watch", "--count", "1"});
+  ASSERT_TRUE(watch.WaitForErr("watching")) << watch.Err();
+  ProgramRun sent = RunProgram({PHONECTL, "--device", dir(), "receive", "+15550142",
+                                "Gr\xc3\xbc\xc3\x9f"
+                                "e"});
+  ASSERT_EQ(sent.status, 0) << sent.err;
+  const std::string id = sent.out.substr(10, 48);  // "delivered <hex> to Inbox"
+  ProgramRun run = watch.Wait();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("{\"folder\":0,\"entryId\":\"" + id + "\""), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"address\":\"+15550142\",\"text\":\"Gr\xc3\xbc\xc3\x9f"
+                         "e\"}"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(MzhostTest, CtrlCEndsAWatchCleanly) {
+  RunningProgram watch({MZHOST, "--device", dir(), "messages", "watch"});
+  ASSERT_TRUE(watch.WaitForErr("watching")) << watch.Err();
+  watch.Signal(SIGINT);
+  ProgramRun run = watch.Wait();
+  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(run.err, "watching for new messages; Ctrl-C stops\nmzhost: interrupted\n");
+}
+
+// Each failing command prints one line on stderr and exits non-zero; an
+// export's refusal is in words, with its code under --json.
+TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
+  Write(File("one.vcf"), Card("Solo"));
+  std::filesystem::create_directories(File("notadevice"));
+  Write(File("notadevice/notes.txt"), "mine");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+    std::vector<std::string> env = {};
+  } cases[] = {
+      {{"messages", "list", "nowhere"}, 2, "unknown folder 'nowhere'"},
+      {{"messages", "count", "5"}, 2, "unknown folder '5'"},
+      {{"contacts", "import", File("missing.vcf")}, 1, "cannot read " + File("missing.vcf")},
+      {{"contacts", "import", File("one.vcf"), File("missing.vcf")}, 1, "cannot read"},
+      {{"contacts", "delete", "abc"}, 2, "'abc' is not a contact id"},
+      {{"contacts", "delete", "4294967296"}, 2, "is not a contact id"},
+      {{"contacts", "delete", "12"}, 1, "mzhost: no contact with id 12\n"},
+      {{"contacts", "update", "12", File("one.vcf")}, 1, "no contact with id 12"},
+      {{"contacts", "update", "12", File("missing.vcf")}, 1, "cannot read"},
+      {{"contacts", "show", "3"}, 1, "no contact at position 3 (the phone holds 0)"},
+      {{"messages", "delete", "inbox", "00ff"}, 1, "no message in 'inbox' has entry id 00ff"},
+      {{"messages", "delete", "inbox", "xyz"}, 2, "'xyz' is not an entry id"},
+      {{"sms", "send", "+15550100", std::string(210, 'a')}, 1, "at most 209"},
+      {{"sms", "send", "+15550100", "\xe2\x98\x83"}, 1, "cannot carry"},
+      {{"ringtone", "ringtone", "\\Windows\\none.wav"}, 1, "file not found (0x80070002)"},
+      {{"sounds", "thunder"}, 2, "unknown sound event 'thunder'"},
+      {{"sms-sound", std::string(128, 'd'), "a.wav"}, 1, "at most 127"},
+      {{"dance"}, 2, "unknown command 'dance'"},
+      {{}, 2, "no command given"},
+      {{"contacts", "count"},
+       1,
+       "cannot load the library /nowhere/libmz.so",
+       {"MZ_LIBRARY=/nowhere/libmz.so"}},
+      {{"--device", File("notadevice"), "contacts", "count"}, 1, "is not a device folder"},
+      {{"--json", "contacts", "delete", "12"},
+       1,
+       "{\"error\":\"no contact with id 12\",\"export\":\"MZ_DeleteContact\",\"code\":-2}\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const ProgramRun run = Mzhost(c.args, c.env);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    ExpectOneErrorLine(run, c.says);
+  }
+  EXPECT_TRUE(emulator::ContactOids().empty());  // nothing half-imported
+}
+
+// Commands that succeed print what they did, and the phone shows it.
+TEST_F(MzhostTest, CommandsDoTheirJobOnThePhone) {
+  const std::string firstId = emulator::ListMessages("SMS", "Inbox").at(0).entryId;
+  std::string firstHex;
+  for (unsigned char b : firstId) {
+    static const char kHex[] = "0123456789abcdef";
+    firstHex += kHex[b >> 4];
+    firstHex += kHex[b & 15];
+  }
+  Write(File("one.vcf"), Card("Solo"));
+  Write(File("new.vcf"), Card("Changed"));
+  auto registry = [](const char* key, const char* name) {
+    return emulator::ReadRegistryString("HKCU", key, name).value_or("(none)");
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string prints;
+    std::function<void()> check = [] {};
+  } cases[] = {
+      {{"messages", "count", "inbox"}, "2\n"},
+      {{"--json", "messages", "count", "2"}, "{\"folder\":2,\"count\":1}\n"},
+      {{"messages", "list", "sent"}, "sent: 1 message\n"},
+      {{"--json", "messages", "list", "drafts"}, "\"text\":\"See you tomorrow\"}\n]\n"},
+      {{"messages", "delete", "INBOX", firstHex},
+       "deleted message " + firstHex + " from 'inbox'\n",
+       [] { EXPECT_EQ(emulator::ListMessages("SMS", "Inbox").size(), 1u); }},
+      {{"messages", "clear", "3"},
+       "deleted all 1 messages in 'drafts'\n",
+       [] { EXPECT_TRUE(emulator::ListMessages("SMS", "Drafts").empty()); }},
+      {{"sms", "send", "+15550100", "Caf\xc3\xa9?"},
+       "sent to +15550100\n",
+       [] {
+         ASSERT_EQ(emulator::SentMessages().size(), 1u);
+         EXPECT_EQ(emulator::SentMessages()[0].text, "Caf\xc3\xa9?");
+       }},
+      {{"contacts", "import", File("one.vcf")}, "imported 1 of 1 card\n"},
+      {{"contacts", "update", "1", File("new.vcf")},
+       "updated contact 1\n",
+       [] { EXPECT_EQ(emulator::ReadContact(1)->text["LastName"], "Changed"); }},
+      {{"--json", "contacts", "list"}, "\"name\":\"Ann Changed\",\"tel\":\"+1 555 0100\""},
+      {{"contacts", "delete", "1"},
+       "deleted contact 1\n",
+       [] { EXPECT_TRUE(emulator::ContactOids().empty()); }},
+      {{"sounds", "sms", "system,ringtones"}, "\\Windows\n\\My Documents\\My Ringtones\n"},
+      {{"ringtone", "1", "\\Windows\\Ring1.wav"},
+       "ringtone2 now plays \\Windows\\Ring1.wav\n",
+       [&] {
+         EXPECT_EQ(registry("ControlPanel\\Sounds\\RingTone1", "Sound"), "\\Windows\\Ring1.wav");
+       }},
+      {{"sms-sound", "\\My Documents\\My Ringtones", "Chime.wav"},
+       "the SMS sound is now \\Windows\\Chime.wav",
+       [&] {
+         EXPECT_EQ(registry("ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}",
+                            "Wave"),
+                   "\\Windows\\Chime.wav");
+         EXPECT_FALSE(emulator::HostPath("\\Windows\\Chime.wav").empty());
+       }},
+      {{"theme", "\\Windows\\Ocean.tsk"},
+       "started the theme tool with '\\Windows\\Ocean.tsk'\n",
+       [] {
+         ASSERT_EQ(emulator::Launches().size(), 1u);
+         EXPECT_EQ(emulator::Launches()[0].commandLine, "\\Windows\\Ocean.tsk");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const ProgramRun run = Mzhost(c.args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_NE(run.out.find(c.prints), std::string::npos) << run.out;
+    c.check();
+  }
+}
+
+TEST_F(MzhostTest, DemoRunsEveryStepAndRemovesItsPhone) {
+  const std::string tmp = File("tmp");
+  std::filesystem::create_directories(tmp);
+  const ProgramRun run = RunProgram({MZHOST, "demo"}, {"TMPDIR=" + tmp});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  for (const char* shows :
+       {"imported 8 of 8 cards", "updated contact 2", "deleted contact 8",
+        "text        Caf\xc3\xa9 at 6?", "sent to +15550199", "\\Windows\\Chime.wav",
+        "started  \\Windows\\cusTSK.exe", "== 14. What changed on the phone", "The tour is over"}) {
+    EXPECT_NE(run.out.find(shows), std::string::npos) << shows;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
+}  // namespace
