@@ -23,7 +23,10 @@ test: deps
 	  ctest --preset $$preset -j $(JOBS); \
 	done
 
-demo: build
+# The tour needs only mzhost, the library and phonectl.
+demo: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target mzhost
 	@build/default/bin/mzhost demo
 
 bench: deps

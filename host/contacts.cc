@@ -82,11 +82,13 @@ void Count(Host& host) {
 void List(Host& host) {
   const int32_t count = CountContacts(host);
   std::vector<std::string> rows;
+  Progress progress("reading contact", static_cast<std::size_t>(count), ProgressWanted(stdout));
   if (!host.json) PrintLine("  POS  ID          NAME                      PHONE             EMAIL");
   Contact contact;
   for (int32_t position = 1; position <= count && GetContact(host, position, &contact);
        ++position) {
     CheckInterrupt();
+    progress.Update(static_cast<std::size_t>(position));
     const CardSummary summary = Summarize(contact.vcard);
     if (host.json) {
       rows.push_back(JsonObject({{"position", JsonNumber(position)},
@@ -102,6 +104,7 @@ void List(Host& host) {
                 FitColumn(summary.tel, 16) + "  " + summary.email);
     }
   }
+  progress.Finish();
   if (host.json) PrintLine(JsonArray(rows, true));
 }
 
@@ -125,7 +128,7 @@ void Show(Host& host, const std::string& positionText) {
                           {"vcard", JsonText(contact.vcard)},
                           {"whole", JsonBool(contact.whole)}}));
   } else {
-    std::fwrite(contact.vcard.data(), 1, contact.vcard.size(), stdout);
+    WriteOut(contact.vcard);
   }
 }
 
@@ -194,7 +197,11 @@ void Export(Host& host, const std::vector<std::string>& args) {
          ++position) {
       CheckInterrupt();
       if (contact.whole) {
-        std::fwrite(contact.vcard.data(), 1, contact.vcard.size(), out);
+        if (file) {
+          std::fwrite(contact.vcard.data(), 1, contact.vcard.size(), out);
+        } else {
+          WriteOut(contact.vcard);
+        }
         ++exported;
       } else {
         skipped.push_back(
@@ -220,7 +227,7 @@ void Export(Host& host, const std::vector<std::string>& args) {
                 " to " + path);
     }
   } else {
-    std::fflush(stdout);
+    FlushOut();
   }
   if (!skipped.empty()) throw PartialFailure{};
 }
@@ -237,18 +244,19 @@ void Import(Host& host, const std::vector<std::string>& paths) {
 
   std::vector<std::string> imported;
   std::vector<std::string> refused;
+  Progress progress("importing card", total, ProgressWanted());
   auto refuse = [&](const std::string& path, const Card* card, const std::string& reason) {
     const std::string where =
         card ? path + ":" + std::to_string(card->line) + ": card " + std::to_string(card->index)
              : path;
-    if (!host.json)
-      std::fprintf(stderr, "mzhost: %s %s; not imported\n", where.c_str(), reason.c_str());
+    if (!host.json) progress.Note("mzhost: " + where + " " + reason + "; not imported");
     refused.push_back(JsonObject({{"file", JsonText(path)},
                                   {"card", JsonNumber(card ? card->index : 0)},
                                   {"line", JsonNumber(card ? card->line : 0)},
                                   {"reason", JsonText(reason)}}));
   };
   auto summary = [&](const char* tail) {
+    progress.Finish();
     if (host.json) {
       PrintLine(JsonObject(
           {{"imported", JsonArray(imported, true)}, {"refused", JsonArray(refused, true)}}));
@@ -259,7 +267,6 @@ void Import(Host& host, const std::vector<std::string>& paths) {
     }
   };
 
-  Progress progress("importing card", total, ProgressWanted(stdout));
   std::size_t done = 0;
   try {
     for (std::size_t f = 0; f < files.size(); ++f) {

@@ -52,7 +52,7 @@ class Tour {
     std::vector<std::string> argv = {phonectl_, "--device", host_.deviceDir};
     argv.insert(argv.end(), words.begin(), words.end());
     std::string output = Spawn(argv);
-    std::fwrite(output.data(), 1, output.size(), stdout);
+    WriteOut(output);
     std::fflush(stdout);
     return output;
   }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "text.h"
@@ -17,6 +18,9 @@ namespace mzhost {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+
+// errno of the first failed write to stdout; later calls may change errno.
+int g_output_error = 0;
 
 extern "C" void OnInterrupt(int) {
   g_interrupted.store(true);
@@ -30,6 +34,7 @@ void CatchInterrupts() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
 }
 
 bool Interruption() {
@@ -38,6 +43,7 @@ bool Interruption() {
 
 void CheckInterrupt() {
   if (Interruption()) throw Interrupted{};
+  if (std::ferror(stdout)) throw OutputFailed{g_output_error};
 }
 
 void Refused(const char* exportName, int32_t code, std::string words) {
@@ -134,8 +140,19 @@ std::string JsonArray(const std::vector<std::string>& values, bool lines) {
 void PrintLine(const std::string& text) {
   // Table rows end in padding; a line never needs its trailing blanks.
   const std::size_t end = text.find_last_not_of(' ') + 1;
-  std::fwrite(text.data(), 1, end, stdout);
-  std::fputc('\n', stdout);
+  WriteOut(text.substr(0, end));
+  WriteOut("\n");
+}
+
+void WriteOut(std::string_view bytes) {
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() && g_output_error == 0) {
+    g_output_error = errno;
+  }
+}
+
+void FlushOut() {
+  if (std::fflush(stdout) != 0 && g_output_error == 0) g_output_error = errno;
+  if (std::ferror(stdout)) throw OutputFailed{g_output_error};
 }
 
 // --- Progress -------------------------------------------------------------
@@ -153,7 +170,19 @@ Progress::Progress(std::string verb, std::size_t total, bool enabled)
       last_(start_) {}
 
 Progress::~Progress() {
+  Finish();
+}
+
+void Progress::Finish() {
   if (shown_) std::fputs("\r\033[K", stderr);
+  shown_ = false;
+  enabled_ = false;
+}
+
+void Progress::Note(const std::string& line) {
+  if (shown_) std::fputs("\r\033[K", stderr);
+  std::fprintf(stderr, "%s\n", line.c_str());
+  shown_ = false;  // redrawn at the next update
 }
 
 void Progress::Update(std::size_t done) {
@@ -161,7 +190,7 @@ void Progress::Update(std::size_t done) {
   using namespace std::chrono_literals;
   const auto now = std::chrono::steady_clock::now();
   // Quick jobs print nothing; long ones redraw a few times a second.
-  if (now - start_ < 300ms || (shown_ && now - last_ < 100ms && done != total_)) return;
+  if (now - start_ < 300ms || (now - last_ < 100ms && done != total_)) return;
   last_ = now;
   shown_ = true;
   std::fprintf(stderr, "\r%s %zu of %zu", verb_.c_str(), done, total_);
@@ -212,6 +241,11 @@ uint32_t ParseNumber(const std::string& text, const char* what, uint32_t most) {
 }
 
 std::string ReadFile(const std::string& path) {
+  if (path == "-") {
+    std::ostringstream content;
+    content << std::cin.rdbuf();
+    return content.str();
+  }
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     throw Failure{"cannot read " + path + ": it is a folder"};

@@ -37,14 +37,23 @@ struct UsageError {
 // Ctrl-C or SIGTERM: the job stops at its next step, MZ_Done still runs.
 struct Interrupted {};
 
+// Standard output cannot be written any more (a closed pipe, a full disk):
+// the job stops, MZ_Done still runs.
+struct OutputFailed {
+  int error = 0;
+};
+
 // The job's outcome when it did its work but some of it was refused (an
 // import with refused cards): exit status 1 without another message.
 struct PartialFailure {};
 
-// Installs the SIGINT/SIGTERM handlers; Interruption() is true once one came.
+// Installs the SIGINT/SIGTERM handlers (Interruption() is true once one
+// came) and ignores SIGPIPE, so that a closed pipe ends a job through
+// OutputFailed instead of killing the process before MZ_Done.
 void CatchInterrupts();
 bool Interruption();
-// Throws Interrupted when an interrupt came.
+// Between the steps of a job: throws Interrupted when an interrupt came,
+// OutputFailed when standard output failed.
 void CheckInterrupt();
 
 // A failure of an export whose result code needs no more context.
@@ -76,6 +85,10 @@ std::string JsonArray(const std::vector<std::string>& values, bool lines = false
 
 // Prints a line (a trailing newline is added) to stdout.
 void PrintLine(const std::string& text);
+// Writes bytes to stdout.
+void WriteOut(std::string_view bytes);
+// Flushes stdout; OutputFailed when anything written to it was lost.
+void FlushOut();
 
 // Progress of a long job on stderr, redrawn in place, only when stderr is a
 // terminal and the job has run for a moment; the line is cleared when done.
@@ -86,6 +99,10 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   void Update(std::size_t done);
+  // Prints a line on stderr without mixing it into the progress line.
+  void Note(const std::string& line);
+  // Clears the progress line for good.
+  void Finish();
 
  private:
   std::string verb_;
@@ -114,7 +131,8 @@ std::string ParseContactId(const std::string& text);
 // A positive decimal number up to `most`; UsageError naming `what` otherwise.
 uint32_t ParseNumber(const std::string& text, const char* what, uint32_t most = UINT32_MAX);
 
-// Reads a whole file; Failure with the reason when it cannot.
+// Reads a whole file ("-": standard input); Failure with the reason when it
+// cannot.
 std::string ReadFile(const std::string& path);
 
 // --- Messages -------------------------------------------------------------

@@ -9,12 +9,15 @@
 
 namespace mzhost {
 
-std::string LibraryPath() {
-  if (const char* path = std::getenv("MZ_LIBRARY"); path != nullptr && *path != 0) return path;
+std::string ProgramDir() {
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "libmz.so";
-  return (self.parent_path() / "libmz.so").string();
+  return ec ? std::string(".") : self.parent_path().string();
+}
+
+std::string LibraryPath() {
+  if (const char* path = std::getenv("MZ_LIBRARY"); path != nullptr && *path != 0) return path;
+  return ProgramDir() + "/libmz.so";
 }
 
 bool LoadLibrary(const std::string& path, Library* library, std::string* error) {

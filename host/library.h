@@ -28,6 +28,9 @@ struct Library {
   void* (*LocalFree)(void*) = nullptr;
 };
 
+// The folder this program was started from.
+std::string ProgramDir();
+
 // Where the library is looked for: $MZ_LIBRARY when set, else libmz.so beside
 // this program.
 std::string LibraryPath();

@@ -213,7 +213,7 @@ void PrintMessage(const Host& host, const Message& m) {
     PrintLine("  " + m.entryId + "  " + m.time + "  " + FitColumn(m.address, 20) + "  " +
               FitColumn(m.text, 60));
   }
-  std::fflush(stdout);
+  FlushOut();
 }
 
 void RunMessages(Host& host, const std::vector<std::string>& args) {

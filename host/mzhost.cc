@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -58,12 +60,6 @@ constexpr const char kUsage[] =
 
 constexpr const char* kCommands[] = {"contacts", "messages",  "sms",   "sounds",
                                      "ringtone", "sms-sound", "theme", "demo"};
-
-std::string ProgramDir() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(".") : self.parent_path().string();
-}
 
 // A hint for a session that would not open: the device folder in question,
 // and whether it is one at all.
@@ -163,7 +159,7 @@ int Run(int argc, char** argv, Host& host) {
   } else {
     RunCommand(host, command, rest);
   }
-  std::fflush(stdout);
+  FlushOut();
   return Interruption() ? kExitInterrupted : kExitOk;
 }
 
@@ -197,6 +193,11 @@ int main(int argc, char** argv) {
     ReportError(host, "interrupted");
     return kExitInterrupted;
   } catch (const PartialFailure&) {
+    return kExitFailure;
+  } catch (const OutputFailed& e) {
+    // A reader that went away (head, a closed pager) is no error of ours.
+    if (e.error == EPIPE) return kExitFailure;
+    ReportError(host, std::string("cannot write the output: ") + std::strerror(e.error));
     return kExitFailure;
   } catch (const std::exception& e) {
     ReportError(host, e.what());
