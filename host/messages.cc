@@ -91,6 +91,10 @@ void List(Host& host, MessageFolder folder) {
   }
   PrintLine(std::string(FolderName(folder)) + ": " + std::to_string(messages.size()) +
             (messages.size() == 1 ? " message" : " messages"));
+  if (!messages.empty()) {
+    PrintLine("  " + FitColumn("ENTRY ID", 48) + "  " + FitColumn("TIME", 19) + "  " +
+              FitColumn("ADDRESS", 20) + "  TEXT");
+  }
   for (const auto& m : messages) PrintMessage(host, m);
 }
 
