@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +17,15 @@
 namespace {
 
 using Text = std::map<std::string, std::string>;
+
+// Text properties from alternating names and values, to keep the tables short.
+Text Props(std::initializer_list<std::string> namesAndValues) {
+  Text text;
+  for (auto it = namesAndValues.begin(); it != namesAndValues.end(); it += 2) {
+    text[*it] = *(it + 1);
+  }
+  return text;
+}
 
 struct Slot {
   mz::SlotClass slotClass;
@@ -69,14 +78,16 @@ class ContactMappingTest : public DeviceTest {
     contact_ = static_cast<IContact*>(item);
   }
 
-  // Applies each slot in turn (each at index 0 of a fresh record, unless
-  // `index` says otherwise), saves and reads the contact back.
-  emulator::StoredContact ApplyAndRead(const std::vector<Slot>& slots) {
+  // Applies each slot in turn, each at index 0 of a fresh record.
+  void Apply(const std::vector<Slot>& slots) {
     for (const Slot& slot : slots) {
       mz::ContactRecord record{};
       Fill(&record, slot, 0);
       EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 0, slot.slotClass), 0) << slot.code;
     }
+  }
+  emulator::StoredContact ApplyAndRead(const std::vector<Slot>& slots) {
+    Apply(slots);
     return Read();
   }
 
@@ -97,115 +108,81 @@ constexpr mz::SlotClass kShort = mz::kSlotShort;
 constexpr mz::SlotClass kMedium = mz::kSlotMedium;
 constexpr mz::SlotClass kLong = mz::kSlotLong;
 
-struct TextCase {
-  const char* name;
-  Text seed;
-  Slot slot;
-  Text expected;  // every text property after the call
-};
-
-const TextCase kTextCases[] = {
-    {"FullName",
-     {},
-     {kShort, "N", "Doe;John;Q;Dr.;Jr."},
-     {{"FirstName", "John"},
-      {"LastName", "Doe"},
-      {"MiddleName", "Q"},
-      {"Title", "Dr."},
-      {"Suffix", "Jr."}}},
-    {"ShortNameClearsAffixes",
-     {{"Title", "Ms."}, {"Suffix", "III"}, {"MiddleName", "X"}},
-     {kShort, "N", "Doe;John"},
-     {{"FirstName", "John"}, {"LastName", "Doe"}}},
-    {"MediumNameKeepsAffixes",
-     {{"Title", "Ms."}, {"Suffix", "III"}, {"MiddleName", "X"}},
-     {kMedium, "N", "Doe;John"},
-     {{"FirstName", "John"}, {"LastName", "Doe"}, {"Title", "Ms."}, {"Suffix", "III"}}},
-    {"MediumNameSetsGivenAffixes",
-     {{"Title", "Ms."}, {"Suffix", "III"}},
-     {kMedium, "N", "Doe;John;;Dr.;Jr."},
-     {{"FirstName", "John"}, {"LastName", "Doe"}, {"Title", "Dr."}, {"Suffix", "Jr."}}},
-    {"LongNameClearsAffixes",
-     {{"Title", "Ms."}, {"Suffix", "III"}},
-     {kLong, "N", "Doe;John"},
-     {{"FirstName", "John"}, {"LastName", "Doe"}}},
-    {"NameEscapesResolved",
-     {},
-     {kShort, "N", "O\\;Neil;Ann"},
-     {{"FirstName", "Ann"}, {"LastName", "O;Neil"}}},
-    {"HomeAddress",
-     {},
-     {kShort, "AH", "PO 7;Flat 2;1 Main St;Springfield;IL;62701;USA"},
-     {{"HomeAddressStreet", "1 Main St"},
-      {"HomeAddressCity", "Springfield"},
-      {"HomeAddressState", "IL"},
-      {"HomeAddressPostalCode", "62701"},
-      {"HomeAddressCountry", "USA"}}},
-    {"ShortWorkAddressKeepsCountry",
-     {{"BusinessAddressCountry", "Erewhon"}},
-     {kShort, "AW", ";;2 Side St;Town;ST;123;"},
-     {{"BusinessAddressStreet", "2 Side St"},
-      {"BusinessAddressCity", "Town"},
-      {"BusinessAddressState", "ST"},
-      {"BusinessAddressPostalCode", "123"},
-      {"BusinessAddressCountry", "Erewhon"}}},
-    {"ShortWorkAddressSetsCountry",
-     {{"BusinessAddressCountry", "Erewhon"}},
-     {kShort, "AW", ";;;;;;Utopia"},
-     {{"BusinessAddressCountry", "Utopia"}}},
-    {"MediumWorkAddressClearsCountry",
-     {{"BusinessAddressCountry", "Erewhon"}, {"BusinessAddressCity", "Old"}},
-     {kMedium, "AW", ";;2 Side St"},
-     {{"BusinessAddressStreet", "2 Side St"}}},
-    {"ShortOtherAddressClearsCountry",
-     {{"OtherAddressCountry", "Erewhon"}},
-     {kShort, "AP", ";;3 Far Rd;Nowhere"},
-     {{"OtherAddressStreet", "3 Far Rd"}, {"OtherAddressCity", "Nowhere"}}},
-    {"OrgWithoutOfficeClearsIt",
-     {{"OfficeLocation", "Old"}},
-     {kShort, "O", "Acme;Sales"},
-     {{"CompanyName", "Acme"}, {"Department", "Sales"}}},
-    {"OrgWithOffice",
-     {},
-     {kShort, "O", "Acme;Sales;Building 2"},
-     {{"CompanyName", "Acme"}, {"Department", "Sales"}, {"OfficeLocation", "Building 2"}}},
-    {"OrgEscapesResolved",
-     {},
-     {kShort, "O", "A\\;B;C"},
-     {{"CompanyName", "A;B"}, {"Department", "C"}}},
-    {"NoteKeepsBackslash", {}, {kShort, "M", "a\\;b"}, {{"Body", "a\\;b"}}},
-    {"JobTitle", {}, {kShort, "L", "Boss"}, {{"JobTitle", "Boss"}}},
-    {"HomeVoice", {}, {kShort, "THV", "1"}, {{"HomeTelephoneNumber", "1"}}},
-    {"WorkVoice", {}, {kShort, "TWV", "2"}, {{"BusinessTelephoneNumber", "2"}}},
-    {"HomeFax", {}, {kShort, "THF", "3"}, {{"HomeFaxNumber", "3"}}},
-    {"WorkFax", {}, {kShort, "TWF", "4"}, {{"BusinessFaxNumber", "4"}}},
-    {"Cell", {}, {kShort, "TPC", "5"}, {{"MobileTelephoneNumber", "5"}}},
-    {"Email", {}, {kMedium, "EP", "a@b.c"}, {{"Email1Address", "a@b.c"}}},
-    {"WebPage", {}, {kLong, "WP", "http://x"}, {{"WebPage", "http://x"}}},
-    {"BeyondSevenBitArrivesWhole",
-     {},
-     {kShort, "M",
+// Each case seeds a contact, applies its slots in turn and lists every text
+// property after.
+TEST_F(ContactMappingTest, CodesSetExactlyTheMappedProperties) {
+  const std::string beyondSevenBit =
       "Gr\xC3\xBC\xC3\x9F"
-      "e \xF0\x9F\x98\x80 \xE6\x97\xA5"},
-     {{"Body",
-       "Gr\xC3\xBC\xC3\x9F"
-       "e \xF0\x9F\x98\x80 \xE6\x97\xA5"}}},
-};
-
-void PrintTo(const TextCase& c, std::ostream* os) {
-  *os << c.name;
+      "e \xF0\x9F\x98\x80 \xE6\x97\xA5";
+  const Text affixes = Props({"Title", "Ms.", "Suffix", "III", "MiddleName", "X"});
+  const Text country = Props({"BusinessAddressCountry", "Erewhon"});
+  const struct {
+    Text seed;
+    std::vector<Slot> slots;
+    Text expected;
+  } cases[] = {
+      // Every code onto an empty contact, each reaching only its own properties.
+      {{},
+       {{kShort, "N", "Doe;John;Q;Dr.;Jr."}},
+       Props({"FirstName", "John", "LastName", "Doe", "MiddleName", "Q", "Title", "Dr.", "Suffix",
+              "Jr."})},
+      {{},
+       {{kShort, "AH", "PO 7;Flat 2;1 Main St;Springfield;IL;62701;USA"},
+        {kShort, "O", "Acme;Sales;Building 2"}},
+       Props({"HomeAddressStreet", "1 Main St", "HomeAddressCity", "Springfield",
+              "HomeAddressState", "IL", "HomeAddressPostalCode", "62701", "HomeAddressCountry",
+              "USA", "CompanyName", "Acme", "Department", "Sales", "OfficeLocation",
+              "Building 2"})},
+      {{},
+       {{kShort, "L", "Boss"},
+        {kShort, "THV", "1"},
+        {kShort, "TWV", "2"},
+        {kShort, "THF", "3"},
+        {kShort, "TWF", "4"},
+        {kShort, "TPC", "5"},
+        {kMedium, "EP", "a@b.c"},
+        {kLong, "WP", "http://x"},
+        {kShort, "M", beyondSevenBit.c_str()}},
+       Props({"JobTitle", "Boss", "HomeTelephoneNumber", "1", "BusinessTelephoneNumber", "2",
+              "HomeFaxNumber", "3", "BusinessFaxNumber", "4", "MobileTelephoneNumber", "5",
+              "Email1Address", "a@b.c", "WebPage", "http://x", "Body", beyondSevenBit})},
+      // Only a medium name keeps the stored title and suffix when it has none.
+      {affixes, {{kShort, "N", "Doe;John"}}, Props({"FirstName", "John", "LastName", "Doe"})},
+      {affixes,
+       {{kMedium, "N", "Doe;John"}},
+       Props({"FirstName", "John", "LastName", "Doe", "Title", "Ms.", "Suffix", "III"})},
+      {affixes,
+       {{kMedium, "N", "Doe;John;;Dr.;Jr."}},
+       Props({"FirstName", "John", "LastName", "Doe", "Title", "Dr.", "Suffix", "Jr."})},
+      {affixes, {{kLong, "N", "Doe;John"}}, Props({"FirstName", "John", "LastName", "Doe"})},
+      // Structured values resolve escapes; a whole value keeps its backslash.
+      {{},
+       {{kShort, "N", "O\\;Neil;Ann"}, {kShort, "O", "A\\;B;C"}, {kShort, "M", "a\\;b"}},
+       Props({"FirstName", "Ann", "LastName", "O;Neil", "CompanyName", "A;B", "Department", "C",
+              "Body", "a\\;b"})},
+      // Only a short work address keeps the stored country when it has none.
+      {country,
+       {{kShort, "AW", ";;2 Side St;Town;ST;123;"}},
+       Props({"BusinessAddressStreet", "2 Side St", "BusinessAddressCity", "Town",
+              "BusinessAddressState", "ST", "BusinessAddressPostalCode", "123",
+              "BusinessAddressCountry", "Erewhon"})},
+      {country, {{kShort, "AW", ";;;;;;Utopia"}}, Props({"BusinessAddressCountry", "Utopia"})},
+      {Props({"BusinessAddressCountry", "Erewhon", "BusinessAddressCity", "Old"}),
+       {{kMedium, "AW", ";;2 Side St"}},
+       Props({"BusinessAddressStreet", "2 Side St"})},
+      {Props({"OtherAddressCountry", "Erewhon"}),
+       {{kShort, "AP", ";;3 Far Rd;Nowhere"}},
+       Props({"OtherAddressStreet", "3 Far Rd", "OtherAddressCity", "Nowhere"})},
+      {Props({"OfficeLocation", "Old"}),
+       {{kShort, "O", "Acme;Sales"}},
+       Props({"CompanyName", "Acme", "Department", "Sales"})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.slots[0].value);
+    Open(c.seed);
+    EXPECT_EQ(ApplyAndRead(c.slots).text, c.expected);
+  }
 }
-
-class TextMapping : public ContactMappingTest, public ::testing::WithParamInterface<TextCase> {};
-
-TEST_P(TextMapping, SetsExactlyTheMappedProperties) {
-  const TextCase& c = GetParam();
-  Open(c.seed);
-  EXPECT_EQ(ApplyAndRead({c.slot}).text, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Codes, TextMapping, ::testing::ValuesIn(kTextCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A value that fills its slot to the last byte, multi-byte characters
 // included, reaches the setter whole in every class.
@@ -226,19 +203,14 @@ TEST_F(ContactMappingTest, FullSlotValuesArriveWhole) {
   }
 }
 
-struct BirthdayCase {
-  const char* value;
-  double expected;
-};
-
-const BirthdayCase kBirthdayCases[] = {
-    {"1990-05-12", 33005.0}, {"19900512", 33005.0}, {"19900512T231500Z", 33005.0},
-    {"1990", 0.0},           {"19901332", 0.0},     {"", 0.0},
-    {"00000512", 0.0},
-};
-
 TEST_F(ContactMappingTest, BirthdayTakesTheDateOrNone) {
-  for (const BirthdayCase& c : kBirthdayCases) {
+  const struct {
+    const char* value;
+    double expected;
+  } cases[] = {{"1990-05-12", 33005.0}, {"19900512", 33005.0}, {"19900512T231500Z", 33005.0},
+               {"1990", 0.0},           {"19901332", 0.0},     {"", 0.0},
+               {"00000512", 0.0}};
+  for (const auto& c : cases) {
     Open({{"FirstName", "Ann"}}, 40000.0);
     const emulator::StoredContact stored = ApplyAndRead({{kShort, "B", c.value}});
     EXPECT_EQ(stored.birthday, c.expected) << c.value;
@@ -250,17 +222,10 @@ TEST_F(ContactMappingTest, BirthdayTakesTheDateOrNone) {
 // classes or indexes out of range leave the contact as it was.
 TEST_F(ContactMappingTest, UnmappedSlotsChangeNothing) {
   const Text seed = {{"FirstName", "Ann"}, {"Body", "kept"}, {"Email1Address", "a@b"}};
-  const Slot unmapped[] = {
-      {kShort, "TPV", "123"}, {kShort, "TPF", "1"}, {kShort, "THC", "1"},  {kShort, "TWC", "1"},
-      {kShort, "TPP", "1"},   {kShort, "TPM", "1"}, {kShort, "EH", "x"},   {kShort, "EW", "x"},
-      {kShort, "WH", "x"},    {kShort, "WW", "x"},  {kShort, "m", "x"},    {kShort, "MM", "x"},
-      {kShort, "EP ", "x"},   {kShort, "", "x"},    {kShort, "ABCD", "x"},
-  };
   Open(seed, 40000.0);
-  for (const Slot& slot : unmapped) {
-    mz::ContactRecord record{};
-    Fill(&record, slot, 0);
-    EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 0, slot.slotClass), 0) << slot.code;
+  for (const char* code : {"TPV", "TPF", "THC", "TWC", "TPP", "TPM", "EH", "EW", "WH", "WW", "m",
+                           "MM", "EP ", "", "ABCD"}) {
+    Apply({{kShort, code, "1"}});
   }
   // A mapped slot named with a wrong class or index.
   mz::ContactRecord record{};
@@ -305,81 +270,37 @@ TEST_F(ContactMappingTest, UnterminatedValueStaysInsideItsSlot) {
   EXPECT_EQ(text.at("CompanyName"), std::string(mz::kMediumValueSize - 1, 'x'));
 }
 
-struct AllocationCase {
-  const char* name;
-  Slot slot;
-  int nth;  // which buffer allocation fails
-  Text expected;
-};
-
-const Text kAllocationSeed = {
-    {"FirstName", "Old"},  {"LastName", "Old"}, {"Title", "Old"},
-    {"Department", "Old"}, {"JobTitle", "Old"}, {"HomeAddressCountry", "Old"},
-};
-
-const AllocationCase kAllocationCases[] = {
-    {"NameBuffer",
-     {kShort, "N", "Doe;John;;Dr."},
-     1,
-     {{"Department", "Old"},
-      {"JobTitle", "Old"},
-      {"HomeAddressCountry", "Old"},
-      {"FirstName", "Old"},
-      {"LastName", "Old"},
-      {"Title", "Dr."}}},
-    {"AffixBuffer",
-     {kShort, "N", "Doe;John;;Dr."},
-     2,
-     {{"Department", "Old"},
-      {"JobTitle", "Old"},
-      {"HomeAddressCountry", "Old"},
-      {"FirstName", "John"},
-      {"LastName", "Doe"},
-      {"Title", "Old"}}},
-    {"Department",
-     {kShort, "O", "Acme;Sales;B2"},
-     2,
-     {{"FirstName", "Old"},
-      {"LastName", "Old"},
-      {"Title", "Old"},
-      {"JobTitle", "Old"},
-      {"HomeAddressCountry", "Old"},
-      {"CompanyName", "Acme"},
-      {"Department", "Old"},
-      {"OfficeLocation", "B2"}}},
-    {"WholeValue", {kShort, "L", "Boss"}, 1, kAllocationSeed},
-    {"Country",
-     {kShort, "AH", ";;St;City;;;"},
-     1,
-     {{"FirstName", "Old"},
-      {"LastName", "Old"},
-      {"Title", "Old"},
-      {"Department", "Old"},
-      {"JobTitle", "Old"},
-      {"HomeAddressCountry", "Old"},
-      {"HomeAddressStreet", "St"},
-      {"HomeAddressCity", "City"}}},
-};
-
-void PrintTo(const AllocationCase& c, std::ostream* os) {
-  *os << c.name;
+// A failed buffer allocation skips only the setters fed from that buffer.
+TEST_F(ContactMappingTest, AllocationFailureSkipsOnlyThatBuffersSetters) {
+  const Text seed = Props({"FirstName", "Old", "LastName", "Old", "Title", "Old", "Department",
+                           "Old", "JobTitle", "Old", "HomeAddressCountry", "Old"});
+  // The seed with the given properties laid over it.
+  auto with = [&](std::initializer_list<std::string> changes) {
+    Text text = Props(changes);
+    text.insert(seed.begin(), seed.end());
+    return text;
+  };
+  const struct {
+    Slot slot;
+    int nth;  // which buffer allocation fails
+    Text expected;
+  } cases[] = {
+      {{kShort, "N", "Doe;John;;Dr."}, 1, with({"Title", "Dr."})},
+      {{kShort, "N", "Doe;John;;Dr."}, 2, with({"FirstName", "John", "LastName", "Doe"})},
+      {{kShort, "O", "Acme;Sales;B2"}, 2, with({"CompanyName", "Acme", "OfficeLocation", "B2"})},
+      {{kShort, "L", "Boss"}, 1, seed},
+      {{kShort, "AH", ";;St;City;;;"},
+       1,
+       with({"HomeAddressStreet", "St", "HomeAddressCity", "City"})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.slot.code << " allocation " << c.nth);
+    Open(seed);
+    emulator::InjectFault("LocalAlloc", c.nth, static_cast<std::int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+    Apply({c.slot});
+    emulator::ClearFaults();
+    EXPECT_EQ(Read().text, c.expected);
+  }
 }
-
-class AllocationFailure : public ContactMappingTest,
-                          public ::testing::WithParamInterface<AllocationCase> {};
-
-TEST_P(AllocationFailure, SkipsOnlyThatBuffersSetters) {
-  const AllocationCase& c = GetParam();
-  Open(kAllocationSeed);
-  emulator::InjectFault("LocalAlloc", c.nth, static_cast<std::int32_t>(ERROR_NOT_ENOUGH_MEMORY));
-  mz::ContactRecord record{};
-  Fill(&record, c.slot, 0);
-  EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 0, c.slot.slotClass), 0);
-  emulator::ClearFaults();
-  EXPECT_EQ(Read().text, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, ::testing::ValuesIn(kAllocationCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

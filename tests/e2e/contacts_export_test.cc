@@ -1,10 +1,10 @@
 // Counting contacts and reading them as vCard text through libmz.so.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -19,62 +19,44 @@ constexpr unsigned char kPattern = 0xA5;
 
 using Properties = std::map<std::string, std::string>;
 
+// Properties from "Name=value" texts: the name ends at the first '='.
+Properties Props(std::initializer_list<std::string> entries) {
+  Properties set;
+  for (const std::string& entry : entries) {
+    const std::size_t equals = entry.find('=');
+    set[entry.substr(0, equals)] = entry.substr(equals + 1);
+  }
+  return set;
+}
+
 // A contact with every property the store has, and the lines it exports to
 // between VERSION and X-IRMC-LUID. Department and OfficeLocation are not
 // exported.
-const Properties kFull = {
-    {"FirstName", "Ann"},
-    {"MiddleName", "B"},
-    {"LastName", "Example"},
-    {"Title", "Dr."},
-    {"Suffix", "Jr."},
-    {"JobTitle", "Engineer"},
-    {"CompanyName", "Example; Ltd"},
-    {"Department", "Research"},
-    {"OfficeLocation", "B2"},
-    {"HomeTelephoneNumber", "+1 555 0100"},
-    {"BusinessTelephoneNumber", "+1 555 0101"},
-    {"MobileTelephoneNumber", "+1 555 0102"},
-    {"HomeFaxNumber", "+1 555 0103"},
-    {"BusinessFaxNumber", "+1 555 0104"},
-    {"Email1Address", "ann@example.com"},
-    {"WebPage", "http://example.com/ann"},
-    {"Body", "Met at the fair"},
-    {"Categories", "Friends"},
-    {"HomeAddressStreet", "1 Main St"},
-    {"HomeAddressCity", "Springfield"},
-    {"HomeAddressState", "IL"},
-    {"HomeAddressPostalCode", "62701"},
-    {"HomeAddressCountry", "USA"},
-    {"BusinessAddressStreet", "2 Work Rd"},
-    {"BusinessAddressCity", "Shelbyville"},
-    {"BusinessAddressState", "IL"},
-    {"BusinessAddressPostalCode", "62565"},
-    {"BusinessAddressCountry", "USA"},
-    {"OtherAddressStreet", "3 Side Ln"},
-    {"OtherAddressCity", "Capital City"},
-    {"OtherAddressState", "IL"},
-    {"OtherAddressPostalCode", "62702"},
-    {"OtherAddressCountry", "USA"},
-};
+const Properties kFull = Props(
+    {"FirstName=Ann", "MiddleName=B", "LastName=Example", "Title=Dr.", "Suffix=Jr.",
+     "JobTitle=Engineer", "CompanyName=Example; Ltd", "Department=Research", "OfficeLocation=B2",
+     // Numbers, mail, web page, note and categories.
+     "HomeTelephoneNumber=+1 555 0100", "BusinessTelephoneNumber=+1 555 0101",
+     "MobileTelephoneNumber=+1 555 0102", "HomeFaxNumber=+1 555 0103",
+     "BusinessFaxNumber=+1 555 0104", "Email1Address=ann@example.com",
+     "WebPage=http://example.com/ann", "Body=Met at the fair", "Categories=Friends",
+     // The three addresses.
+     "HomeAddressStreet=1 Main St", "HomeAddressCity=Springfield", "HomeAddressState=IL",
+     "HomeAddressPostalCode=62701", "HomeAddressCountry=USA", "BusinessAddressStreet=2 Work Rd",
+     "BusinessAddressCity=Shelbyville", "BusinessAddressState=IL",
+     "BusinessAddressPostalCode=62565", "BusinessAddressCountry=USA",
+     "OtherAddressStreet=3 Side Ln", "OtherAddressCity=Capital City", "OtherAddressState=IL",
+     "OtherAddressPostalCode=62702", "OtherAddressCountry=USA"});
 constexpr double k19750309 = 27462.0;
 const char kFullLines[] =
     "N:Example;Ann;B;Dr.;Jr.\r\n"
-    "TEL;HOME:+1 555 0100\r\n"
-    "TEL;WORK:+1 555 0101\r\n"
-    "TEL;CELL:+1 555 0102\r\n"
-    "TEL;HOME;FAX:+1 555 0103\r\n"
-    "TEL;WORK;FAX:+1 555 0104\r\n"
-    "BDAY:1975-3-9\r\n"
-    "EMAIL;INTERNET:ann@example.com\r\n"
-    "URL;INTERNET:http://example.com/ann\r\n"
+    "TEL;HOME:+1 555 0100\r\nTEL;WORK:+1 555 0101\r\nTEL;CELL:+1 555 0102\r\n"
+    "TEL;HOME;FAX:+1 555 0103\r\nTEL;WORK;FAX:+1 555 0104\r\nBDAY:1975-3-9\r\n"
+    "EMAIL;INTERNET:ann@example.com\r\nURL;INTERNET:http://example.com/ann\r\n"
     "ADR;HOME:;;1 Main St;Springfield;IL;62701;USA\r\n"
     "ADR;WORK:;;2 Work Rd;Shelbyville;IL;62565;USA\r\n"
     "ADR:;;3 Side Ln;Capital City;IL;62702;USA\r\n"
-    "TITLE:Engineer\r\n"
-    "NOTE:Met at the fair\r\n"
-    "ORG:Example\\; Ltd\r\n"
-    "GRP:Friends\r\n";
+    "TITLE:Engineer\r\nNOTE:Met at the fair\r\nORG:Example\\; Ltd\r\nGRP:Friends\r\n";
 const std::string kNoName = "N:;;;;\r\n";
 
 std::string Card(std::uint32_t oid, const std::string& lines) {
@@ -82,27 +64,19 @@ std::string Card(std::uint32_t oid, const std::string& lines) {
          "\r\nEND:VCARD\r\n";
 }
 
-// The property names of a text's lines: what comes before each line's first
-// ';' or ':'.
-std::vector<std::string> NamesOf(const std::string& text) {
-  std::vector<std::string> names;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    names.push_back(line.substr(0, line.find_first_of(";:")));
-  }
-  return names;
-}
-
 // Whether the lines of `text` are, in order, lines of `full` or changed
-// forms of them with the same property name: what failed property reads may
-// make of the full text.
+// forms of them with the same property name (what comes before the first
+// ';' or ':'): what failed property reads may make of the full text.
 bool DegradesFrom(const std::string& text, const std::string& full) {
-  const std::vector<std::string> names = NamesOf(full);
-  auto next = names.begin();
-  for (const std::string& name : NamesOf(text)) {
-    next = std::find(next, names.end(), name);
-    if (next == names.end()) return false;
-    ++next;
+  const auto name = [](const std::string& line) {
+    return line.substr(0, line.find_first_of(";:"));
+  };
+  std::istringstream have(text), want(full);
+  std::string line, candidate;
+  while (std::getline(have, line)) {
+    do {
+      if (!std::getline(want, candidate)) return false;
+    } while (name(candidate) != name(line));
   }
   return true;
 }
@@ -214,25 +188,16 @@ TEST_F(ContactsExportE2e, TextTooLongForItsFieldIsCutBeforeACharacterThatDoesNot
 
 TEST_F(ContactsExportE2e, TextLongerThanTheAreaIsCutAfterItsFirst1024Bytes) {
   const std::string v(99, '7');
-  const std::pair<const char*, const char*> properties[] = {
-      {"HomeTelephoneNumber", "TEL;HOME"},
-      {"BusinessTelephoneNumber", "TEL;WORK"},
-      {"MobileTelephoneNumber", "TEL;CELL"},
-      {"HomeFaxNumber", "TEL;HOME;FAX"},
-      {"BusinessFaxNumber", "TEL;WORK;FAX"},
-      {"Email1Address", "EMAIL;INTERNET"},
-      {"WebPage", "URL;INTERNET"},
-      {"JobTitle", "TITLE"},
-      {"CompanyName", "ORG"},
-      {"Categories", "GRP"},
-  };
-  Properties contact;
+  // Ten 99-byte texts, each in the export's order, and the last one longer.
+  const Properties contact = Props(
+      {"HomeTelephoneNumber=" + v, "BusinessTelephoneNumber=" + v, "MobileTelephoneNumber=" + v,
+       "HomeFaxNumber=" + v, "BusinessFaxNumber=" + v, "Email1Address=" + v, "WebPage=" + v,
+       "JobTitle=" + v, "CompanyName=" + v, "Categories=" + v + "overflow"});
   std::string lines = kNoName;
-  for (const auto& [property, name] : properties) {
-    contact[property] = v;
+  for (const char* name : {"TEL;HOME", "TEL;WORK", "TEL;CELL", "TEL;HOME;FAX", "TEL;WORK;FAX",
+                           "EMAIL;INTERNET", "URL;INTERNET", "TITLE", "ORG", "GRP"}) {
     lines += name + (":" + v) + "\r\n";
   }
-  contact["Categories"] = v + "overflow";
   const std::uint32_t oid = emulator::SeedContact(contact);
   const std::string full = Card(oid, lines);
   ASSERT_GT(full.size(), sizeof(ContactTransfer::vcard));
@@ -245,10 +210,10 @@ TEST_F(ContactsExportE2e, TextLongerThanTheAreaIsCutAfterItsFirst1024Bytes) {
 
 TEST_F(ContactsExportE2e, PositionsFollowTheStoreOrder) {
   emulator::SetNextContactOid(4000000000u);  // ids above INT32_MAX stay unsigned
-  for (const char* name : {"Ann", "Bob", "Cy"}) emulator::SeedContact({{"FirstName", name}});
+  const char* names[] = {"Ann", "Bob", "Cy"};
+  for (const char* name : names) emulator::SeedContact({{"FirstName", name}});
   const std::vector<std::uint32_t> oids = emulator::ContactOids();
   ASSERT_EQ(Init(), MZ_OK);
-  const char* names[] = {"Ann", "Bob", "Cy"};
   for (int32_t position = 1; position <= 3; ++position) {
     const Export out = Get(position);
     ASSERT_EQ(out.result, MZ_OK);

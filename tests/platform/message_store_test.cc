@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,6 +28,29 @@ struct Ref {
   }
 };
 
+// Property values and row sets a call hands out, freed with the scope.
+struct Values {
+  ULONG count = 0;
+  SPropValue* v = nullptr;
+  ~Values() { MAPIFreeBuffer(v); }
+  const SPropValue& operator[](ULONG i) const { return v[i]; }
+};
+struct Rows {
+  SRowSet* set = nullptr;
+  ~Rows() { FreeProws(set); }
+  SRowSet* operator->() const { return set; }
+};
+
+// A counted tag list, passed where calls take an SPropTagArray*.
+struct Tags {
+  std::vector<ULONG> v;
+  Tags(std::initializer_list<ULONG> tags) : v{static_cast<ULONG>(tags.size())} {
+    v.insert(v.end(), tags);
+  }
+  operator SPropTagArray*() { return reinterpret_cast<SPropTagArray*>(v.data()); }
+  ULONG operator[](std::size_t i) const { return v[i + 1]; }
+};
+
 // A setup step that has to work; gtest reports the exception as a failure.
 void Must(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
@@ -44,6 +68,16 @@ std::u16string Text(const SPropValue& value) {
   return value.Value.lpszW != nullptr ? std::u16string(value.Value.lpszW) : std::u16string();
 }
 
+// Opens an entry of a session, store or folder; the type it reports.
+template <typename From, typename T>
+ULONG Open(From* from, const std::string& id, Ref<T>* to, ULONG flags = MAPI_BEST_ACCESS) {
+  ULONG type = 0;
+  Must(!id.empty() && from->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr, flags,
+                                      &type, to->unknown()) == S_OK,
+       "open entry");
+  return type;
+}
+
 // A session on the fixture's device with the SMS store open, and helpers
 // that walk to folders and messages through the object model.
 class MessageStoreTest : public DeviceTest {
@@ -52,12 +86,8 @@ class MessageStoreTest : public DeviceTest {
     DeviceTest::SetUp();
     ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
     ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, &session_.p), S_OK);
-    const std::string id = Stores().at(0).first;  // SMS, as the first test checks
-    ULONG type = 0;
-    ASSERT_EQ(session_->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr,
-                                  MAPI_BEST_ACCESS, &type, sms_.unknown()),
-              S_OK);
-    EXPECT_EQ(type, MAPI_STORE);
+    // SMS, as the first test checks.
+    EXPECT_EQ(Open(session_.p, Stores().at(0).first, &sms_), MAPI_STORE);
   }
   void TearDown() override {
     sms_.reset();
@@ -70,45 +100,33 @@ class MessageStoreTest : public DeviceTest {
   // (entry id, display name) of every store, in the table's order.
   std::vector<std::pair<std::string, std::u16string>> Stores() {
     Ref<IMAPITable> table;
-    SRowSet* rows = nullptr;
+    Rows rows;
     Must(session_->GetMsgStoresTable(MAPI_UNICODE, &table.p) == S_OK &&
-             table->QueryRows(100, 0, &rows) == S_OK,
+             table->QueryRows(100, 0, &rows.set) == S_OK,
          "store table");
     std::vector<std::pair<std::string, std::u16string>> stores;
     for (ULONG i = 0; i < rows->cRows; ++i) {
-      const SPropValue* props = rows->aRow[i].lpProps;
-      EXPECT_EQ(rows->aRow[i].cValues, 2u);
-      EXPECT_EQ(props[0].ulPropTag, PR_ENTRYID);
-      EXPECT_EQ(props[1].ulPropTag, PR_DISPLAY_NAME_W);
-      stores.emplace_back(Bytes(props[0].Value.bin), Text(props[1]));
+      const SRow& row = rows->aRow[i];
+      EXPECT_EQ(row.cValues, 2u);
+      EXPECT_EQ(row.lpProps[0].ulPropTag, PR_ENTRYID);
+      EXPECT_EQ(row.lpProps[1].ulPropTag, PR_DISPLAY_NAME_W);
+      stores.emplace_back(Bytes(row.lpProps[0].Value.bin), Text(row.lpProps[1]));
     }
-    FreeProws(rows);
     return stores;
   }
 
   // A binary property of a store, folder or message; empty when missing.
   static std::string EntryIdProp(IMAPIProp* object, ULONG tag) {
-    SizedSPropTagArray(1, tags) = {1, {tag}};
-    ULONG count = 0;
-    SPropValue* values = nullptr;
-    std::string id;
-    if (object->GetProps(reinterpret_cast<SPropTagArray*>(&tags), MAPI_UNICODE, &count, &values) ==
-            S_OK &&
-        values[0].ulPropTag == tag) {
-      id = Bytes(values[0].Value.bin);
-    }
-    MAPIFreeBuffer(values);
-    return id;
+    Values values;
+    return object->GetProps(Tags{tag}, MAPI_UNICODE, &values.count, &values.v) == S_OK &&
+                   values[0].ulPropTag == tag
+               ? Bytes(values[0].Value.bin)
+               : "";
   }
 
   // Opens the folder whose id the SMS store holds under `tag`.
   void OpenFolder(ULONG tag, Ref<IMAPIFolder>* folder) {
-    const std::string id = EntryIdProp(sms_.p, tag);
-    ULONG type = 0;
-    Must(!id.empty() && sms_->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr,
-                                        MAPI_MODIFY, &type, folder->unknown()) == S_OK,
-         "open folder");
-    EXPECT_EQ(type, MAPI_FOLDER);
+    EXPECT_EQ(Open(sms_.p, EntryIdProp(sms_.p, tag), folder, MAPI_MODIFY), MAPI_FOLDER);
   }
 
   void OpenContents(ULONG tag, Ref<IMAPITable>* table, Ref<IMAPIFolder>* folder = nullptr) {
@@ -120,15 +138,11 @@ class MessageStoreTest : public DeviceTest {
 
   // The next row's entry id; empty at the end of the table.
   static std::string Next(IMAPITable* table) {
-    SRowSet* rows = nullptr;
-    EXPECT_EQ(table->QueryRows(1, 0, &rows), S_OK);
-    std::string id;
-    if (rows != nullptr && rows->cRows == 1) {
-      EXPECT_EQ(rows->aRow[0].lpProps[0].ulPropTag, PR_ENTRYID);
-      id = Bytes(rows->aRow[0].lpProps[0].Value.bin);
-    }
-    FreeProws(rows);
-    return id;
+    Rows rows;
+    EXPECT_EQ(table->QueryRows(1, 0, &rows.set), S_OK);
+    if (rows.set == nullptr || rows->cRows != 1) return "";
+    EXPECT_EQ(rows->aRow[0].lpProps[0].ulPropTag, PR_ENTRYID);
+    return Bytes(rows->aRow[0].lpProps[0].Value.bin);
   }
 
   static std::vector<std::string> Rest(IMAPITable* table) {
@@ -164,36 +178,36 @@ class MessageStoreTest : public DeviceTest {
   Ref<IMsgStore> sms_;
 };
 
-TEST_F(MessageStoreTest, FreshDeviceListsTheSmsStoreFirstAndTheMailStoreByName) {
+TEST_F(MessageStoreTest, FreshDeviceListsSmsThenMailAndTheStandardFoldersOpen) {
   const auto stores = Stores();
   ASSERT_EQ(stores.size(), 2u);
   EXPECT_EQ(stores[0].second, u"SMS");
   EXPECT_EQ(stores[1].second, u"Mail");
   EXPECT_NE(stores[0].first, stores[1].first);
-}
 
-TEST_F(MessageStoreTest, StorePropertiesOpenTheFiveStandardFolders) {
-  constexpr ULONG kTags[] = {PR_CE_IPM_INBOX_ENTRYID, PR_IPM_OUTBOX_ENTRYID,
-                             PR_IPM_SENTMAIL_ENTRYID, PR_CE_IPM_DRAFTS_ENTRYID,
-                             PR_IPM_WASTEBASKET_ENTRYID};
-  const auto& names = emulator::StandardFolderNames();
-  ASSERT_EQ(names.size(), 5u);
-  const ULONG fresh[] = {2, 0, 1, 1, 0};  // the sample messages
-  for (int i = 0; i < 5; ++i) {
-    SCOPED_TRACE(names[i]);
+  // The SMS store's properties open its five standard folders.
+  const struct {
+    ULONG tag;
+    std::u16string name;
+    ULONG fresh;  // the sample messages
+  } folders[] = {{PR_CE_IPM_INBOX_ENTRYID, u"Inbox", 2},
+                 {PR_IPM_OUTBOX_ENTRYID, u"Outbox", 0},
+                 {PR_IPM_SENTMAIL_ENTRYID, u"Sent Items", 1},
+                 {PR_CE_IPM_DRAFTS_ENTRYID, u"Drafts", 1},
+                 {PR_IPM_WASTEBASKET_ENTRYID, u"Deleted Items", 0}};
+  for (const auto& f : folders) {
+    SCOPED_TRACE(testing::Message() << "tag " << std::hex << f.tag);
     Ref<IMAPIFolder> folder;
-    OpenFolder(kTags[i], &folder);
-    SizedSPropTagArray(2, tags) = {2, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
-    ULONG count = 0;
-    SPropValue* values = nullptr;
-    ASSERT_EQ(folder->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count, &values), S_OK);
-    ASSERT_EQ(count, 2u);
-    EXPECT_EQ(Text(values[0]), std::u16string(names[i].begin(), names[i].end()));
-    EXPECT_EQ(Bytes(values[1].Value.bin), EntryIdProp(sms_.p, kTags[i]));
-    MAPIFreeBuffer(values);
+    OpenFolder(f.tag, &folder);
+    Values values;
+    ASSERT_EQ(folder->GetProps(Tags{PR_DISPLAY_NAME_W, PR_ENTRYID}, 0, &values.count, &values.v),
+              S_OK);
+    ASSERT_EQ(values.count, 2u);
+    EXPECT_EQ(Text(values[0]), f.name);
+    EXPECT_EQ(Bytes(values[1].Value.bin), EntryIdProp(sms_.p, f.tag));
     Ref<IMAPITable> table;
     ASSERT_EQ(folder->GetContentsTable(0, &table.p), S_OK);
-    EXPECT_EQ(RowCount(table.p), fresh[i]);
+    EXPECT_EQ(RowCount(table.p), f.fresh);
   }
 }
 
@@ -205,19 +219,17 @@ TEST_F(MessageStoreTest, RowCountIsCountedAtEachCallAndTheEndGivesEmptySetsUntil
   const std::vector<std::string> ids = {Seed("Outbox", "a"), Seed("Outbox", "b"),
                                         Seed("Outbox", "c")};
   EXPECT_EQ(RowCount(table.p), 3u);
-  EXPECT_EQ(Rest(table.p), ids);
-  EXPECT_EQ(Next(table.p), "");
-  EXPECT_EQ(Next(table.p), "");
+  EXPECT_EQ(Rest(table.p), ids);     // ends on an empty set
+  EXPECT_EQ(Next(table.p), "");      // and stays there
   EXPECT_EQ(RowCount(table.p), 3u);  // whatever the cursor
 
   LONG sought = 99;
   ASSERT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 0, &sought), S_OK);
   EXPECT_EQ(sought, 0);
-  SRowSet* rows = nullptr;
-  ASSERT_EQ(table->QueryRows(2, 0, &rows), S_OK);
+  Rows rows;
+  ASSERT_EQ(table->QueryRows(2, 0, &rows.set), S_OK);
   ASSERT_EQ(rows->cRows, 2u);
   EXPECT_EQ(Bytes(rows->aRow[1].lpProps[0].Value.bin), ids[1]);
-  FreeProws(rows);
   ASSERT_EQ(Delete(folder.p, {ids[0]}), S_OK);
   EXPECT_EQ(RowCount(table.p), 2u);
   EXPECT_EQ(Rest(table.p), std::vector<std::string>{ids[2]});
@@ -263,10 +275,9 @@ TEST_F(MessageStoreTest, ColumnsComeInTheOrderSetAndMissingOnesAsErrors) {
   const std::string id = Seed("Outbox", "no time");
   Ref<IMAPITable> table;
   OpenContents(PR_IPM_OUTBOX_ENTRYID, &table);
-  SizedSPropTagArray(3, columns) = {3, {PR_SUBJECT_W, PR_ENTRYID, PR_MESSAGE_DELIVERY_TIME}};
-  ASSERT_EQ(table->SetColumns(reinterpret_cast<SPropTagArray*>(&columns), 0), S_OK);
-  SRowSet* rows = nullptr;
-  ASSERT_EQ(table->QueryRows(1, 0, &rows), S_OK);
+  ASSERT_EQ(table->SetColumns(Tags{PR_SUBJECT_W, PR_ENTRYID, PR_MESSAGE_DELIVERY_TIME}, 0), S_OK);
+  Rows rows;
+  ASSERT_EQ(table->QueryRows(1, 0, &rows.set), S_OK);
   ASSERT_EQ(rows->cRows, 1u);
   ASSERT_EQ(rows->aRow[0].cValues, 3u);
   const SPropValue* props = rows->aRow[0].lpProps;
@@ -275,7 +286,6 @@ TEST_F(MessageStoreTest, ColumnsComeInTheOrderSetAndMissingOnesAsErrors) {
   EXPECT_EQ(Bytes(props[1].Value.bin), id);
   EXPECT_EQ(props[2].ulPropTag, CHANGE_PROP_TYPE(PR_MESSAGE_DELIVERY_TIME, PT_ERROR));
   EXPECT_EQ(props[2].Value.err, MAPI_E_NOT_FOUND);
-  FreeProws(rows);
   EXPECT_EQ(table->SetColumns(nullptr, 0), E_INVALIDARG);
 }
 
@@ -287,28 +297,23 @@ TEST_F(MessageStoreTest, GetPropsAnswersEachTagWithItsValueOrAnError) {
   seed.sender = "+15550100";
   const std::string id = emulator::SeedMessage(seed);
   Ref<IMessage> message;
-  ULONG type = 0;
-  ASSERT_EQ(sms_->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr, 0, &type,
-                            message.unknown()),
-            S_OK);
-  EXPECT_EQ(type, MAPI_MESSAGE);
+  EXPECT_EQ(Open(sms_.p, id, &message, 0), MAPI_MESSAGE);
 
   // Present tags answer S_OK with their values. A missing tag, one asked
   // with the wrong type, or one a message never has marks the call and comes
   // back as an error; the other tags of that call keep their values.
   constexpr ULONG kSubjectAnsi = 0x0037001E;
-  SizedSPropTagArray(6, present) = {
-      6,
-      {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_FLAGS, PR_MESSAGE_DELIVERY_TIME,
-       PR_SENDER_EMAIL_ADDRESS_W, PR_OBJECT_TYPE}};
-  SizedSPropTagArray(4, absent) = {
-      4, {PR_LAST_MODIFICATION_TIME, kSubjectAnsi, PR_DISPLAY_NAME_W, PR_SUBJECT_W}};
-  ULONG count = 0;
-  SPropValue* v = nullptr;
-  ASSERT_EQ(message->GetProps(reinterpret_cast<SPropTagArray*>(&present), MAPI_UNICODE, &count, &v),
-            S_OK);
-  ASSERT_EQ(count, 6u);
-  for (ULONG i = 0; i < 6; ++i) EXPECT_EQ(v[i].ulPropTag, present.aulPropTag[i]);
+  Tags present{PR_ENTRYID,
+               PR_SUBJECT_W,
+               PR_MESSAGE_FLAGS,
+               PR_MESSAGE_DELIVERY_TIME,
+               PR_SENDER_EMAIL_ADDRESS_W,
+               PR_OBJECT_TYPE};
+  Tags absent{PR_LAST_MODIFICATION_TIME, kSubjectAnsi, PR_DISPLAY_NAME_W, PR_SUBJECT_W};
+  Values v, w;
+  ASSERT_EQ(message->GetProps(present, MAPI_UNICODE, &v.count, &v.v), S_OK);
+  ASSERT_EQ(v.count, 6u);
+  for (ULONG i = 0; i < 6; ++i) EXPECT_EQ(v[i].ulPropTag, present[i]);
   EXPECT_EQ(Bytes(v[0].Value.bin), id);
   EXPECT_EQ(Text(v[1]), u"Caf\u00e9");
   EXPECT_EQ(v[2].Value.ul, MSGFLAG_READ);
@@ -316,18 +321,15 @@ TEST_F(MessageStoreTest, GetPropsAnswersEachTagWithItsValueOrAnError) {
   EXPECT_EQ(v[3].Value.ft.dwLowDateTime, 0x89ABCDEFu);
   EXPECT_EQ(Text(v[4]), u"+15550100");
   EXPECT_EQ(v[5].Value.ul, MAPI_MESSAGE);
-  MAPIFreeBuffer(v);
 
-  ASSERT_EQ(message->GetProps(reinterpret_cast<SPropTagArray*>(&absent), MAPI_UNICODE, &count, &v),
-            MAPI_W_ERRORS_RETURNED);
-  ASSERT_EQ(count, 4u);
+  ASSERT_EQ(message->GetProps(absent, MAPI_UNICODE, &w.count, &w.v), MAPI_W_ERRORS_RETURNED);
+  ASSERT_EQ(w.count, 4u);
   for (ULONG i = 0; i < 3; ++i) {
-    EXPECT_EQ(v[i].ulPropTag, CHANGE_PROP_TYPE(absent.aulPropTag[i], PT_ERROR)) << i;
-    EXPECT_EQ(v[i].Value.err, MAPI_E_NOT_FOUND) << i;
+    EXPECT_EQ(w[i].ulPropTag, CHANGE_PROP_TYPE(absent[i], PT_ERROR)) << i;
+    EXPECT_EQ(w[i].Value.err, MAPI_E_NOT_FOUND) << i;
   }
-  EXPECT_EQ(v[3].ulPropTag, PR_SUBJECT_W);
-  EXPECT_EQ(Text(v[3]), u"Caf\u00e9");
-  MAPIFreeBuffer(v);
+  EXPECT_EQ(w[3].ulPropTag, PR_SUBJECT_W);
+  EXPECT_EQ(Text(w[3]), u"Caf\u00e9");
 }
 
 TEST_F(MessageStoreTest, RecipientTablesGiveSeveralPropertiesPerRecipientInOrder) {
@@ -339,7 +341,6 @@ TEST_F(MessageStoreTest, RecipientTablesGiveSeveralPropertiesPerRecipientInOrder
   const std::string withRecipients = emulator::SeedMessage(seed);
   seed.recipients.clear();
   const std::string without = emulator::SeedMessage(seed);
-  const std::string sample = emulator::ListMessages("SMS", "Sent Items").front().entryId;
 
   Ref<IMAPIFolder> folder;
   OpenFolder(PR_IPM_SENTMAIL_ENTRYID, &folder);
@@ -347,18 +348,16 @@ TEST_F(MessageStoreTest, RecipientTablesGiveSeveralPropertiesPerRecipientInOrder
   auto recipients = [&](const std::string& id) {
     Ref<IMessage> message;
     Ref<IMAPITable> table;
-    Must(folder->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr, MAPI_BEST_ACCESS,
-                           nullptr, message.unknown()) == S_OK &&
-             message->GetRecipientTable(0, &table.p) == S_OK,
-         "recipient table");
-    std::vector<std::vector<ULONG>> tags(RowCount(table.p));
-    for (auto& row : tags) {
-      SRowSet* rows = nullptr;
-      EXPECT_EQ(table->QueryRows(1, 0, &rows), S_OK);
-      for (ULONG i = 0; rows != nullptr && rows->cRows == 1 && i < rows->aRow[0].cValues; ++i)
-        row.push_back(rows->aRow[0].lpProps[i].ulPropTag);
-      FreeProws(rows);
+    Open(folder.p, id, &message);
+    Must(message->GetRecipientTable(0, &table.p) == S_OK, "recipient table");
+    Rows rows;
+    Must(table->QueryRows(100, 0, &rows.set) == S_OK, "recipient rows");
+    std::vector<std::vector<ULONG>> tags(rows->cRows);
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+      for (ULONG i = 0; i < rows->aRow[r].cValues; ++i)
+        tags[r].push_back(rows->aRow[r].lpProps[i].ulPropTag);
     }
+    EXPECT_EQ(RowCount(table.p), rows->cRows);
     EXPECT_EQ(Next(table.p), "");
     return tags;
   };
@@ -368,13 +367,6 @@ TEST_F(MessageStoreTest, RecipientTablesGiveSeveralPropertiesPerRecipientInOrder
                 {PR_EMAIL_ADDRESS_W},
                 {PR_DISPLAY_NAME_W, PR_RECIPIENT_TYPE}}));
   EXPECT_TRUE(recipients(without).empty());
-
-  // The sample sent message: the address is there, but not first.
-  const auto rows = recipients(sample);
-  ASSERT_EQ(rows.size(), 1u);
-  ASSERT_GT(rows[0].size(), 1u);
-  EXPECT_NE(rows[0].front(), PR_EMAIL_ADDRESS_W);
-  EXPECT_EQ(rows[0].back(), PR_EMAIL_ADDRESS_W);
 }
 
 TEST_F(MessageStoreTest, EntryIdsAreShortAndUniqueAndSeedsMayChooseTheirOwn) {
@@ -428,7 +420,6 @@ TEST_F(MessageStoreTest, InjectedFaultsFailTheirCallAndLeaveNothingBehind) {
   Ref<IMAPITable> table;
   OpenContents(PR_CE_IPM_INBOX_ENTRYID, &table);
   constexpr HRESULT kInjected = static_cast<HRESULT>(0x80040999);
-  SizedSPropTagArray(1, tags) = {1, {PR_DISPLAY_NAME_W}};
   struct Case {
     const char* point;
     int nth;
@@ -439,7 +430,7 @@ TEST_F(MessageStoreTest, InjectedFaultsFailTheirCallAndLeaveNothingBehind) {
       {"IMsgStore::GetProps", 1, kInjected,
        [&](void** out) {
          ULONG count = 0;
-         return sms_->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count,
+         return sms_->GetProps(Tags{PR_DISPLAY_NAME_W}, 0, &count,
                                reinterpret_cast<SPropValue**>(out));
        }},
       // The row set comes first, then the row's values.

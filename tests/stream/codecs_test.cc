@@ -62,51 +62,44 @@ class CodecsTest : public ::testing::Test {
   }
 };
 
-// --- Base64 ------------------------------------------------------------------
-
 TEST_F(CodecsTest, QuadCountsPaddingWhereverItStandsAndRejectsForeignCharacters) {
-  struct Case {
+  const std::string untouched(3, kCanary);  // a refused group writes nothing
+  const struct {
     const char* group;
     int32_t result;
     std::string bytes;
-  };
-  const Case cases[] = {{"TWFu", 3, "Man"},
-                        {"TWE=", 2, std::string("Ma\0", 3)},
-                        {"TQ==", 1, std::string("M\0\0", 3)},
-                        {"T===", 0, ""},
-                        {"TW u", 0, ""},
-                        {"TW-u", 0, ""},
-                        {"T=Fu", 2, std::string("L\x01n", 3)},
-                        {"+/+/", 3, "\xFB\xFF\xBF"},
-                        {"AAAA", 3, std::string(3, '\0')}};
-  for (const Case& c : cases) {
+  } cases[] = {{"TWFu", 3, "Man"},
+               {"TWE=", 2, std::string("Ma\0", 3)},
+               {"TQ==", 1, std::string("M\0\0", 3)},
+               {"T===", 0, untouched},
+               {"TW u", 0, untouched},
+               {"TW-u", 0, untouched},
+               {"T=Fu", 2, std::string("L\x01n", 3)},
+               {"+/+/", 3, "\xFB\xFF\xBF"},
+               {"AAAA", 3, std::string(3, '\0')}};
+  for (const auto& c : cases) {
     char out[4] = {kCanary, kCanary, kCanary, kCanary};
     EXPECT_EQ(mz::Base64DecodeQuad(c.group, out), c.result) << c.group;
-    if (c.result == 0) {
-      EXPECT_EQ(std::string(out, 3), std::string(3, kCanary)) << c.group;
-    } else {
-      EXPECT_EQ(std::string(out, 3), c.bytes) << c.group;  // all three, padded or not
-    }
+    EXPECT_EQ(std::string(out, 3), c.bytes) << c.group;  // all three, padded or not
     EXPECT_EQ(out[3], kCanary);
   }
 }
 
 TEST_F(CodecsTest, TextSkipsLineBreaksDropsBadGroupsAndGivesBackAnUnfinishedGroup) {
-  struct Case {
+  const struct {
     std::string in;
     int32_t length;
     std::string bytes;
     int32_t lengthAfter;
-  };
-  const Case cases[] = {{"TWFu\r\nTWE=", 10, "ManMa", 10},
-                        {"TWFuTQ", 6, "Man", 4},
-                        {"TW\nFu", 5, "Man", 5},
-                        {"TWFu!!!!TWFu", 12, "ManMan", 12},
-                        {"TW Fu", 5, "", 4},
-                        {"TWFuTWFu", 4, "Man", 4},  // nothing past the length
-                        {"TWFu", -3, "", -3},
-                        {"\r\n\r\n", 4, "", 4}};
-  for (const Case& c : cases) {
+  } cases[] = {{"TWFu\r\nTWE=", 10, "ManMa", 10},
+               {"TWFuTQ", 6, "Man", 4},
+               {"TW\nFu", 5, "Man", 5},
+               {"TWFu!!!!TWFu", 12, "ManMan", 12},
+               {"TW Fu", 5, "", 4},
+               {"TWFuTWFu", 4, "Man", 4},  // nothing past the length
+               {"TWFu", -3, "", -3},
+               {"\r\n\r\n", 4, "", 4}};
+  for (const auto& c : cases) {
     std::vector<char> in(c.in.begin(), c.in.end());
     std::vector<char> out(in.size(), kCanary);
     int32_t length = c.length;
@@ -120,17 +113,19 @@ TEST_F(CodecsTest, TextSkipsLineBreaksDropsBadGroupsAndGivesBackAnUnfinishedGrou
 }
 
 TEST_F(CodecsTest, BoundedDecodingPadsTheLastGroupAndKeepsThreeBytesBelowTheCapacity) {
-  struct Case {
+  const struct {
     std::string in;
     int32_t capacity;
     std::string bytes;
-  };
-  const Case cases[] = {{"Jjo", 16, "\x26\x3A"}, {"TWE", 16, "Ma"},
-                        {"T", 16, ""},  // one leftover character pads to "T===": nothing
-                        {"TW\r\nFu", 16, "Man"}, {"TWFuTWFu", 7, "ManMan"},
-                        {"TWFuTWFu", 6, "Man"},  {"TWFuTWE", 6, "Man"},
-                        {"TWFu", 3, ""},         {"", 16, ""}};
-  for (const Case& c : cases) {
+  } cases[] = {{"T", 16, ""},  // one leftover character pads to "T===": nothing
+               {"TWE", 16, "Ma"},
+               {"TW\r\nFu", 16, "Man"},
+               {"TWFuTWFu", 7, "ManMan"},
+               {"TWFuTWFu", 6, "Man"},
+               {"TWFuTWE", 6, "Man"},
+               {"TWFu", 3, ""},
+               {"", 16, ""}};
+  for (const auto& c : cases) {
     std::vector<char> in(c.in.begin(), c.in.end());
     std::vector<char> out(c.capacity + 1, kCanary);
     const int32_t n =
@@ -140,30 +135,27 @@ TEST_F(CodecsTest, BoundedDecodingPadsTheLastGroupAndKeepsThreeBytesBelowTheCapa
   }
 }
 
-// --- UCS-2 -------------------------------------------------------------------
-
 TEST_F(CodecsTest, Utf8BecomesBigEndianUnitsWithQuestionMarksForWhatUcs2CannotHold) {
-  struct Case {
+  const struct {
     std::string in;
     std::vector<unsigned> units;
     int32_t capacity = 0;  // in units; 0 for plenty
-  };
-  const Case cases[] = {{"", {}},
-                        {"Az", {'A', 'z'}},
-                        {"\xF0\x9F\x98\x80!", {'?', '!'}},
-                        {"\xF8\x88\x80\x80\x80!", {'?', '!'}},
-                        {"\x80\x61\x62\x63\xC3\xA9", {'?', 0xE9}},  // "\x80abc"
-                        {"\xFF\xFE\x61\x62", {'?', '?'}},  // 0xFE is a lead byte of its own
-                        {"\xC3\x41", {0xC1}},              // continuation bytes are not checked
-                        // Cut short by the end of the text: one "?", nothing read beyond.
-                        {"a\xC3", {'a', '?'}},
-                        {"a\xE4\xB8", {'a', '?'}},
-                        {"a\xF0\x9F\x98", {'a', '?'}},
-                        // One unit stays for the terminator.
-                        {"a\xC3\xA9\xE4\xB8\xAD", {'a', 0xE9, 0x4E2D}, 4},
-                        {"a\xC3\xA9\xE4\xB8\xAD", {'a', 0xE9}, 3},
-                        {"a\xC3\xA9\xE4\xB8\xAD", {}, 1}};
-  for (const Case& c : cases) {
+  } cases[] = {{"", {}},
+               {"Az", {'A', 'z'}},
+               {"\xF0\x9F\x98\x80!", {'?', '!'}},
+               {"\xF8\x88\x80\x80\x80!", {'?', '!'}},
+               {"\x80\x61\x62\x63\xC3\xA9", {'?', 0xE9}},  // "\x80abc"
+               {"\xFF\xFE\x61\x62", {'?', '?'}},           // 0xFE is a lead byte of its own
+               {"\xC3\x41", {0xC1}},                       // continuation bytes are not checked
+               // Cut short by the end of the text: one "?", nothing read beyond.
+               {"a\xC3", {'a', '?'}},
+               {"a\xE4\xB8", {'a', '?'}},
+               {"a\xF0\x9F\x98", {'a', '?'}},
+               // One unit stays for the terminator.
+               {"a\xC3\xA9\xE4\xB8\xAD", {'a', 0xE9, 0x4E2D}, 4},
+               {"a\xC3\xA9\xE4\xB8\xAD", {'a', 0xE9}, 3},
+               {"a\xC3\xA9\xE4\xB8\xAD", {}, 1}};
+  for (const auto& c : cases) {
     const std::vector<char> in = Exact(c.in);
     const int32_t capacity = c.capacity > 0 ? c.capacity : 16;
     std::vector<char> out(2 * capacity + 2, kCanary);
@@ -175,24 +167,23 @@ TEST_F(CodecsTest, Utf8BecomesBigEndianUnitsWithQuestionMarksForWhatUcs2CannotHo
 }
 
 TEST_F(CodecsTest, UnitsBecomeUtf8AndNeverSplitASequenceAtTheCapacity) {
-  struct Case {
+  const std::vector<unsigned> mixed = {0x41, 0xE9, 0x100, 0x7FF, 0x800, 0x4E2D};
+  const struct {
     std::vector<unsigned> units;
     int32_t count;
     int32_t capacity;
     std::string bytes;
-  };
-  const std::vector<unsigned> mixed = {0x41, 0xE9, 0x100, 0x7FF, 0x800, 0x4E2D};
-  const Case cases[] = {{mixed, 6, 32, "A\xC3\xA9\xC4\x80\xDF\xBF\xE0\xA0\x80\xE4\xB8\xAD"},
-                        {{0x4E2D}, 1, 3, ""},
-                        {{0x4E2D}, 1, 4, "\xE4\xB8\xAD"},
-                        {{0xE9}, 1, 3, "\xC3\xA9"},
-                        {{'a', 'b', 'c'}, 3, 3, "ab"},
-                        {{'a', 'b', 'c'}, 2, 8, "ab"},
-                        {{'a', 0, 'b'}, -1, 8, "a"},
-                        {{'a', 0, 'b'}, 3, 8, std::string("a\0b", 3)},
-                        {{0xD83D, 0xDE00}, 2, 8, "\xED\xA0\xBD\xED\xB8\x80"},  // pairs stay apart
-                        {{}, 0, 8, ""}};
-  for (const Case& c : cases) {
+  } cases[] = {{mixed, 6, 32, "A\xC3\xA9\xC4\x80\xDF\xBF\xE0\xA0\x80\xE4\xB8\xAD"},
+               {{0x4E2D}, 1, 3, ""},
+               {{0x4E2D}, 1, 4, "\xE4\xB8\xAD"},
+               {{0xE9}, 1, 3, "\xC3\xA9"},
+               {{'a', 'b', 'c'}, 3, 3, "ab"},
+               {{'a', 'b', 'c'}, 2, 8, "ab"},
+               {{'a', 0, 'b'}, -1, 8, "a"},
+               {{'a', 0, 'b'}, 3, 8, std::string("a\0b", 3)},
+               {{0xD83D, 0xDE00}, 2, 8, "\xED\xA0\xBD\xED\xB8\x80"},  // pairs stay apart
+               {{}, 0, 8, ""}};
+  for (const auto& c : cases) {
     std::string in = Ucs2(c.units);
     if (c.count < 0) in += std::string(2, '\0');
     EXPECT_EQ(Into(c.capacity,
@@ -204,21 +195,19 @@ TEST_F(CodecsTest, UnitsBecomeUtf8AndNeverSplitASequenceAtTheCapacity) {
   }
 }
 
-// --- UTF-7 -------------------------------------------------------------------
-
 // UTF-7 runs decode as UCS-2 up to an explicit dash, and a run's output gets
 // the room left minus one more byte; local text is the default code page, and UTF-8
 // it cannot hold becomes question marks.
 TEST_F(CodecsTest, TextConvertsWithinTheCapacity) {
-  struct Case {
+  std::string manyE;
+  for (int i = 0; i < 600; ++i) manyE += "\xC3\xA9";
+  const struct {
     int32_t (*convert)(const char*, char*, int32_t);
     std::string in;
     int32_t capacity;
     std::string out;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {mz::Utf7ToUtf8, "Hi Mom -+Jjo--!", 64, "Hi Mom -\xE2\x98\xBA-!"},
-      {mz::Utf7ToUtf8, "1 +- 1", 64, "1 + 1"},
       {mz::Utf7ToUtf8, "+-+-", 64, "++"},
       {mz::Utf7ToUtf8, "a+Jjo", 64, "a"},
       {mz::Utf7ToUtf8, "+AGEAYgBj-.", 64, "abc."},
@@ -238,12 +227,7 @@ TEST_F(CodecsTest, TextConvertsWithinTheCapacity) {
       {mz::LocalToUtf8, "\xE9\xE9", 4, "\xC3\xA9"},
       {mz::LocalToUtf8, "\xE9\xE9", 5, "\xC3\xA9\xC3\xA9"},
       {mz::LocalToUtf8, "\x80", 3, ""},
-      {mz::LocalToUtf8, std::string(600, '\xE9'), 2000,
-       [] {
-         std::string s;
-         for (int i = 0; i < 600; ++i) s += "\xC3\xA9";
-         return s;
-       }()},
+      {mz::LocalToUtf8, std::string(600, '\xE9'), 2000, manyE},  // several platform calls
       {mz::Utf8ToLocal, "plain", 3, "pl"},
       {mz::Utf8ToLocal, "caf\xC3\xA9", 64, "caf\xE9"},
       {mz::Utf8ToLocal, "\xE2\x82\xAC\xC5\xB8", 64, "\x80\x9F"},
@@ -253,7 +237,7 @@ TEST_F(CodecsTest, TextConvertsWithinTheCapacity) {
       {mz::Utf8ToLocal, "x\xC3", 64, "x?"},
       {mz::Utf8ToLocal, "\xC3\xA9\xC3\xA9\xC3\xA9", 3, "\xE9\xE9"},
       {mz::Utf8ToLocal, "\xC3\xA9", 1, ""}};
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const std::vector<char> in = Exact(c.in);
     EXPECT_EQ(
         Into(c.capacity, [&](char* out, int32_t cap) { return c.convert(in.data(), out, cap); }),
@@ -261,8 +245,6 @@ TEST_F(CodecsTest, TextConvertsWithinTheCapacity) {
         << c.in.substr(0, 16) << " in " << c.capacity;
   }
 }
-
-// --- Default character set ---------------------------------------------------
 
 TEST_F(CodecsTest, Windows1252UpperControlRangeMapsToItsCharacters) {
   // Bytes 0x80..0x9F; 0 marks the five bytes the code page leaves undefined.
@@ -299,24 +281,17 @@ TEST_F(CodecsTest, Utf8ToLocalConvertsInPlace) {
 }
 
 TEST_F(CodecsTest, WideToLocalCutsAtAUnitAndKeepsPairsTogetherAcrossChunks) {
+  auto wideToLocal = [](const std::vector<unsigned>& units, int32_t count, int32_t capacity) {
+    const std::string in = Ucs2(units);
+    return Into(capacity, [&](char* out, int32_t cap) {
+      return mz::WideToLocal(in.data(), count, out, cap);
+    });
+  };
   std::vector<unsigned> units(255, 'a');
-  units.push_back(0xD83D);  // the pair straddles the platform-call chunk
-  units.push_back(0xDE00);
-  units.push_back('z');
-  const std::string in = Ucs2(units);
-  EXPECT_EQ(Into(512,
-                 [&](char* out, int32_t cap) {
-                   return mz::WideToLocal(in.data(), static_cast<int32_t>(units.size()), out, cap);
-                 }),
-            std::string(255, 'a') + "?z");
-
-  const std::string three = Ucs2({0xE9, 0x20AC, 'x'});
-  EXPECT_EQ(
-      Into(3, [&](char* out, int32_t cap) { return mz::WideToLocal(three.data(), 3, out, cap); }),
-      "\xE9\x80");
-  EXPECT_EQ(
-      Into(8, [&](char* out, int32_t cap) { return mz::WideToLocal(three.data(), 0, out, cap); }),
-      "");
+  units.insert(units.end(), {0xD83D, 0xDE00, 'z'});  // the pair straddles the platform-call chunk
+  EXPECT_EQ(wideToLocal(units, 258, 512), std::string(255, 'a') + "?z");
+  EXPECT_EQ(wideToLocal({0xE9, 0x20AC, 'x'}, 3, 3), "\xE9\x80");
+  EXPECT_EQ(wideToLocal({0xE9, 0x20AC, 'x'}, 0, 8), "");
 }
 
 TEST_F(CodecsTest, LocalToWideStopsOneUnitBeforeTheCapacity) {
