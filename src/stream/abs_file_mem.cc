@@ -73,38 +73,27 @@ int32_t AbsFileMem_write(CharStream* stream, const void* source, int32_t count) 
   return static_cast<int32_t>(k);
 }
 
+// The fatal stop of a Printf whose text does not fit the scratch buffer.
+[[noreturn]] void AbsFileMem_overflow() {
+  std::fputs("Fault err on AbsFileMem_printf\n", stdout);
+  std::exit(50);
+}
+
 __attribute__((format(printf, 2, 3))) int32_t AbsFileMem_printf(CharStream* stream,
                                                                 const char* format, ...) {
   AbsFileMem* state = StateOf(stream);
-  if (state->scratch == nullptr) {
-    return state->scratchSize < 1 ? kStreamNoScratch : kStreamScratchLost;
-  }
   va_list arguments;
   va_start(arguments, format);
-  int length = std::vsnprintf(state->scratch, static_cast<std::size_t>(state->scratchSize), format,
-                              arguments);
+  const int32_t result = PrintfInMemory(stream, state->scratch, state->scratchSize,
+                                        AbsFileMem_overflow, format, arguments);
   va_end(arguments);
-  if (length < 0) return kStreamIoError;  // the arguments could not be formatted
-  if (length >= state->scratchSize) {
-    std::fputs("Fault err on AbsFileMem_printf\n", stdout);
-    std::exit(50);
-  }
-  return stream->Write(stream, state->scratch, length);
+  return result;
 }
 
 int32_t AbsFileMem_seek(CharStream* stream, int32_t offset, int32_t origin) {
   AbsFileMem* state = StateOf(stream);
-  int64_t target = offset;
-  if (origin == 1) {
-    target += state->position;
-  } else if (origin == 2) {
-    target += state->length;
-  } else if (origin != 0) {
-    return kStreamInvalidArgument;
-  }
-  if (target < 0 || target > state->length) return kStreamIoError;
-  state->position = static_cast<int32_t>(target);
-  return 0;
+  return SeekInMemory(&state->position, state->length, offset, origin, kStreamInvalidArgument,
+                      kStreamIoError);
 }
 
 int32_t AbsFileMem_tell(CharStream* stream) {

@@ -63,4 +63,19 @@ struct CharStream {
 // current token, value or line. No stream of this library produces one.
 int IsHardError(int32_t code);
 
+// --- Shared by the two memory streams --------------------------------------
+
+// Moves *position to `offset` from the start (origin 0), the current position
+// (1) or the end (2) of `length` bytes of data. 0; `badOrigin` for another
+// origin; `outside` when the target lies outside 0..length. Each stream has
+// its own codes for the two failures.
+int32_t SeekInMemory(int32_t* position, int32_t length, int32_t offset, int32_t origin,
+                     int32_t badOrigin, int32_t outside);
+
+// Printf of a memory stream: formats into its scratch buffer and writes the
+// text through the stream. A text that does not fit calls `overflow`, the
+// stream's fatal stop, which does not return.
+int32_t PrintfInMemory(CharStream* stream, char* scratch, int32_t scratchSize, void (*overflow)(),
+                       const char* format, va_list arguments);
+
 }  // namespace mz

@@ -108,39 +108,28 @@ int32_t MemBuf_write(CharStream* stream, const void* source, int32_t count) {
   return count;
 }
 
+// The fatal stop of a Printf whose text does not fit the scratch buffer.
+[[noreturn]] void MemBuf_overflow() {
+  std::fputs("Fault err on MemBuf_printf\n", stdout);
+  std::fflush(stdout);  // seen before the long wait of ExitProgram
+  ExitProgram(50);
+}
+
 __attribute__((format(printf, 2, 3))) int32_t MemBuf_printf(CharStream* stream, const char* format,
                                                             ...) {
   MemBuf* state = StateOf(stream);
-  if (state->scratch == nullptr) {
-    return state->scratchSize < 1 ? kStreamNoScratch : kStreamScratchLost;
-  }
   va_list arguments;
   va_start(arguments, format);
-  int length = std::vsnprintf(state->scratch, static_cast<std::size_t>(state->scratchSize), format,
-                              arguments);
+  const int32_t result = PrintfInMemory(stream, state->scratch, state->scratchSize, MemBuf_overflow,
+                                        format, arguments);
   va_end(arguments);
-  if (length < 0) return kStreamIoError;  // the arguments could not be formatted
-  if (length >= state->scratchSize) {
-    std::fputs("Fault err on MemBuf_printf\n", stdout);
-    std::fflush(stdout);  // seen before the long wait of ExitProgram
-    ExitProgram(50);
-  }
-  return stream->Write(stream, state->scratch, length);
+  return result;
 }
 
 int32_t MemBuf_seek(CharStream* stream, int32_t offset, int32_t origin) {
   MemBuf* state = StateOf(stream);
-  int64_t target = offset;
-  if (origin == 1) {
-    target += state->position;
-  } else if (origin == 2) {
-    target += state->length;
-  } else if (origin != 0) {
-    return kStreamBadOrigin;
-  }
-  if (target < 0 || target > state->length) return kStreamInvalidArgument;
-  state->position = static_cast<int32_t>(target);
-  return 0;
+  return SeekInMemory(&state->position, state->length, offset, origin, kStreamBadOrigin,
+                      kStreamInvalidArgument);
 }
 
 int32_t MemBuf_tell(CharStream* stream) {
