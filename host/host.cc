@@ -258,14 +258,36 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
+namespace {
+
+struct Command {
+  const char* name;
+  void (*run)(Host& host, const std::vector<std::string>& args);
+};
+
+constexpr Command kCommands[] = {
+    {"contacts", RunContacts}, {"messages", RunMessages}, {"sms", RunSms},
+    {"sounds", RunSounds},     {"ringtone", RunRingtone}, {"sms-sound", RunSmsSound},
+    {"theme", RunTheme},
+};
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool IsCommand(const std::string& name) {
+  return FindCommand(name) != nullptr;
+}
+
 void RunCommand(Host& host, const std::string& command, const std::vector<std::string>& args) {
-  if (command == "contacts") RunContacts(host, args);
-  if (command == "messages") RunMessages(host, args);
-  if (command == "sms") RunSms(host, args);
-  if (command == "sounds") RunSounds(host, args);
-  if (command == "ringtone") RunRingtone(host, args);
-  if (command == "sms-sound") RunSmsSound(host, args);
-  if (command == "theme") RunTheme(host, args);
+  const Command* found = FindCommand(command);
+  if (found == nullptr) throw UsageError{"unknown command '" + command + "'"};
+  found->run(host, args);
 }
 
 }  // namespace mzhost

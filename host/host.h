@@ -167,7 +167,9 @@ void RunSounds(Host& host, const std::vector<std::string>& args);
 void RunRingtone(Host& host, const std::vector<std::string>& args);
 void RunSmsSound(Host& host, const std::vector<std::string>& args);
 void RunTheme(Host& host, const std::vector<std::string>& args);
-// Runs one of the commands above by name.
+// Whether `name` is one of the commands above.
+bool IsCommand(const std::string& name);
+// Runs one of the commands above by name; UsageError for another name.
 void RunCommand(Host& host, const std::string& command, const std::vector<std::string>& args);
 // The guided tour, on the fresh device host.deviceDir set up by the caller;
 // its files go to `workDir`, phonectl is taken from `programDir`.

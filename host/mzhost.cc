@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -57,9 +56,6 @@ constexpr const char kUsage[] =
     "\n"
     "The library is $MZ_LIBRARY, else libmz.so beside mzhost.\n"
     "Exit status: 0 done, 1 failed (or some cards refused), 2 bad usage, 130 interrupted.\n";
-
-constexpr const char* kCommands[] = {"contacts", "messages",  "sms",   "sounds",
-                                     "ringtone", "sms-sound", "theme", "demo"};
 
 // A hint for a session that would not open: the device folder in question,
 // and whether it is one at all.
@@ -117,8 +113,7 @@ int Run(int argc, char** argv, Host& host) {
   if (i >= argc) throw UsageError{"no command given"};
   const std::string command = argv[i];
   const std::vector<std::string> rest(argv + i + 1, argv + argc);
-  if (std::find(std::begin(kCommands), std::end(kCommands), std::string_view(command)) ==
-      std::end(kCommands)) {
+  if (command != "demo" && !IsCommand(command)) {
     throw UsageError{"unknown command '" + command + "'"};
   }
 

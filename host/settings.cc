@@ -170,8 +170,8 @@ void RunRingtone(Host& host, const std::vector<std::string>& args) {
                   std::to_string(kPathUnits - 1)};
   }
   // The display name: the file's name without its folder and extension.
-  std::string name =
-      path.substr(path.find_last_of("\\/") == std::string::npos ? 0 : path.find_last_of("\\/") + 1);
+  // (npos + 1 is 0: a bare file name is taken whole.)
+  std::string name = path.substr(path.find_last_of("\\/") + 1);
   name = name.substr(0, name.rfind('.'));
   std::vector<unsigned char> nameText = Utf16Bytes(name, "path");
   nameText.resize(std::min(nameText.size(), (kPathUnits - 1) * 2));

@@ -167,6 +167,20 @@ RegistryKey* NewKey(const KeyRef& ref) {
   return new (std::nothrow) RegistryKey{ref.root, ref.path, ref.device};
 }
 
+// The start RegCreateKeyExW and RegOpenKeyExW share: the fault point, the
+// result place, the root and the sub key checked, and the handle allocated
+// first, so that running out of memory creates or opens nothing.
+LONG PrepareKey(const char* point, HKEY root, LPCWSTR subKey, PHKEY result, KeyRef* ref,
+                std::unique_ptr<RegistryKey>* key) {
+  if (result != nullptr) *result = nullptr;
+  if (auto fault = FaultAt(point)) return *fault;
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  if (LONG error = Lookup(root, ref)) return error;
+  if (LONG error = AppendSubKey(subKey, &ref->path)) return error;
+  key->reset(NewKey(*ref));
+  return *key ? ERROR_SUCCESS : ERROR_OUTOFMEMORY;
+}
+
 void Publish(RegistryKey* key, PHKEY result) {
   Live().Add(key);
   *result = key;
@@ -247,16 +261,11 @@ bool WriteUserValues(
 LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD /*reserved*/, LPWSTR /*keyClass*/,
                      DWORD /*options*/, REGSAM /*samDesired*/, void* /*security*/, PHKEY result,
                      DWORD* disposition) {
-  if (result != nullptr) *result = nullptr;
-  if (auto fault = platform::FaultAt("RegCreateKeyExW")) return *fault;
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
   platform::KeyRef ref;
-  if (LONG error = platform::Lookup(root, &ref)) return error;
-  if (LONG error = platform::AppendSubKey(subKey, &ref.path)) return error;
-  // The handle is allocated first, so that running out of memory creates
-  // nothing.
-  std::unique_ptr<RegistryKey> key(platform::NewKey(ref));
-  if (!key) return ERROR_OUTOFMEMORY;
+  std::unique_ptr<RegistryKey> key;
+  if (LONG error = platform::PrepareKey("RegCreateKeyExW", root, subKey, result, &ref, &key)) {
+    return error;
+  }
   bool created = false;
   if (LONG error = platform::CreateKey(*ref.device, ref.root, &key->path, &created)) return error;
   if (disposition != nullptr)
@@ -267,14 +276,11 @@ LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD /*reserved*/, LPWSTR /*key
 
 LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD /*options*/, REGSAM /*samDesired*/,
                    PHKEY result) {
-  if (result != nullptr) *result = nullptr;
-  if (auto fault = platform::FaultAt("RegOpenKeyExW")) return *fault;
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
   platform::KeyRef ref;
-  if (LONG error = platform::Lookup(root, &ref)) return error;
-  if (LONG error = platform::AppendSubKey(subKey, &ref.path)) return error;
-  std::unique_ptr<RegistryKey> key(platform::NewKey(ref));
-  if (!key) return ERROR_OUTOFMEMORY;
+  std::unique_ptr<RegistryKey> key;
+  if (LONG error = platform::PrepareKey("RegOpenKeyExW", root, subKey, result, &ref, &key)) {
+    return error;
+  }
   std::optional<std::u16string> stored;
   {
     auto lock = ref.device->Lock();

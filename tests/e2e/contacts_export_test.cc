@@ -17,17 +17,8 @@ namespace {
 
 constexpr unsigned char kPattern = 0xA5;
 
-using Properties = std::map<std::string, std::string>;
-
-// Properties from "Name=value" texts: the name ends at the first '='.
-Properties Props(std::initializer_list<std::string> entries) {
-  Properties set;
-  for (const std::string& entry : entries) {
-    const std::size_t equals = entry.find('=');
-    set[entry.substr(0, equals)] = entry.substr(equals + 1);
-  }
-  return set;
-}
+using e2e::Properties;
+using e2e::Props;
 
 // A contact with every property the store has, and the lines it exports to
 // between VERSION and X-IRMC-LUID. Department and OfficeLocation are not

@@ -16,7 +16,8 @@
 
 namespace {
 
-using Properties = std::map<std::string, std::string>;
+using e2e::Properties;
+using e2e::Props;
 
 constexpr char kPattern = 'Z';
 constexpr double k19900512 = 33005.0;
@@ -32,16 +33,6 @@ std::filesystem::path ScratchFile() {
 bool ScratchFileExists() {
   std::error_code ignored;
   return std::filesystem::exists(ScratchFile(), ignored);
-}
-
-// Properties from "Name=value" texts: the name ends at the first '='.
-Properties Props(std::initializer_list<std::string> entries) {
-  Properties set;
-  for (const std::string& entry : entries) {
-    const std::size_t equals = entry.find('=');
-    set[entry.substr(0, equals)] = entry.substr(equals + 1);
-  }
-  return set;
 }
 
 // The stored texts that are not empty: the store may keep a cleared text as

@@ -57,6 +57,15 @@ std::string Hex(const std::string& bytes) {
   return hex;
 }
 
+Properties Props(std::initializer_list<std::string> entries) {
+  Properties set;
+  for (const std::string& entry : entries) {
+    const std::size_t equals = entry.find('=');
+    set[entry.substr(0, equals)] = entry.substr(equals + 1);
+  }
+  return set;
+}
+
 }  // namespace e2e
 
 void E2eTest::SetUp() {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -61,6 +63,12 @@ std::int32_t FailureFor(const std::string& point);
 
 // Bytes as lower-case hex digits, two per byte.
 std::string Hex(const std::string& bytes);
+
+// A contact's stored text properties by name.
+using Properties = std::map<std::string, std::string>;
+
+// Properties from "Name=value" texts: the name ends at the first '='.
+Properties Props(std::initializer_list<std::string> entries);
 
 // A fixed-size text field up to its first zero byte.
 template <std::size_t N>
