@@ -11,6 +11,7 @@
 #include "../messages.h"
 #include "../registry_store.h"
 #include "../utf.h"
+#include "platform/device_folder.h"
 #include "platform/emulator.h"
 #include "platform/registry.h"
 
@@ -189,18 +190,19 @@ std::string Wav(double hertz) {
   return wav;
 }
 
+// Empty but for the hosts' lock file, which a host may make before the
+// platform first opens the folder.
 bool IsEmptyDir(const fs::path& dir) {
   std::error_code ec;
-  return fs::is_directory(dir, ec) && fs::directory_iterator(dir, ec) == fs::directory_iterator();
+  if (!fs::is_directory(dir, ec)) return false;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename() != emulator::kDeviceLockName) return false;
+  }
+  return !ec;
 }
 
 fs::path DefaultDir() {
-  if (const char* dir = std::getenv("PHONE_DEVICE_DIR"); dir != nullptr && *dir != 0) return dir;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != 0) {
-    return fs::path(data) / "libmz" / "phone";
-  }
-  const char* home = std::getenv("HOME");
-  return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "libmz" / "phone";
+  return emulator::DefaultDeviceDir();
 }
 
 // "what 'path': detail", built by appending (gcc 12 misreports
