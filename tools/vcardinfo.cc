@@ -32,7 +32,6 @@
 #include "platform/text.h"
 #include "stream/abs_file_mem.h"
 #include "stream/char_stream.h"
-#include "stream/file_stream.h"
 #include "vobject/calendar_record.h"
 #include "vobject/contact_record.h"
 
@@ -181,18 +180,21 @@ int ReadAll(mz::CharStream* stream) {
   return 0;
 }
 
-int ReadStandardInput() {
+// Reads all of `in` (named `what` in messages) into memory and lists its
+// objects. Files are read the same way as standard input: the library's own
+// file stream opens only the phone's files.
+int ReadAllOf(std::FILE* in, const char* what) {
   std::string data;
   char block[1 << 16];
   std::size_t n;
-  while ((n = std::fread(block, 1, sizeof block, stdin)) > 0) data.append(block, n);
-  if (std::ferror(stdin)) {
-    std::fprintf(stderr, "vcardinfo: cannot read standard input\n");
+  while ((n = std::fread(block, 1, sizeof block, in)) > 0) data.append(block, n);
+  if (std::ferror(in)) {
+    std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", what, std::strerror(errno));
     return 1;
   }
   // Stream positions are 32-bit.
   if (data.size() > INT32_MAX) {
-    std::fprintf(stderr, "vcardinfo: standard input is too large\n");
+    std::fprintf(stderr, "vcardinfo: %s is too large\n", what);
     return 1;
   }
   const auto length = static_cast<int32_t>(data.size());
@@ -213,13 +215,13 @@ int ReadFile(const char* path) {
     std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", path, std::strerror(EISDIR));
     return 1;
   }
-  mz::CharStream* stream = mz::FileStream_open(path, "rb");
-  if (stream == nullptr) {
+  std::FILE* in = std::fopen(path, "rb");
+  if (in == nullptr) {
     std::fprintf(stderr, "vcardinfo: cannot open %s: %s\n", path, std::strerror(errno));
     return 1;
   }
-  const int status = ReadAll(stream);
-  stream->Close(stream);
+  const int status = ReadAllOf(in, path);
+  std::fclose(in);
   return status;
 }
 
@@ -230,5 +232,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: vcardinfo FILE (or - for standard input)\n");
     return 2;
   }
-  return std::strcmp(argv[1], "-") == 0 ? ReadStandardInput() : ReadFile(argv[1]);
+  return std::strcmp(argv[1], "-") == 0 ? ReadAllOf(stdin, "standard input") : ReadFile(argv[1]);
 }

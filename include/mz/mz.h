@@ -8,7 +8,11 @@
  *   0  (MZ_OK)              success
  *   1  (MZ_CALLBACK_STORED) MZ_RegisterCallback, always
  *  -1  (MZ_E_FAILED)        opening the session failed, or the phone refused
- *                           the operation
+ *                           the operation; for MZ_GetContactInfo,
+ *                           MZ_WriteContact and MZ_AddContact also: the
+ *                           vCard text could not be written to the phone's
+ *                           scratch file or read back (a full disk), and
+ *                           nothing was stored, changed or handed over
  *  -2  (MZ_E_NO_CONTACT)    the contacts folder is unavailable, or no stored
  *                           contact matched
  *  -6  (MZ_E_NO_MEMORY)     no memory for the new-message sink (MZ_Init)

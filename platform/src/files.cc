@@ -300,11 +300,13 @@ DWORD GetTempPathW(DWORD capacity, LPWSTR buffer) {
     SetLastError(ec ? platform::FromErrno(ec.value()) : ERROR_ACCESS_DENIED);
     return 0;
   }
-  std::u16string text = platform::ToUtf16(temp->native() + "/");
-  if (text.size() + 1 > capacity) return static_cast<DWORD>(text.size() + 1);
-  std::copy(text.begin(), text.end(), buffer);
-  buffer[text.size()] = 0;
-  return static_cast<DWORD>(text.size());
+  // A phone path, whatever the device folder is called: the phone's own
+  // file calls and its C runtime take it as it is.
+  static constexpr std::u16string_view kTemp = u"\\Temp\\";
+  if (kTemp.size() + 1 > capacity) return static_cast<DWORD>(kTemp.size() + 1);
+  std::copy(kTemp.begin(), kTemp.end(), buffer);
+  buffer[kTemp.size()] = 0;
+  return static_cast<DWORD>(kTemp.size());
 }
 
 BOOL DeleteFileW(LPCWSTR path) {

@@ -106,6 +106,13 @@ int Fail(DWORD error) {
 
 }  // namespace
 
+std::u16string platform::AnsiToUtf16(std::string_view ansi) {
+  std::u16string wide;
+  wide.reserve(ansi.size());
+  for (char byte : ansi) wide.push_back(FromWindows1252(static_cast<unsigned char>(byte)));
+  return wide;
+}
+
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR output,
                         int outputChars) {
   if (auto fault = platform::FaultAt("MultiByteToWideChar")) {

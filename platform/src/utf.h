@@ -30,6 +30,9 @@ void AppendUtf8(char32_t c, std::string* out);
 void AppendUtf16(char32_t c, std::u16string* out);
 
 std::u16string ToUtf16(std::string_view utf8);
+// Text in the default ANSI code page (Windows-1252), where every byte
+// decodes; defined with the code-page conversions.
+std::u16string AnsiToUtf16(std::string_view ansi);
 std::string ToUtf8(std::u16string_view utf16);
 
 }  // namespace platform

@@ -188,7 +188,9 @@ int32_t ExportContact(int32_t position, CharStream* stream, ExportedContact* out
   stream->Flush(stream);
   stream->Seek(stream, 0, 0);
   out->length = stream->Read(stream, out->text, MZ_VCARD_SIZE);
-  return MZ_OK;
+  // A text that did not wholly reach the file, or come back from it, would
+  // hand the host a contact with lines missing.
+  return FileStream_failed(stream) ? MZ_E_FAILED : MZ_OK;
 }
 
 }  // namespace

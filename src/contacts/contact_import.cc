@@ -51,22 +51,26 @@ using RecordHolder = std::unique_ptr<ContactRecord, RecordFreer>;
 
 // Writes the vCard text into the freshly opened scratch stream and rewinds
 // it. The text ends at its zero or after 1023 bytes, so that an area the
-// host left unterminated is never read past.
-void WriteCardText(CharStream* stream, const char* vcard) {
+// host left unterminated is never read past. False when a byte may not have
+// reached the file (a full disk): nothing may be stored from it then.
+bool WriteCardText(CharStream* stream, const char* vcard) {
   std::size_t length = strnlen(vcard, MZ_VCARD_SIZE);
   if (length == MZ_VCARD_SIZE) length = MZ_VCARD_SIZE - 1;
   stream->Write(stream, vcard, static_cast<int32_t>(length));
   stream->Flush(stream);
   stream->Seek(stream, 0, 0);
+  return !FileStream_failed(stream);
 }
 
 // Reads the scratch stream into `record` and applies every filled slot to
 // `contact`, short ones first, then saves it. MZ_OK, or MZ_E_FAILED when
-// Save fails.
+// Save fails or when a failed read cut the text short, which would store a
+// contact with fields missing: the contact is not saved then.
 int32_t ApplyVCardToContact(CharStream* stream, IContact* contact, ContactRecord* record) {
   ObjectType type = kObjectNone;
   // Whatever was read before the reader stopped is applied.
   ReadObject(stream, &type, record, 0, nullptr);
+  if (FileStream_failed(stream)) return MZ_E_FAILED;
   for (int32_t i = 0; i < kShortSlotCount && record->shortSlots[i].code[0] != 0; ++i) {
     ApplySlotToContact(contact, record, i, kSlotShort);
   }
@@ -112,8 +116,9 @@ extern "C" MZ_API int32_t MZ_WriteContact(const ContactTransfer* contact) {
   using mz::ComRef;
   if (contact == nullptr || contact->contactId[0] == 0) return MZ_E_BAD_ARGUMENT;
   const mz::ScratchFile scratch;
-  if (scratch.stream() == nullptr) return MZ_E_FAILED;
-  mz::WriteCardText(scratch.stream(), contact->vcard);
+  if (scratch.stream() == nullptr || !mz::WriteCardText(scratch.stream(), contact->vcard)) {
+    return MZ_E_FAILED;
+  }
   // Allocated before the store is touched, so that its failure changes
   // nothing there.
   const mz::RecordHolder record = mz::NewRecord();
@@ -137,8 +142,9 @@ extern "C" MZ_API int32_t MZ_AddContact(const ContactTransfer* contact, char* ne
     return MZ_E_BAD_ARGUMENT;
   }
   const mz::ScratchFile scratch;
-  if (scratch.stream() == nullptr) return MZ_E_FAILED;
-  mz::WriteCardText(scratch.stream(), contact->vcard);
+  if (scratch.stream() == nullptr || !mz::WriteCardText(scratch.stream(), contact->vcard)) {
+    return MZ_E_FAILED;
+  }
   const mz::RecordHolder record = mz::NewRecord();
   if (!record) return MZ_E_FAILED;
 
@@ -151,6 +157,9 @@ extern "C" MZ_API int32_t MZ_AddContact(const ContactTransfer* contact, char* ne
   ComRef<IContact> created(static_cast<IContact*>(item));
   if (FAILED(added) || !created) return MZ_E_NO_CONTACT;
   const int32_t result = mz::ApplyVCardToContact(scratch.stream(), created.get(), record.get());
+  // A card that could not be read back was never saved (a contact is stored
+  // only by its Save), so there is no id to report.
+  if (mz::FileStream_failed(scratch.stream())) return MZ_E_FAILED;
   // Also after a failed Save: the host learns which id the contact has.
   LONG oid = 0;
   created->get_Oid(&oid);

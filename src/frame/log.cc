@@ -5,6 +5,7 @@
 
 #include "frame/scratch.h"
 #include "platform/clock.h"
+#include "platform/crt.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -14,7 +15,8 @@ namespace {
 // Off when the library loads; nothing turns it on.
 constexpr bool kLogSwitch = false;
 
-// Host path of \Temp\CeLog.txt, in the temporary directory GetTempPathW names.
+// \Temp\CeLog.txt in the temporary directory GetTempPathW names, in the
+// default ANSI code page, for the phone's C runtime.
 bool LogPath(char* path, int capacity) {
   WCHAR wide[MAX_PATH];
   const DWORD length = GetTempPathW(MAX_PATH, wide);
@@ -40,7 +42,7 @@ int DiagnosticLog(const char* format, ...) {
   va_end(args);
   char path[MAX_PATH];
   if (LogPath(path, sizeof path)) {
-    if (std::FILE* file = std::fopen(path, "a+t")) {
+    if (std::FILE* file = crt::fopen(path, "a+t")) {
       std::fprintf(file, "%s", line);
       std::fflush(file);
       std::fclose(file);

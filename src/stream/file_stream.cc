@@ -1,5 +1,6 @@
 #include "stream/file_stream.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "frame/memory.h"
+#include "platform/crt.h"
 
 namespace mz {
 namespace {
@@ -14,10 +16,17 @@ namespace {
 struct FileStream {
   CharStream stream;  // self points at this object
   FILE* file;
+  bool failed;  // see FileStream_failed
 };
 
 FILE* FileOf(CharStream* stream) {
   return static_cast<FileStream*>(stream->self)->file;
+}
+
+// Passes `result` on, remembering a failure when `ok` is false.
+int32_t Noted(CharStream* stream, bool ok, int32_t result) {
+  if (!ok) static_cast<FileStream*>(stream->self)->failed = true;
+  return result;
 }
 
 // Positions wider than 32 bits cannot be reported through the slots.
@@ -34,29 +43,36 @@ void FileStream_close(CharStream* stream) {
 
 int32_t FileStream_putChar(CharStream* stream, int byte) {
   int result = std::fputc(byte, FileOf(stream));
-  return result < 0 ? kStreamIoError : result;
+  return Noted(stream, result >= 0, result < 0 ? kStreamIoError : result);
 }
 
 int32_t FileStream_getChar(CharStream* stream) {
-  int result = std::fgetc(FileOf(stream));
-  return result < 0 ? kStreamEnd : result;
+  FILE* file = FileOf(stream);
+  int result = std::fgetc(file);
+  return Noted(stream, result >= 0 || !std::ferror(file), result < 0 ? kStreamEnd : result);
 }
 
 int32_t FileStream_ungetChar(CharStream* stream) {
-  return std::fseek(FileOf(stream), -1, SEEK_CUR) < 0 ? kStreamCannotStepBack : 0;
+  FILE* file = FileOf(stream);
+  if (std::fseek(file, -1, SEEK_CUR) == 0) return 0;
+  // Before the first byte there is nothing to step back to; any other
+  // failure may have lost the position.
+  return Noted(stream, errno == EINVAL && std::ftell(file) == 0, kStreamCannotStepBack);
 }
 
 int32_t FileStream_read(CharStream* stream, void* destination, int32_t count) {
   FILE* file = FileOf(stream);
   std::size_t wanted = count > 0 ? static_cast<std::size_t>(count) : 0;
   std::size_t got = std::fread(destination, 1, wanted, file);
-  if (got != 0) return static_cast<int32_t>(got);
-  return std::feof(file) ? 0 : kStreamIoError;
+  const bool ok = !std::ferror(file);
+  if (got != 0) return Noted(stream, ok, static_cast<int32_t>(got));
+  return Noted(stream, ok, std::feof(file) ? 0 : kStreamIoError);
 }
 
 int32_t FileStream_write(CharStream* stream, const void* source, int32_t count) {
   std::size_t wanted = count > 0 ? static_cast<std::size_t>(count) : 0;
-  return static_cast<int32_t>(std::fwrite(source, 1, wanted, FileOf(stream)));
+  std::size_t written = std::fwrite(source, 1, wanted, FileOf(stream));
+  return Noted(stream, written == wanted, static_cast<int32_t>(written));
 }
 
 __attribute__((format(printf, 2, 3))) int32_t FileStream_printf(CharStream* stream,
@@ -65,13 +81,14 @@ __attribute__((format(printf, 2, 3))) int32_t FileStream_printf(CharStream* stre
   va_start(arguments, format);
   int result = std::vfprintf(FileOf(stream), format, arguments);
   va_end(arguments);
-  return result < 0 ? kStreamIoError : result;
+  return Noted(stream, result >= 0, result < 0 ? kStreamIoError : result);
 }
 
 int32_t FileStream_seek(CharStream* stream, int32_t offset, int32_t origin) {
   static const int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
   if (origin < 0 || origin > 2) return kStreamIoError;
-  return std::fseek(FileOf(stream), offset, kWhence[origin]) < 0 ? kStreamIoError : 0;
+  const bool ok = std::fseek(FileOf(stream), offset, kWhence[origin]) == 0;
+  return Noted(stream, ok, ok ? 0 : kStreamIoError);
 }
 
 int32_t FileStream_tell(CharStream* stream) {
@@ -79,7 +96,8 @@ int32_t FileStream_tell(CharStream* stream) {
 }
 
 int32_t FileStream_flush(CharStream* stream) {
-  return std::fflush(FileOf(stream)) < 0 ? kStreamIoError : 0;
+  const bool ok = std::fflush(FileOf(stream)) == 0;
+  return Noted(stream, ok, ok ? 0 : kStreamIoError);
 }
 
 int32_t FileStream_size(CharStream* stream) {
@@ -111,7 +129,7 @@ const CharStream kFileStreamSlots = {
 
 CharStream* FileStream_open(const char* path, const char* mode) {
   if (path == nullptr || mode == nullptr) return nullptr;
-  FILE* file = std::fopen(path, mode);
+  FILE* file = crt::fopen(path, mode);
   if (file == nullptr) return nullptr;
   auto* state = static_cast<FileStream*>(Allocate(sizeof(FileStream)));
   if (state == nullptr) {
@@ -123,6 +141,10 @@ CharStream* FileStream_open(const char* path, const char* mode) {
   state->file = file;
   state->stream.self = state;
   return &state->stream;
+}
+
+bool FileStream_failed(CharStream* stream) {
+  return static_cast<FileStream*>(stream->self)->failed;
 }
 
 }  // namespace mz

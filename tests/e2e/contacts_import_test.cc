@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <map>
@@ -349,6 +350,24 @@ TEST_F(ContactsImportE2e, DeleteAllEmptiesTheFolderAndStopsAtAFailedDeletion) {
   EXPECT_EQ(emulator::ContactOids(), (std::vector<std::uint32_t>{oids[1], oids[2]}));
 }
 
+// A link planted where the scratch file goes, leading out of the device,
+// fails every vCard export and is never followed: no card reaches the file
+// it names, nothing is stored, and no text is handed over.
+TEST_F(ContactsImportE2e, AScratchFileLinkedOutOfTheDeviceIsNeverWrittenThrough) {
+  const std::uint32_t oid = emulator::SeedContact({{"FirstName", "Ann"}});
+  const std::filesystem::path outside = std::filesystem::path(dir()).parent_path() / "outside";
+  { std::ofstream(outside) << "keep"; }
+  std::filesystem::create_symlink(outside, ScratchFile());
+  ASSERT_EQ(Init(), MZ_OK);
+  EXPECT_EQ(AddRaw(Transfer(VCard("N:Doe\r\n")), MZ_NEW_ID_SIZE, false).result, MZ_E_FAILED);
+  EXPECT_EQ(Write(VCard("N:Doe\r\n"), std::to_string(oid), false), MZ_E_FAILED);
+  EXPECT_EQ(ExportOf(oid), "<failed>");
+  EXPECT_EQ(emulator::ContactOids(), std::vector<std::uint32_t>{oid});
+  EXPECT_EQ(Stored(oid), Props({"FirstName=Ann"}));
+  std::ifstream in(outside);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+}
+
 // --- Fault sweeps ------------------------------------------------------------
 
 // Positions of the points that split a trace into its documented results.
@@ -383,10 +402,11 @@ TEST_F(ContactsImportE2e, AddAtEveryFaultPointGivesItsDocumentedResult) {
         std::filesystem::remove(ScratchFile());
         const std::vector<std::uint32_t> oids = emulator::ContactOids();
         const bool save = point.name == "IContact::Save";
-        EXPECT_EQ(out.result, point.position < marks.folder ? MZ_E_FAILED
-                              : point.position < added      ? MZ_E_NO_CONTACT
-                              : save                        ? MZ_E_FAILED
-                                                            : MZ_OK);
+        EXPECT_EQ(out.result, point.position < marks.folder || e2e::IsFileTransfer(point.name)
+                                  ? MZ_E_FAILED
+                              : point.position < added ? MZ_E_NO_CONTACT
+                              : save                   ? MZ_E_FAILED
+                                                       : MZ_OK);
         // The id is written also after a failed Save.
         EXPECT_EQ(out.idUntouched, out.result != MZ_OK && !save);
         ASSERT_EQ(oids.size(), before + (out.result == MZ_OK ? 1 : 0));
@@ -417,7 +437,8 @@ TEST_F(ContactsImportE2e, UpdateAtEveryFaultPointGivesItsDocumentedResult) {
       },
       [&](const e2e::FaultPoint& point) {
         std::filesystem::remove(ScratchFile());
-        const int32_t expected = point.position < marks.folder    ? MZ_E_FAILED
+        const int32_t expected = point.position < marks.folder || e2e::IsFileTransfer(point.name)
+                                     ? MZ_E_FAILED
                                  : point.position <= oidRead      ? MZ_E_NO_CONTACT
                                  : point.name == "IContact::Save" ? MZ_E_FAILED
                                                                   : MZ_OK;

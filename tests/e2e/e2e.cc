@@ -1,5 +1,6 @@
 #include "e2e.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -46,8 +47,13 @@ std::int32_t FailureFor(const std::string& point) {
       "CoInitializeEx", "CoCreateInstance", "MAPIInitialize", "MAPILogonEx",
       "SmsOpen",        "SmsSendMessage",   "SmsClose"};
   if (point == "alloc") return E_OUTOFMEMORY;
+  if (point == "fopen" || IsFileTransfer(point)) return ENOSPC;
   if (point.find("::") != std::string::npos || kHresultCalls.count(point) != 0) return E_FAIL;
   return static_cast<std::int32_t>(ERROR_INVALID_PARAMETER);
+}
+
+bool IsFileTransfer(const std::string& point) {
+  return point == "fwrite" || point == "fread" || point == "fseek";
 }
 
 std::string Hex(const std::string& bytes) {

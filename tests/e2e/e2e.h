@@ -57,9 +57,14 @@ std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& 
 
 // A failure to inject at a point: E_OUTOFMEMORY for "alloc", E_FAIL for
 // interface methods and the free functions that return an HRESULT (COM,
-// messaging, SMS), else ERROR_INVALID_PARAMETER, for calls that report a
-// system error number.
+// messaging, SMS), a full disk (ENOSPC) for the C runtime's file calls, else
+// ERROR_INVALID_PARAMETER, for calls that report a system error number.
 std::int32_t FailureFor(const std::string& point);
+
+// Whether a point is a transfer of the C runtime to or from a file ("fwrite",
+// "fread", "fseek"): failing one loses text on its way through the scratch
+// file, which the vCard exports report as MZ_E_FAILED.
+bool IsFileTransfer(const std::string& point);
 
 // Bytes as lower-case hex digits, two per byte.
 std::string Hex(const std::string& bytes);

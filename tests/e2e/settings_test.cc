@@ -115,9 +115,10 @@ TEST_F(SettingsE2e, RegistryFailureIsPassedThroughUnchanged) {
 }
 
 TEST_F(SettingsE2e, HostileSmsRecordsAreRefusedOrKeptInsideTheDevice) {
-  // A file beside the device folder, which no record may reach.
+  // A file beside the device folder, which no record may reach; its name is
+  // ASCII, as the records here are made by widening bytes.
   const std::filesystem::path device(dir());
-  const std::string outsideName = device.filename().string() + "-outside.wav";
+  const std::string outsideName = "outside.wav";
   const std::filesystem::path outside = device.parent_path() / outsideName;
   WriteHostFile(outside.string(), "keep");
   const std::string name = Utf16("a.wav");

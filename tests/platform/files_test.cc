@@ -3,6 +3,7 @@
 // touch host files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "device_fixture.h"
+#include "platform/crt.h"
 #include "platform/emulator.h"
 #include "platform/files.h"
 
@@ -75,6 +77,7 @@ TEST_F(FileTest, RefusedPathsFailTheCallsAndLeaveHostFilesAlone) {
   std::ofstream(neighbour) << "keep";
   fs::create_directory_symlink(neighbour.parent_path(), Fs() / "out");
   fs::create_symlink(target, Fs() / "Windows" / "dangling");
+  fs::create_symlink(neighbour, Fs() / "Temp" / "temp.txt");
   const std::pair<std::string, DWORD> cases[] = {
       {"\\Windows\\..\\..\\..\\" + name, ERROR_ACCESS_DENIED},
       {neighbour.string(), ERROR_ACCESS_DENIED},
@@ -82,6 +85,7 @@ TEST_F(FileTest, RefusedPathsFailTheCallsAndLeaveHostFilesAlone) {
       {Fs().string() + "x/a.txt", ERROR_ACCESS_DENIED},
       {"\\out\\" + name, ERROR_ACCESS_DENIED},
       {"\\Windows\\dangling", ERROR_ACCESS_DENIED},
+      {"\\Temp\\temp.txt", ERROR_ACCESS_DENIED},
       {"C:\\" + name, ERROR_INVALID_PARAMETER},
       {"", ERROR_INVALID_PARAMETER},
   };
@@ -93,6 +97,11 @@ TEST_F(FileTest, RefusedPathsFailTheCallsAndLeaveHostFilesAlone) {
     EXPECT_EQ(ErrorOf([&] { return CopyFileW(kRing, p, FALSE); }), error) << text;
     EXPECT_EQ(ErrorOf([&] { return CopyFileW(kRing, p, TRUE); }), error) << text;
     EXPECT_EQ(ErrorOf([&] { return CopyFileW(p, u"\\copy", FALSE); }), error) << text;
+    for (const char* mode : {"r", "w+", "a"}) {
+      errno = 0;
+      EXPECT_EQ(crt::fopen(text.c_str(), mode), nullptr) << text;
+      EXPECT_EQ(errno, error == ERROR_ACCESS_DENIED ? EACCES : EINVAL) << text << " " << mode;
+    }
   }
   // System files are only ever read here, so that a broken confinement
   // cannot damage the machine running the tests.
@@ -110,14 +119,12 @@ TEST_F(FileTest, RefusedPathsFailTheCallsAndLeaveHostFilesAlone) {
   fs::remove(neighbour);
 }
 
-TEST_F(FileTest, TempPathIsAFolderInsideFsAndASmallBufferGetsTheSizeNeeded) {
-  fs::remove_all(Fs() / "Temp");  // made again on demand
-  const std::string temp = TempPath();
-  ASSERT_FALSE(temp.empty());
-  EXPECT_EQ(temp.back(), '/');
-  EXPECT_EQ(fs::canonical(temp), Fs() / "Temp");
+TEST_F(FileTest, TempPathIsThePhonePathOfAFolderMadeOnDemandAndASmallBufferGetsTheSizeNeeded) {
+  fs::remove_all(Fs() / "Temp");
+  EXPECT_EQ(TempPath(), "\\Temp\\");
+  EXPECT_TRUE(fs::is_directory(Fs() / "Temp"));
 
-  const DWORD needed = static_cast<DWORD>(temp.size() + 1);
+  const DWORD needed = 7;
   EXPECT_EQ(GetTempPathW(0, nullptr), needed);
   std::vector<WCHAR> buffer(needed, u'x');
   EXPECT_EQ(GetTempPathW(needed - 1, buffer.data()), needed);
@@ -139,12 +146,11 @@ TEST_F(FileTest, CopyFindsTheSourceInAnyCaseAndFailIfExistsKeepsTheDestination) 
 }
 
 TEST_F(FileTest, DeleteRemovesFilesByPhoneOrTempPath) {
-  const std::string temp_file = TempPath() + "t.txt";
-  std::ofstream(temp_file) << "x";
+  std::ofstream(Fs() / "Temp" / "t.txt") << "x";
   EXPECT_TRUE(DeleteFileW(u"\\windows\\RING1.wav"));
-  EXPECT_TRUE(DeleteFileW(Wide(temp_file).c_str()));
+  EXPECT_TRUE(DeleteFileW(Wide(TempPath() + "t.txt").c_str()));
   EXPECT_FALSE(fs::exists(Ring()));
-  EXPECT_FALSE(fs::exists(temp_file));
+  EXPECT_FALSE(fs::exists(Fs() / "Temp" / "t.txt"));
 }
 
 TEST_F(FileTest, CopyAndDeleteReportWhatIsMissingOrUnsuitableAndChangeNothing) {

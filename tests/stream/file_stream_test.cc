@@ -1,8 +1,8 @@
 #include "stream/file_stream.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -10,27 +10,28 @@
 
 #include "char_stream_contract.h"
 #include "frame/memory.h"
+#include "platform/emulator.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using mz::CharStream;
 
-// A fresh temporary folder, removed with everything in it.
-class TempFolder {
+// A fresh device for the streams' files, which are phone paths; removed
+// with everything in it.
+class TempDevice {
  public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "file_stream_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  TempDevice() : dir_(emulator::OpenTempDevice()) {}
+  ~TempDevice() {
+    emulator::ClearFaults();
+    emulator::CloseDevice();
+    emulator::RemoveDeviceDir(dir_);
   }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const { return "\\Temp\\" + name; }
+  fs::path HostFile(const std::string& name) const { return emulator::HostPath(File(name)); }
 
  private:
-  fs::path path_;
+  std::string dir_;
 };
 
 // Each stream is a new file, filled the way the exports fill the scratch
@@ -38,7 +39,7 @@ class TempFolder {
 class FileStreamMaker : public StreamMaker {
  public:
   CharStream* Make(const std::string& bytes) override {
-    CharStream* s = mz::FileStream_open(folder_.File(std::to_string(count_++)).c_str(), "w+");
+    CharStream* s = mz::FileStream_open(device_.File(std::to_string(count_++)).c_str(), "w+");
     if (s == nullptr) return nullptr;
     const auto size = static_cast<int32_t>(bytes.size());
     if (s->Write(s, bytes.data(), size) != size || s->Flush(s) != 0 || s->Seek(s, 0, 0) != 0) {
@@ -49,7 +50,7 @@ class FileStreamMaker : public StreamMaker {
   }
 
  private:
-  TempFolder folder_;
+  TempDevice device_;
   int count_ = 0;
 };
 
@@ -71,22 +72,22 @@ std::size_t OpenDescriptors() {
 // A file that cannot be opened allocates nothing; a stream that cannot be
 // allocated closes its file again.
 TEST(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
-  TempFolder folder;
+  TempDevice device;
   const std::size_t before = OpenDescriptors();
   g_allocations = 0;
   mz::SetAllocationGate([](std::size_t) { return ++g_allocations, false; });
-  EXPECT_EQ(mz::FileStream_open(folder.File("missing/temp.txt").c_str(), "w+"), nullptr);
-  EXPECT_EQ(mz::FileStream_open(folder.File("absent.txt").c_str(), "r"), nullptr);
+  EXPECT_EQ(mz::FileStream_open("\\Missing\\temp.txt", "w+"), nullptr);
+  EXPECT_EQ(mz::FileStream_open(device.File("absent.txt").c_str(), "r"), nullptr);
   EXPECT_EQ(g_allocations, 0);
-  EXPECT_EQ(mz::FileStream_open(folder.File("temp.txt").c_str(), "w+"), nullptr);
+  EXPECT_EQ(mz::FileStream_open(device.File("temp.txt").c_str(), "w+"), nullptr);
   EXPECT_EQ(g_allocations, 1);
   EXPECT_EQ(OpenDescriptors(), before);
   mz::SetAllocationGate(nullptr);
 }
 
 TEST(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStreamStaysUsable) {
-  TempFolder folder;
-  const std::string path = folder.File("temp.txt");
+  TempDevice device;
+  const std::string path = device.File("temp.txt");
   CharStream* w = mz::FileStream_open(path.c_str(), "w");
   ASSERT_NE(w, nullptr);
   char into[8];
@@ -100,7 +101,39 @@ TEST(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStr
   EXPECT_EQ(r->Printf(r, "%d", 1), mz::kStreamIoError);
   EXPECT_EQ(r->Seek(r, 0, 0), 0);
   EXPECT_EQ(r->GetChar(r), 'a');
+  EXPECT_TRUE(mz::FileStream_failed(r));
   r->Close(r);
+}
+
+// The scratch file's round trip (write, flush, rewind, read back) with one
+// transfer of the phone's C runtime failing: the stream remembers it
+// whichever step it hit, also where the step's own result looks fine.
+TEST(FileStreamTest, AFailedTransferAnywhereInTheRoundTripIsRemembered) {
+  const struct {
+    const char* point;
+    int nth;
+  } cases[] = {{nullptr, 0}, {"fwrite", 1}, {"fseek", 1}, {"fseek", 2}, {"fread", 1}};
+  for (const auto& c : cases) {
+    TempDevice device;
+    if (c.point != nullptr) emulator::InjectFault(c.point, c.nth, ENOSPC);
+    CharStream* s = mz::FileStream_open(device.File("temp.txt").c_str(), "w+");
+    ASSERT_NE(s, nullptr);
+    // Stepping back from the start is no failure.
+    EXPECT_EQ(s->UngetChar(s), mz::kStreamCannotStepBack);
+    s->Write(s, "BEGIN:VCARD\r\n", 13);
+    s->Flush(s);
+    s->Seek(s, 0, 0);
+    std::string back;
+    for (int32_t b; (b = s->GetChar(s)) >= 0;) back.push_back(static_cast<char>(b));
+    EXPECT_EQ(mz::FileStream_failed(s), c.point != nullptr) << (c.point ? c.point : "none");
+    if (!mz::FileStream_failed(s)) {
+      EXPECT_EQ(back, "BEGIN:VCARD\r\n");
+    }
+    s->Close(s);
+    if (c.point != nullptr) {
+      EXPECT_GE(emulator::CallCount(c.point), c.nth) << c.point;
+    }
+  }
 }
 
 TEST(IsHardErrorTest, OnlyTheFiveHardCodesAbortReading) {

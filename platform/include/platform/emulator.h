@@ -174,7 +174,9 @@ std::vector<Launch> Launches();
 
 // Makes the nth call (counted from now, 1-based) of a platform operation fail
 // with `result`: an HRESULT for COM methods, a system error number for calls
-// that report through GetLastError or return one (registry). With
+// that report through GetLastError or return one (registry), an errno for
+// the C runtime's file calls ("fopen", and the transfers "fwrite", "fread"
+// and "fseek" of platform/crt.h). With
 // `persistent` every call from the nth on fails. Names are "CoCreateInstance",
 // "IContact::Save", "IContact::put_FirstName", "RegSetValueExW", ..., and
 // "alloc" for every allocation the platform makes or hands out.

@@ -2,8 +2,7 @@
 //
 // Every path names a file inside the device's fs/ folder. Two forms are
 // accepted, told apart by the first character:
-//  - a host path starts with "/" and must lie inside fs/ (such as the folder
-//    GetTempPathW gives, plus a file name);
+//  - a host path starts with "/" and must lie inside fs/;
 //  - anything else is a phone path: "\Windows\ring.wav", with "/" also
 //    accepted as a separator; one without a leading "\" starts at the root.
 //    So "Windows/ring.wav" is a phone path but "/Windows/ring.wav" is a host
@@ -19,11 +18,11 @@
 
 #include "platform/types.h"
 
-// Host path of the device's \Temp\ folder, ending with "/", so that standard
-// I/O can open files there. Returns its length without the terminator, or,
-// when `capacity` characters do not hold it and its terminator, the capacity
-// needed including the terminator; 0 on failure (GetLastError ERROR_NOT_READY
-// when there is no device).
+// The phone's temporary folder, "\Temp\" (made when missing), a phone path
+// that the file calls and the C runtime of platform/crt.h take. Returns its
+// length without the terminator, or, when `capacity` characters do not hold
+// it and its terminator, the capacity needed including the terminator; 0 on
+// failure (GetLastError ERROR_NOT_READY when there is no device).
 DWORD GetTempPathW(DWORD capacity, LPWSTR buffer);
 
 // Deletes a file. FALSE with GetLastError ERROR_FILE_NOT_FOUND (or
