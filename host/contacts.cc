@@ -1,16 +1,21 @@
 // mzhost contacts: count, list, show, export, import, update, delete, clear.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host.h"
+#include "platform/device_folder.h"
 #include "text.h"
 #include "vcf.h"
 
@@ -132,26 +137,73 @@ void Show(Host& host, const std::string& positionText) {
   }
 }
 
-// The file an export writes: made beside its destination and moved into
-// place only when complete, so that a failed export never leaves a cut file.
+// Where `contacts export -o` writes: the file at the end of any symbolic
+// links, and whether it is written in place.
+struct ExportTarget {
+  std::string path;
+  bool inPlace = false;        // a FIFO, character device or terminal
+  std::optional<mode_t> mode;  // of a regular file that exists
+};
+
+// Failure for a folder or another kind of file an export cannot write.
+ExportTarget ResolveTarget(const std::string& given) {
+  namespace fs = std::filesystem;
+  fs::path path = given;
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+    const fs::path link = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = link.is_absolute() ? link : path.parent_path() / link;
+  }
+  ExportTarget target;
+  target.path = path.string();
+  struct stat info {};
+  if (stat(target.path.c_str(), &info) != 0) {
+    if (errno != ENOENT) throw Failure{"cannot write " + given + ": " + std::strerror(errno)};
+  } else if (S_ISDIR(info.st_mode)) {
+    throw Failure{"cannot write " + given + ": it is a folder"};
+  } else if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)) {
+    target.inPlace = true;
+  } else if (S_ISREG(info.st_mode)) {
+    target.mode = info.st_mode & 07777;
+  } else {
+    throw Failure{"cannot write " + given + ": it is not a file, FIFO or terminal"};
+  }
+  return target;
+}
+
+// The file an export writes. A regular file is made beside its target,
+// synced and moved into place only when complete, so that a failed export
+// leaves the target as it was; it keeps an existing file's mode. A FIFO or
+// a device is written in place.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path) : path_(path), temp_(path + ".XXXXXX") {
-    const int fd = mkstemp(temp_.data());
-    if (fd < 0 || (file_ = fdopen(fd, "wb")) == nullptr) {
-      if (fd >= 0) close(fd);
-      throw Failure{"cannot write " + path + ": " + std::strerror(errno)};
+  explicit OutputFile(const std::string& given) : given_(given), target_(ResolveTarget(given)) {
+    int fd = -1;
+    if (target_.inPlace) {
+      fd = open(target_.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    } else {
+      temp_ = std::filesystem::path(target_.path).parent_path() / ".mzhost-export-XXXXXX";
+      fd = mkstemp(temp_.data());
+      if (fd < 0) temp_.clear();
     }
-    // mkstemp makes the file private; give it the mode a new file would get.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    if (fd < 0 || (file_ = fdopen(fd, "wb")) == nullptr) {
+      const int error = errno;
+      if (fd >= 0) close(fd);
+      Discard();
+      throw Failure{"cannot write " + given_ + ": " + std::strerror(error)};
+    }
+    if (!target_.inPlace) {
+      // mkstemp makes the file private; give it the mode the target has, or
+      // the one a new file would get.
+      const mode_t mask = umask(0);
+      umask(mask);
+      fchmod(fd, target_.mode.value_or(0666 & ~mask));
+    }
   }
   ~OutputFile() {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-      std::remove(temp_.c_str());
-    }
+    if (file_ != nullptr) std::fclose(file_);
+    Discard();
   }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -159,30 +211,44 @@ class OutputFile {
   std::FILE* get() const { return file_; }
 
   void Commit() {
-    const bool written = std::fflush(file_) == 0 && !std::ferror(file_);
-    const int error = errno;
-    std::fclose(file_);
-    file_ = nullptr;
-    if (!written || std::rename(temp_.c_str(), path_.c_str()) != 0) {
-      const int why = written ? errno : error;
-      std::remove(temp_.c_str());
-      throw Failure{"cannot write " + path_ + ": " + std::strerror(why)};
+    int error = 0;
+    if (std::fflush(file_) != 0 || std::ferror(file_) ||
+        (!target_.inPlace && fsync(fileno(file_)) != 0)) {
+      error = errno != 0 ? errno : EIO;
     }
+    if (std::fclose(file_) != 0 && error == 0) error = errno;
+    file_ = nullptr;
+    if (error == 0 && !target_.inPlace && std::rename(temp_.c_str(), target_.path.c_str()) != 0) {
+      error = errno;
+    }
+    if (error != 0) {
+      Discard();
+      throw Failure{"cannot write " + given_ + ": " + std::strerror(error)};
+    }
+    temp_.clear();
   }
 
  private:
-  std::string path_;
+  void Discard() {
+    if (!temp_.empty()) std::remove(temp_.c_str());
+    temp_.clear();
+  }
+
+  std::string given_;
+  ExportTarget target_;
   std::string temp_;
   std::FILE* file_ = nullptr;
 };
 
+// The FILE of `export [-o FILE]`, empty for stdout.
+std::string ExportPath(const std::vector<std::string>& args) {
+  if (args.size() == 2 && args[0] == "-o") return args[1];
+  if (!args.empty()) throw UsageError{"contacts export takes [-o FILE]"};
+  return {};
+}
+
 void Export(Host& host, const std::vector<std::string>& args) {
-  std::string path;
-  if (args.size() == 2 && args[0] == "-o") {
-    path = args[1];
-  } else if (!args.empty()) {
-    throw UsageError{"contacts export takes [-o FILE]"};
-  }
+  const std::string path = ExportPath(args);
   std::unique_ptr<OutputFile> file;
   if (!path.empty()) file = std::make_unique<OutputFile>(path);
   std::FILE* out = file ? file->get() : stdout;
@@ -230,6 +296,54 @@ void Export(Host& host, const std::vector<std::string>& args) {
     FlushOut();
   }
   if (!skipped.empty()) throw PartialFailure{};
+}
+
+// Why the device cannot store more, as far as its folder's file system
+// tells: a full disk, a file at this process's size limit, or a small probe
+// file that cannot be written. Empty when none of these shows.
+std::string StorageProblem(const std::string& dir) {
+  constexpr std::size_t kProbeBytes = 16 * 1024;
+  auto words = [](int error) {
+    return error == ENOSPC || error == EDQUOT ? std::string("the device's disk is full")
+                                              : std::string(std::strerror(error));
+  };
+  struct statvfs disk {};
+  if (statvfs(dir.c_str(), &disk) == 0 && disk.f_bavail == 0) return words(ENOSPC);
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    // The database and its log grow by pages: one that has nearly reached
+    // the limit could take no more.
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      const auto size = it->is_regular_file(ec) ? it->file_size(ec) : 0;
+      if (!ec && size + 4 * kProbeBytes >= limit.rlim_cur) return words(EFBIG);
+    }
+  }
+  std::string probe = dir + "/.mzhost-probe-XXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) return words(errno);
+  const std::string block(kProbeBytes, '\0');
+  const ssize_t wrote = write(fd, block.data(), block.size());
+  int error = wrote < 0 ? errno : 0;
+  if (error == 0 && (static_cast<std::size_t>(wrote) < block.size() || fsync(fd) != 0)) {
+    error = static_cast<std::size_t>(wrote) < block.size() ? ENOSPC : errno;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return error != 0 ? words(error) : std::string();
+}
+
+// The failure that ends an import: the phone refused to store `card`, and
+// every card after it would meet the same refusal.
+[[noreturn]] void StoppedAt(const std::string& path, const Card& card) {
+  const std::string which = "card " + std::to_string(card.index);
+  const std::string problem = StorageProblem(emulator::DefaultDeviceDir());
+  Refused("MZ_AddContact", MZ_E_FAILED,
+          path + ":" + std::to_string(card.line) + ": " +
+              (problem.empty() ? "the phone refused to store " + which
+                               : which + " was not stored: " + problem) +
+              "; the import stopped there");
 }
 
 void Import(Host& host, const std::vector<std::string>& paths) {
@@ -282,9 +396,9 @@ void Import(Host& host, const std::vector<std::string>& paths) {
         char newId[MZ_NEW_ID_SIZE] = {};
         const int32_t result = host.mz.MZ_AddContact(&transfer, newId, sizeof newId);
         if (result == MZ_E_NO_CONTACT) Refused("MZ_AddContact", result, DescribeResult(result));
+        if (result == MZ_E_FAILED) StoppedAt(paths[f], card);
         if (result != MZ_OK) {
-          refuse(paths[f], &card,
-                 result == MZ_E_FAILED ? "was refused by the phone" : DescribeResult(result));
+          refuse(paths[f], &card, DescribeResult(result));
           continue;
         }
         imported.push_back(
@@ -353,6 +467,12 @@ void Clear(Host& host) {
 }
 
 }  // namespace
+
+void CheckContacts(const std::vector<std::string>& args) {
+  if (args.empty() || args[0] != "export") return;
+  const std::string path = ExportPath(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!path.empty()) ResolveTarget(path);
+}
 
 void RunContacts(Host& host, const std::vector<std::string>& args) {
   const std::string verb = args.empty() ? "" : args[0];

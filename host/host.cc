@@ -17,13 +17,13 @@ namespace mzhost {
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
+std::atomic<unsigned> g_interrupts{0};
 
 // errno of the first failed write to stdout; later calls may change errno.
 int g_output_error = 0;
 
 extern "C" void OnInterrupt(int) {
-  g_interrupted.store(true);
+  g_interrupts.fetch_add(1);
 }
 
 }  // namespace
@@ -34,11 +34,17 @@ void CatchInterrupts() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 bool Interruption() {
-  return g_interrupted.load();
+  return Interrupts() > 0;
+}
+
+unsigned Interrupts() {
+  return g_interrupts.load();
 }
 
 void CheckInterrupt() {
@@ -263,11 +269,16 @@ namespace {
 struct Command {
   const char* name;
   void (*run)(Host& host, const std::vector<std::string>& args);
+  void (*check)(const std::vector<std::string>& args) = nullptr;
 };
 
 constexpr Command kCommands[] = {
-    {"contacts", RunContacts}, {"messages", RunMessages}, {"sms", RunSms},
-    {"sounds", RunSounds},     {"ringtone", RunRingtone}, {"sms-sound", RunSmsSound},
+    {"contacts", RunContacts, CheckContacts},
+    {"messages", RunMessages},
+    {"sms", RunSms},
+    {"sounds", RunSounds},
+    {"ringtone", RunRingtone},
+    {"sms-sound", RunSmsSound},
     {"theme", RunTheme},
 };
 
@@ -282,6 +293,11 @@ const Command* FindCommand(const std::string& name) {
 
 bool IsCommand(const std::string& name) {
   return FindCommand(name) != nullptr;
+}
+
+void CheckCommand(const std::string& command, const std::vector<std::string>& args) {
+  const Command* found = FindCommand(command);
+  if (found != nullptr && found->check != nullptr) found->check(args);
 }
 
 void RunCommand(Host& host, const std::string& command, const std::vector<std::string>& args) {

@@ -34,7 +34,7 @@ struct UsageError {
   std::string message;
 };
 
-// Ctrl-C or SIGTERM: the job stops at its next step, MZ_Done still runs.
+// Ctrl-C, SIGTERM or SIGHUP: the job stops at its next step, MZ_Done still runs.
 struct Interrupted {};
 
 // Standard output cannot be written any more (a closed pipe, a full disk):
@@ -47,11 +47,13 @@ struct OutputFailed {
 // import with refused cards): exit status 1 without another message.
 struct PartialFailure {};
 
-// Installs the SIGINT/SIGTERM handlers (Interruption() is true once one
-// came) and ignores SIGPIPE, so that a closed pipe ends a job through
-// OutputFailed instead of killing the process before MZ_Done.
+// Installs the SIGINT/SIGTERM/SIGHUP handlers (Interruption() is true once
+// one came; Interrupts() counts them) and ignores SIGPIPE and SIGXFSZ, so
+// that a closed pipe or a file-size limit ends a job through a failed write
+// instead of killing the process before MZ_Done.
 void CatchInterrupts();
 bool Interruption();
+unsigned Interrupts();
 // Between the steps of a job: throws Interrupted when an interrupt came,
 // OutputFailed when standard output failed.
 void CheckInterrupt();
@@ -66,10 +68,15 @@ std::string DescribeResult(int32_t code);
 // its number ("file not found (0x80070002)").
 std::string DescribeStatus(int32_t status);
 
+class DeviceLock;
+
 struct Host {
   Library mz;
   bool json = false;
   std::string deviceDir;  // as given with --device, else $PHONE_DEVICE_DIR
+  // Held around the library calls; a command that waits for long without
+  // calling the library releases it meanwhile. Null when not locked.
+  DeviceLock* lock = nullptr;
 };
 
 // --- JSON -----------------------------------------------------------------
@@ -167,6 +174,11 @@ void RunSounds(Host& host, const std::vector<std::string>& args);
 void RunRingtone(Host& host, const std::vector<std::string>& args);
 void RunSmsSound(Host& host, const std::vector<std::string>& args);
 void RunTheme(Host& host, const std::vector<std::string>& args);
+// What can be checked before the session opens: an export's target that no
+// export can write (a folder) is refused before any library call.
+void CheckContacts(const std::vector<std::string>& args);
+// Runs the check of a command by name, if it has one.
+void CheckCommand(const std::string& command, const std::vector<std::string>& args);
 // Whether `name` is one of the commands above.
 bool IsCommand(const std::string& name);
 // Runs one of the commands above by name; UsageError for another name.

@@ -42,6 +42,8 @@ bool LoadLibrary(const std::string& path, Library* library, std::string* error) 
   MZHOST_FOR_EACH_EXPORT(MZHOST_RESOLVE_EXPORT)
 #undef MZHOST_RESOLVE_EXPORT
   loaded.LocalFree = reinterpret_cast<void* (*)(void*)>(resolve("LocalFree"));
+  loaded.GetFileAttributesW =
+      reinterpret_cast<decltype(loaded.GetFileAttributesW)>(dlsym(handle, "GetFileAttributesW"));
   if (!missing.empty()) {
     *error =
         "the library " + path + " has no " + missing + "; it is not a libmz.so this host can use";

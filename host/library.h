@@ -2,6 +2,7 @@
 // with dlsym, the way a host process on the phone loads it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "mz/mz.h"
@@ -26,7 +27,14 @@ struct Library {
   // The phone's LocalFree, which releases the block of
   // MZ_GetSoundDirectoriesList; found among the library's dependencies.
   void* (*LocalFree)(void*) = nullptr;
+  // The phone's GetFileAttributesW, which tells whether a phone path names a
+  // file; null when the platform under the library has none.
+  uint32_t (*GetFileAttributesW)(const char16_t* path) = nullptr;
 };
+
+// What GetFileAttributesW answers for a missing path, and its bit for a folder.
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 
 // The folder this program was started from.
 std::string ProgramDir();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device_lock.h"
 #include "host.h"
 #include "text.h"
 
@@ -140,10 +141,13 @@ void Watch(Host& host, const std::vector<std::string>& args) {
   uint32_t stopAfter = 0;
   if (args.size() == 2 && args[0] == "--count") {
     stopAfter = ParseNumber(args[1], "message count");
+    if (stopAfter == 0) throw UsageError{"--count takes a number of messages from 1 up"};
   } else if (!args.empty()) {
     throw UsageError{"usage: mzhost messages watch [--count N]"};
   }
   StartWatching(host);
+  // Waiting for messages calls no export: other hosts may use the phone.
+  if (host.lock != nullptr) host.lock->Release();
   std::fprintf(stderr, "watching for new messages; Ctrl-C stops\n");
   std::fflush(stderr);
   Message message;

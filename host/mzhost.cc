@@ -15,14 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "device_lock.h"
 #include "host.h"
+#include "platform/device_folder.h"
 
 namespace {
 
 using namespace mzhost;
 
 constexpr const char kUsage[] =
-    "usage: mzhost [--device DIR] [--json] COMMAND\n"
+    "usage: mzhost [--device DIR] [--wait SECONDS] [--json] COMMAND\n"
     "\n"
     "contacts:\n"
     "  contacts count                 how many contacts the phone holds\n"
@@ -52,6 +54,8 @@ constexpr const char kUsage[] =
     "options:\n"
     "  --device DIR   the emulated phone's device folder (else $PHONE_DEVICE_DIR, else\n"
     "                 the default folder); a missing or empty folder becomes a fresh phone\n"
+    "  --wait SECONDS how long to wait for another host using the phone (default:\n"
+    "                 as long as it takes)\n"
     "  --json         print results, and errors on stderr, as JSON\n"
     "\n"
     "The library is $MZ_LIBRARY, else libmz.so beside mzhost.\n"
@@ -90,8 +94,19 @@ struct TourFolder {
   }
 };
 
+// What the lock file says of this process: "mzhost COMMAND ARGS", on one line.
+std::string HolderWords(const std::string& command, const std::vector<std::string>& args) {
+  std::string words = "mzhost " + command;
+  for (const auto& arg : args) words += " " + arg;
+  for (char& c : words) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
+  return words;
+}
+
 int Run(int argc, char** argv, Host& host) {
   std::optional<std::string> device;
+  std::optional<std::chrono::seconds> wait;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -104,6 +119,9 @@ int Run(int argc, char** argv, Host& host) {
     } else if (arg == "--device") {
       if (i + 1 >= argc) throw UsageError{"--device needs a folder"};
       device = argv[++i];
+    } else if (arg == "--wait") {
+      if (i + 1 >= argc) throw UsageError{"--wait needs a number of seconds"};
+      wait = std::chrono::seconds(ParseNumber(argv[++i], "number of seconds"));
     } else if (arg.starts_with("-")) {
       throw UsageError{"unknown option " + arg};
     } else {
@@ -136,13 +154,23 @@ int Run(int argc, char** argv, Host& host) {
   std::string error;
   if (!LoadLibrary(LibraryPath(), &host.mz, &error)) throw Failure{error};
   CatchInterrupts();
+  if (!tour) CheckCommand(command, rest);
 
+  // One host at a time on a device, from before MZ_Init until after MZ_Done.
+  DeviceLock lock(emulator::DefaultDeviceDir(), HolderWords(command, rest), wait);
+  lock.Acquire();
+  host.lock = &lock;
   // MZ_Done runs however the job ends; each of its steps closes only what
-  // MZ_Init opened.
+  // MZ_Init opened. A job that released the lock takes it back first, unless
+  // the user gives up waiting.
   struct Session {
     Library& mz;
-    ~Session() { mz.MZ_Done(); }
-  } session{host.mz};
+    DeviceLock& lock;
+    ~Session() {
+      lock.Reacquire();
+      mz.MZ_Done();
+    }
+  } session{host.mz, lock};
   const int32_t opened = host.mz.MZ_Init();
   if (opened != MZ_OK) {
     Refused("MZ_Init", opened,

@@ -116,6 +116,14 @@ void AppendCounted(std::vector<unsigned char>* record, const std::vector<unsigne
   record->insert(record->end(), text.begin(), text.end());
 }
 
+// Whether a phone path names a file; true when the platform cannot tell.
+bool PhoneFileExists(const Host& host, const std::string& path) {
+  std::u16string wide;
+  if (host.mz.GetFileAttributesW == nullptr || !Utf8ToUtf16(path, &wide)) return true;
+  const uint32_t attributes = host.mz.GetFileAttributesW(wide.c_str());
+  return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
+}
+
 void CheckStatus(const char* exportName, int32_t status, const std::string& what) {
   if (status != 0) Refused(exportName, status, what + ": " + DescribeStatus(status));
 }
@@ -193,13 +201,21 @@ void RunSmsSound(Host& host, const std::vector<std::string>& args) {
   std::vector<unsigned char> input;
   AppendCounted(&input, ShortText(args[0], "directory"));
   AppendCounted(&input, ShortText(args[1], "file name"));
+  const std::string source = args[0] + "\\" + args[1];
+  const std::string copy = "\\Windows\\" + args[1];
+  // The library does not say whether its copy into \Windows worked.
+  if (!PhoneFileExists(host, source)) {
+    throw Failure{"no sound file " + source + " on the phone; the SMS sound is unchanged"};
+  }
   CheckStatus("MZ_SetSMSRingtone", host.mz.MZ_SetSMSRingtone(0, input.data()),
               "the registry refused the SMS sound");
-  const std::string copy = "\\Windows\\" + args[1];
-  PrintLine(host.json ? JsonObject({{"sound", JsonText(copy)},
-                                    {"source", JsonText(args[0] + "\\" + args[1])}})
-                      : "the SMS sound is now " + copy + " (copied from " + args[0] + "\\" +
-                            args[1] + " unless it was there)");
+  if (!PhoneFileExists(host, copy)) {
+    throw Failure{"the SMS sound names " + copy + ", but the phone did not copy " + source +
+                  " there"};
+  }
+  PrintLine(host.json ? JsonObject({{"sound", JsonText(copy)}, {"source", JsonText(source)}})
+                      : "the SMS sound is now " + copy + " (copied from " + source +
+                            " unless it was there)");
 }
 
 void RunTheme(Host& host, const std::vector<std::string>& args) {

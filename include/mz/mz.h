@@ -34,6 +34,13 @@
  * MZ_GetContactInfo, MZ_WriteContact and MZ_AddContact share one scratch
  * file and must never overlap, also not across processes on one phone.
  *
+ * Hosts sharing a device. On the emulated phone, every host on one device
+ * folder holds an exclusive flock on DEVICE/device.lock around all its
+ * library calls (at the least from before its first vCard export or import
+ * until after its last), and writes "PID COMMAND\n" into the file, truncated
+ * first, so that a host that has to wait can name the holder. The lock ends
+ * with the process that holds it.
+ *
  * Memory. Buffers and records the host passes in stay the host's; the
  * library never frees or resizes them, and writes only the fields it
  * documents (hand in zeroed records). Two things are handed over to the

@@ -366,3 +366,22 @@ std::string emulator::HostPath(const std::string& phonePath) {
   auto host = platform::ResolvePath(*device, std::string_view(phonePath));
   return host ? host->native() : std::string();
 }
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+  auto fail = [](DWORD error) {
+    SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
+  };
+  if (auto fault = platform::FaultAt("GetFileAttributesW")) return fail(static_cast<DWORD>(*fault));
+  if (path == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  auto device = platform::CurrentDevice();
+  if (!device) return fail(ERROR_NOT_READY);
+  DWORD error = 0;
+  auto host = platform::ResolveArgument(*device, path, &error);
+  if (!host) return fail(error);
+  struct stat st;
+  if (::stat(host->c_str(), &st) != 0) {
+    return fail(errno == ENOENT ? platform::MissingError(*host) : platform::FromErrno(errno));
+  }
+  return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}

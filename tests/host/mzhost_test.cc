@@ -2,54 +2,25 @@
 // temporary device per test, checked through its output and through what the
 // emulated phone then holds.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "device_fixture.h"
-#include "platform/emulator.h"
-#include "program.h"
+#include "mzhost_fixture.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // A card of about `bytes` bytes, LF line ends (the host rewrites them).
 std::string Card(const std::string& family, std::size_t bytes = 0) {
   std::string note = bytes > 0 ? "NOTE:" + std::string(bytes, 'x') + "\n" : "";
   return "BEGIN:VCARD\nVERSION:2.1\nN:" + family + ";Ann\nTEL;CELL:+1 555 0100\n" + note +
          "END:VCARD\n";
-}
-
-class MzhostTest : public DeviceTest {
- protected:
-  ProgramRun Mzhost(const std::vector<std::string>& args,
-                    const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv = {MZHOST, "--device", dir()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, env);
-  }
-  std::string File(const std::string& name) const { return dir() + "/" + name; }
-};
-
-// One line on stderr, nothing on stdout.
-void ExpectOneErrorLine(const ProgramRun& run, const std::string& says) {
-  EXPECT_TRUE(run.out.empty()) << run.out;
-  ASSERT_FALSE(run.err.empty());
-  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
-  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
 }
 
 TEST_F(MzhostTest, ImportThenExportOfTheShippedExamplesGivesTheExpectedFile) {
@@ -74,10 +45,7 @@ TEST_F(MzhostTest, ARefusedOversizedCardIsReportedAndTheOthersAreStored) {
   EXPECT_EQ(run.err,
             "mzhost: " + File("three.vcf") +
                 ":7: card 2 is 1178 bytes, over the 1023 the library takes; not imported\n");
-  std::vector<std::string> families;
-  for (auto oid : emulator::ContactOids())
-    families.push_back(emulator::ReadContact(oid)->text["LastName"]);
-  EXPECT_EQ(families, (std::vector<std::string>{"First", "Third"}));
+  EXPECT_EQ(StoredFamilies(), (std::vector<std::string>{"First", "Third"}));
 
   run = Mzhost({"--json", "contacts", "import", File("three.vcf")});
   EXPECT_EQ(run.status, 1);
@@ -105,13 +73,15 @@ TEST_F(MzhostTest, WatchPrintsAMessageThatPhonectlDeliversFromAnotherProcess) {
       << run.out;
 }
 
-TEST_F(MzhostTest, CtrlCEndsAWatchCleanly) {
-  RunningProgram watch({MZHOST, "--device", dir(), "messages", "watch"});
-  ASSERT_TRUE(watch.WaitForErr("watching")) << watch.Err();
-  watch.Signal(SIGINT);
-  ProgramRun run = watch.Wait();
-  EXPECT_EQ(run.status, 130);
-  EXPECT_EQ(run.err, "watching for new messages; Ctrl-C stops\nmzhost: interrupted\n");
+TEST_F(MzhostTest, CtrlCHangUpOrTerminationEndAWatchCleanly) {
+  for (int signal : {SIGINT, SIGHUP, SIGTERM}) {
+    RunningProgram watch(Argv({"messages", "watch"}));
+    ASSERT_TRUE(watch.WaitForErr("watching")) << watch.Err();
+    watch.Signal(signal);
+    ProgramRun run = watch.Wait();
+    EXPECT_EQ(run.status, 130) << signal;
+    EXPECT_EQ(run.err, "watching for new messages; Ctrl-C stops\nmzhost: interrupted\n");
+  }
 }
 
 // Each failing command prints one line on stderr and exits non-zero; an
@@ -120,6 +90,11 @@ TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
   Write(File("one.vcf"), Card("Solo"));
   std::filesystem::create_directories(File("notadevice"));
   Write(File("notadevice/notes.txt"), "mine");
+  // A sound whose copy into \Windows cannot be made: a folder has its name.
+  const std::string ringtones = "\\My Documents\\My Ringtones";
+  std::filesystem::copy_file(emulator::HostPath(ringtones + "\\Chime.wav"),
+                             emulator::HostPath(ringtones) + "/Blocked.wav");
+  std::filesystem::create_directories(emulator::HostPath("\\Windows") + "/Blocked.wav");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -143,6 +118,13 @@ TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
       {{"ringtone", "ringtone", "\\Windows\\none.wav"}, 1, "file not found (0x80070002)"},
       {{"sounds", "thunder"}, 2, "unknown sound event 'thunder'"},
       {{"sms-sound", std::string(128, 'd'), "a.wav"}, 1, "at most 127"},
+      {{"sms-sound", ringtones, "None.wav"},
+       1,
+       "mzhost: no sound file " + ringtones +
+           "\\None.wav on the phone; the SMS sound is unchanged\n"},
+      {{"sms-sound", ringtones, "Blocked.wav"}, 1, "the phone did not copy " + ringtones},
+      {{"messages", "watch", "--count", "0"}, 2, "--count takes a number of messages from 1 up"},
+      {{"--wait", "soon", "contacts", "count"}, 2, "'soon' is not a valid number of seconds"},
       {{"dance"}, 2, "unknown command 'dance'"},
       {{}, 2, "no command given"},
       {{"contacts", "count"},
@@ -160,7 +142,8 @@ TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
     EXPECT_EQ(run.status, c.status) << run.err;
     ExpectOneErrorLine(run, c.says);
   }
-  EXPECT_TRUE(emulator::ContactOids().empty());  // nothing half-imported
+  EXPECT_TRUE(emulator::ContactOids().empty());                           // nothing half-imported
+  EXPECT_FALSE(std::filesystem::exists(File("notadevice/device.lock")));  // nothing added
 }
 
 // Commands that succeed print what they did, and the phone shows it.
@@ -235,6 +218,97 @@ TEST_F(MzhostTest, CommandsDoTheirJobOnThePhone) {
     EXPECT_NE(run.out.find(c.prints), std::string::npos) << run.out;
     c.check();
   }
+}
+
+// `export -o` writes what the name leads to: a file is replaced whole and
+// keeps its mode, a link stays a link, a FIFO or device is written in place,
+// a folder is refused.
+TEST_F(MzhostTest, ExportWritesTheTargetAsUsersExpect) {
+  namespace fs = std::filesystem;
+  Write(File("in.vcf"), NumberedCards("F", 3));
+  ASSERT_EQ(Mzhost({"contacts", "import", File("in.vcf")}).status, 0);
+  const std::string text = Mzhost({"contacts", "export"}).out;
+  ASSERT_NE(text.find("N:F2;"), std::string::npos) << text;
+  Write(File("private.vcf"), "old");
+  fs::permissions(File("private.vcf"), fs::perms(0600));
+  fs::create_directories(File("sub"));
+  fs::create_symlink("sub/real.vcf", File("link.vcf"));
+  ASSERT_EQ(mkfifo(File("pipe").c_str(), 0600), 0);
+  struct Case {
+    std::string target;
+    int status;
+    std::function<void()> check;
+  } cases[] = {
+      {File("private.vcf"), 0,
+       [&] {
+         EXPECT_EQ(Slurp(File("private.vcf")), text);
+         EXPECT_EQ(fs::status(File("private.vcf")).permissions(), fs::perms(0600));
+       }},
+      {File("link.vcf"), 0,
+       [&] {
+         EXPECT_TRUE(fs::is_symlink(File("link.vcf")));
+         EXPECT_EQ(Slurp(File("sub/real.vcf")), text);
+       }},
+      {"/dev/null", 0, [] { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
+      {File("sub"), 1, [] {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    const ProgramRun run = Mzhost({"contacts", "export", "-o", c.target});
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.status != 0) ExpectOneErrorLine(run, "cannot write " + c.target + ": it is a folder");
+    c.check();
+  }
+  std::string piped;
+  std::thread reader([&] { piped = Slurp(File("pipe")); });
+  EXPECT_EQ(Mzhost({"contacts", "export", "-o", File("pipe")}).status, 0);
+  reader.join();
+  EXPECT_EQ(piped, text);
+  EXPECT_TRUE(fs::is_fifo(File("pipe")));
+  EXPECT_EQ(fs::directory_iterator(File("sub"))->path().filename(), "real.vcf");  // no temp left
+}
+
+// Under a file-size limit the device's database stops growing: the import
+// stops at the first card it cannot store, and an export that cannot be
+// written leaves the old file.
+TEST_F(MzhostTest, AFileSizeLimitStopsAnImportAndSparesTheExportTarget) {
+  constexpr int kCards = 3000;
+  Write(File("many.vcf"), NumberedCards("F", kCards));
+  auto limited = [&](std::uintmax_t bytes, const std::vector<std::string>& args) {
+    std::string command = "ulimit -f " + std::to_string(bytes / 512) + "; exec";
+    for (const auto& word : Argv(args)) command += " '" + word + "'";
+    return RunProgram({"/bin/sh", "-c", command});
+  };
+  // The database and its log may grow by about a hundred cards' worth.
+  std::uintmax_t limit = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir())) {
+    if (entry.is_regular_file()) limit = std::max(limit, entry.file_size() + 64 * 1024);
+  }
+  ProgramRun run = limited(limit, {"contacts", "import", File("many.vcf")});
+  EXPECT_EQ(run.status, 1);
+  const std::vector<std::string> families = StoredFamilies();
+  ASSERT_FALSE(families.empty()) << run.err;
+  ASSERT_LT(families.size(), static_cast<std::size_t>(kCards));
+  EXPECT_EQ(run.out,
+            "imported " + std::to_string(families.size()) + " of 3000 cards before the failure\n");
+  ExpectOneErrorLine({0, "", run.err},
+                     File("many.vcf") + ":" + std::to_string(5 * families.size() + 1) + ": card " +
+                         std::to_string(families.size() + 1) +
+                         " was not stored: File too large; the import stopped there\n");
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    EXPECT_EQ(emulator::ReadContact(emulator::ContactOids()[i])->text,
+              NumberedContact("F" + std::to_string(i), "F"));
+  }
+
+  // An export longer than the limit, which leaves room for what opening the
+  // device writes into an emptied log.
+  ASSERT_EQ(Mzhost({"contacts", "import", File("many.vcf")}).status, 0);
+  ASSERT_EQ(Sql(File("device.db"), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
+  Write(File("b.vcf"), "old contacts\n");
+  run = limited(128 * 1024, {"contacts", "export", "-o", File("b.vcf")});
+  EXPECT_EQ(run.status, 1);
+  ExpectOneErrorLine(run, "cannot write " + File("b.vcf") + ": File too large\n");
+  EXPECT_EQ(Slurp(File("b.vcf")), "old contacts\n");
 }
 
 TEST_F(MzhostTest, DemoRunsEveryStepAndRemovesItsPhone) {

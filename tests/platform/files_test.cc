@@ -199,4 +199,28 @@ TEST_F(FileTest, InjectedFaultsFailWithTheirValueAndTouchNothing) {
   EXPECT_TRUE(fs::exists(Ring()));
 }
 
+TEST_F(FileTest, AttributesTellFilesFromFoldersAndNameWhatIsMissing) {
+  emulator::InjectFault("GetFileAttributesW", 1, 21);
+  const struct {
+    const char16_t* path;
+    DWORD attributes;
+    DWORD error;
+  } cases[] = {
+      {kRing, INVALID_FILE_ATTRIBUTES, 21},  // the injected fault
+      {kRing, FILE_ATTRIBUTE_NORMAL, 0},
+      {u"\\windows\\ring1.WAV", FILE_ATTRIBUTE_NORMAL, 0},
+      {u"\\Windows", FILE_ATTRIBUTE_DIRECTORY, 0},
+      {u"\\Windows\\None.wav", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+      {u"\\Nowhere\\None.wav", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+      {u"\\..\\device.db", INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED},
+      {u"C:\\x", INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER},
+      {nullptr, INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesW(c.path), c.attributes);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
 }  // namespace

@@ -35,6 +35,7 @@ class RunningProgram {
   bool WaitForErr(const std::string& text,
                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
+  pid_t pid() const { return pid_; }
   void Signal(int signal) const;
   // Waits for the program to end (killing it after `limit`).
   ProgramRun Wait(std::chrono::milliseconds limit = std::chrono::seconds(60));

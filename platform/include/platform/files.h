@@ -36,3 +36,13 @@ BOOL DeleteFileW(LPCWSTR path);
 // gives ERROR_FILE_NOT_FOUND, a missing destination folder
 // ERROR_PATH_NOT_FOUND, a file copied onto itself ERROR_SHARING_VIOLATION (32).
 BOOL CopyFileW(LPCWSTR source, LPCWSTR destination, BOOL failIfExists);
+
+// C linkage, like LocalFree: a host checks a phone file by name (dlsym)
+// without linking the platform.
+extern "C" {
+// FILE_ATTRIBUTE_DIRECTORY for a folder, FILE_ATTRIBUTE_NORMAL for a file;
+// INVALID_FILE_ATTRIBUTES with GetLastError ERROR_FILE_NOT_FOUND (or
+// ERROR_PATH_NOT_FOUND when its folder is missing) for a missing path, and
+// the errors of DeleteFileW for a refused or malformed one.
+DWORD GetFileAttributesW(LPCWSTR path);
+}

@@ -70,6 +70,11 @@ inline constexpr DWORD ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_NOT_READY = 21;
 
+// File attributes (GetFileAttributesW).
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
 struct GUID {
   std::uint32_t Data1;
   std::uint16_t Data2;

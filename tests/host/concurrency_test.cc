@@ -1,0 +1,216 @@
+// Several hosts on one device: the device lock makes whole mzhost commands
+// take turns, so no contact is lost, doubled or mixed, and a host that was
+// killed leaves a sound store behind. No check depends on how the processes
+// happen to interleave.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mzhost_fixture.h"
+
+namespace {
+
+// The device's lock, held by the test process as another host would hold it.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::string& dir)
+      : fd_(open((dir + "/device.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    EXPECT_EQ(flock(fd_, LOCK_EX), 0);
+    const std::string line = std::to_string(getpid()) + " the test\n";
+    EXPECT_EQ(write(fd_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  }
+  ~HeldLock() { close(fd_); }
+  void Release() { flock(fd_, LOCK_UN); }
+
+ private:
+  int fd_;
+};
+
+// The cards of an export, in order.
+std::vector<std::string> SplitExport(const std::string& text) {
+  std::vector<std::string> cards;
+  const std::string end = "END:VCARD\r\n";
+  for (std::size_t at = 0, next; (next = text.find(end, at)) != std::string::npos; at = next) {
+    next += end.size();
+    cards.push_back(text.substr(at, next - at));
+  }
+  return cards;
+}
+
+using ConcurrencyTest = MzhostTest;
+
+TEST_F(ConcurrencyTest, TwoImportsAtOnceStoreEveryCardExactlyOnce) {
+  constexpr int kCards = 320;
+  Write(File("a.vcf"), NumberedCards("A", kCards));
+  Write(File("b.vcf"), NumberedCards("B", kCards));
+  RunningProgram a(Argv({"contacts", "import", File("a.vcf")}));
+  RunningProgram b(Argv({"contacts", "import", File("b.vcf")}));
+  for (RunningProgram* program : {&a, &b}) {
+    const ProgramRun run = program->Wait();
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  std::vector<std::string> expected;
+  for (const char* prefix : {"A", "B"}) {
+    for (int i = 0; i < kCards; ++i) expected.push_back(prefix + std::to_string(i));
+  }
+  std::vector<std::string> stored;
+  for (auto oid : emulator::ContactOids()) {
+    const auto contact = emulator::ReadContact(oid);
+    const std::string family = contact->text.at("LastName");
+    EXPECT_EQ(contact->text, NumberedContact(family, family.substr(0, 1)));
+    stored.push_back(family);
+  }
+  std::sort(expected.begin(), expected.end());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(stored, expected);
+}
+
+TEST_F(ConcurrencyTest, AnExportDuringDeletesIsOneConsistentSnapshot) {
+  for (int i = 0; i < 300; ++i) {
+    emulator::SeedContact({{"LastName", "F" + std::to_string(i)}, {"FirstName", "Ann"}});
+  }
+  const std::vector<uint32_t> oids = emulator::ContactOids();
+  const std::vector<std::string> cards = SplitExport(Mzhost({"contacts", "export"}).out);
+  ASSERT_EQ(cards.size(), oids.size());
+  // The states the deletes pass through: before any, and after each.
+  std::vector<uint32_t> deleted;
+  for (std::size_t i = 0; i < oids.size(); i += 10) deleted.push_back(oids[i]);
+  std::set<std::string> states;
+  for (std::size_t done = 0; done <= deleted.size(); ++done) {
+    std::string state;
+    for (std::size_t i = 0; i < oids.size(); ++i) {
+      if (std::find(deleted.begin(), deleted.begin() + done, oids[i]) == deleted.begin() + done) {
+        state += cards[i];
+      }
+    }
+    states.insert(state);
+  }
+
+  std::thread deleter([&] {
+    for (uint32_t oid : deleted) {
+      EXPECT_EQ(Mzhost({"contacts", "delete", std::to_string(oid)}).status, 0);
+    }
+  });
+  std::vector<std::string> exports;
+  for (int round = 0; round < 5; ++round) {
+    const ProgramRun run = Mzhost({"contacts", "export"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    exports.push_back(run.out);
+  }
+  deleter.join();
+  for (const auto& text : exports) EXPECT_EQ(states.count(text), 1u) << text;
+}
+
+TEST_F(ConcurrencyTest, TwoExportsAtOnceWriteTheSameFile) {
+  Write(File("in.vcf"), NumberedCards("F", 300));
+  ASSERT_EQ(Mzhost({"contacts", "import", File("in.vcf")}).status, 0);
+  RunningProgram a(Argv({"contacts", "export", "-o", File("a.vcf")}));
+  RunningProgram b(Argv({"contacts", "export", "-o", File("b.vcf")}));
+  EXPECT_EQ(a.Wait().status, 0);
+  EXPECT_EQ(b.Wait().status, 0);
+  EXPECT_EQ(SplitExport(Slurp(File("a.vcf"))).size(), 300u);
+  EXPECT_EQ(Slurp(File("a.vcf")), Slurp(File("b.vcf")));
+}
+
+TEST_F(ConcurrencyTest, AHostWaitsForTheLockOrGivesUpNamingItsHolder) {
+  HeldLock held(dir());
+  const std::string holder = "process " + std::to_string(getpid()) + " (the test)";
+  ProgramRun run = Mzhost({"--wait", "0", "contacts", "count"});
+  EXPECT_EQ(run.status, 1);
+  ExpectOneErrorLine(run, "mzhost: " + holder + " still holds the phone in " + dir() +
+                              " after 0 seconds; giving up\n");
+  run = Mzhost({"--json", "--wait", "0", "contacts", "count"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "{\"error\":\"" + holder + " still holds the phone in " + dir() +
+                         " after 0 seconds; giving up\"}\n");
+
+  // Without a bound it waits, says so once, and goes on once the lock is free.
+  RunningProgram waiting(Argv({"contacts", "count"}));
+  const std::string line =
+      "mzhost: waiting for " + holder + ", which is using the phone in " + dir() + "\n";
+  ASSERT_TRUE(waiting.WaitForErr(line)) << waiting.Err();
+  // Ctrl-C ends a wait like any other.
+  RunningProgram interrupted(Argv({"contacts", "clear"}));
+  ASSERT_TRUE(interrupted.WaitForErr(line)) << interrupted.Err();
+  interrupted.Signal(SIGINT);
+  const ProgramRun stopped = interrupted.Wait();
+  EXPECT_EQ(stopped.status, 130);
+  EXPECT_EQ(stopped.err, line + "mzhost: interrupted\n");
+
+  held.Release();
+  run = waiting.Wait();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "0\n");
+  EXPECT_EQ(run.err, line);
+}
+
+// A command holds the lock for its whole run and names itself in the lock
+// file; a watch holds it only around its library calls.
+TEST_F(ConcurrencyTest, TheLockFileNamesTheMzhostThatHoldsIt) {
+  const std::string fifo = File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The export holds the phone while it waits for a reader of its output.
+  RunningProgram exporter(Argv({"contacts", "export", "-o", fifo}));
+  const std::string says = "process " + std::to_string(exporter.pid()) +
+                           " (mzhost contacts export -o " + fifo + ") still holds the phone";
+  // Until the exporter has taken the lock and written its line; the bound
+  // only guards against a hang.
+  ProgramRun run;
+  for (int tries = 0; tries < 2000 && run.err.find(says) == std::string::npos; ++tries) {
+    run = Mzhost({"--wait", "0", "contacts", "count"});
+  }
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+  Slurp(fifo);
+  EXPECT_EQ(exporter.Wait().status, 0);
+
+  RunningProgram watch(Argv({"messages", "watch"}));
+  ASSERT_TRUE(watch.WaitForErr("watching")) << watch.Err();
+  EXPECT_EQ(Mzhost({"--wait", "0", "contacts", "count"}).status, 0);
+  watch.Signal(SIGINT);
+  EXPECT_EQ(watch.Wait().status, 130);
+}
+
+TEST_F(ConcurrencyTest, AnImportKilledAtAnyMomentLeavesOnlyWholeContacts) {
+  constexpr int kCards = 3000;
+  Write(File("many.vcf"), NumberedCards("K", kCards));
+  std::size_t checked = 0;
+  for (std::size_t stored : {1, 150, 700, 1400, 2600}) {
+    SCOPED_TRACE(stored);
+    const std::size_t target = emulator::ContactOids().size() + stored;
+    RunningProgram import(Argv({"contacts", "import", File("many.vcf")}));
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (emulator::ContactOids().size() < target && std::chrono::steady_clock::now() < guard) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    import.Signal(SIGKILL);
+    import.Wait();
+    EXPECT_EQ(Sql(File("device.db"), "PRAGMA integrity_check"), "ok");
+    const std::vector<uint32_t> oids = emulator::ContactOids();
+    for (; checked < oids.size(); ++checked) {
+      const auto contact = emulator::ReadContact(oids[checked]);
+      ASSERT_TRUE(contact.has_value());
+      auto text = contact->text;
+      const std::string family = text["LastName"];
+      ASSERT_TRUE(family.starts_with("K")) << family;
+      ASSERT_EQ(text, NumberedContact(family, "K"));
+      EXPECT_LT(std::stoi(family.substr(1)), kCards);
+    }
+  }
+  // The killed host's lock died with it: the next one need not wait.
+  Write(File("one.vcf"), NumberedCards("K", 1, 7));
+  const ProgramRun run = Mzhost({"--wait", "0", "contacts", "import", File("one.vcf")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(emulator::ReadContact(emulator::ContactOids().back())->text,
+            NumberedContact("K7", "K"));
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// What the mzhost suites share: mzhost run on the test's fresh device, files
+// in the device folder, and numbered cards whose stored form is known.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device_fixture.h"
+#include "platform/emulator.h"
+#include "program.h"
+
+inline std::string Slurp(const std::string& path) {
+  std::stringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
+
+inline void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// `count` distinct cards, LF line ends: family PREFIX<i>, given name, mobile.
+inline std::string NumberedCards(const std::string& prefix, int count, int first = 0) {
+  std::string text;
+  for (int i = first; i < first + count; ++i) {
+    const std::string n = std::to_string(i);
+    text += "BEGIN:VCARD\nVERSION:2.1\nN:" + prefix + n + ";Given" + n + "\nTEL;CELL:+1555" + n +
+            "\nEND:VCARD\n";
+  }
+  return text;
+}
+
+// The properties a numbered card stores, by its family name.
+inline std::map<std::string, std::string> NumberedContact(const std::string& family,
+                                                          const std::string& prefix) {
+  const std::string n = family.substr(prefix.size());
+  return {{"LastName", family}, {"FirstName", "Given" + n}, {"MobileTelephoneNumber", "+1555" + n}};
+}
+
+// Family names of the stored contacts, in store order.
+inline std::vector<std::string> StoredFamilies() {
+  std::vector<std::string> families;
+  for (auto oid : emulator::ContactOids()) {
+    families.push_back(emulator::ReadContact(oid)->text["LastName"]);
+  }
+  return families;
+}
+
+// The first column of the first row `statement` gives on the database at
+// `path`, or SQLite's error message.
+inline std::string Sql(const std::string& path, const char* statement) {
+  sqlite3* db = nullptr;
+  std::string result = "cannot open " + path;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* prepared = nullptr;
+    sqlite3_prepare_v2(db, statement, -1, &prepared, nullptr);
+    const unsigned char* text =
+        sqlite3_step(prepared) == SQLITE_ROW ? sqlite3_column_text(prepared, 0) : nullptr;
+    result = text != nullptr ? reinterpret_cast<const char*>(text) : sqlite3_errmsg(db);
+    sqlite3_finalize(prepared);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+class MzhostTest : public DeviceTest {
+ protected:
+  std::vector<std::string> Argv(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {MZHOST, "--device", dir()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  ProgramRun Mzhost(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
+    return RunProgram(Argv(args), env);
+  }
+  std::string File(const std::string& name) const { return dir() + "/" + name; }
+};
+
+// One line on stderr, nothing on stdout.
+inline void ExpectOneErrorLine(const ProgramRun& run, const std::string& says) {
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  ASSERT_FALSE(run.err.empty());
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+}
