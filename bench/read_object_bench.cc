@@ -1,5 +1,7 @@
 // The object reader over a file of 10,000 realistic contacts held in
-// memory, and over the same text in a temporary file.
+// memory, and over the same text in a temporary file; and over one long
+// line of growing size, where bytes per second stay level only while the
+// reader is linear.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -118,5 +120,28 @@ void BM_ReadContactsFromFile(benchmark::State& state) {
   Report(state, cards);
 }
 BENCHMARK(BM_ReadContactsFromFile)->Unit(benchmark::kMillisecond);
+
+// One line of `bytes` bytes: a contact's note, or a name without a colon,
+// which the reader skips.
+std::string LongLine(bool note, int64_t bytes) {
+  const std::string fill(static_cast<std::size_t>(bytes), 'x');
+  if (!note) return fill + "\r\n";
+  return "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;Ann\r\nNOTE:" + fill + "\r\nEND:VCARD\r\n";
+}
+
+void BM_ReadOneLongLine(benchmark::State& state) {
+  std::string text = LongLine(state.range(0) != 0, state.range(1));
+  const auto length = static_cast<int32_t>(text.size());
+  for (auto _ : state) {
+    mz::CharStream* stream = mz::AbsFileMem_create(text.data(), length, length, 0);
+    benchmark::DoNotOptimize(ReadAll(stream));
+    stream->Close(stream);
+  }
+  state.SetBytesProcessed(state.iterations() * length);
+}
+BENCHMARK(BM_ReadOneLongLine)
+    ->ArgNames({"note", "bytes"})
+    ->ArgsProduct({{1, 0}, {64 << 10, 256 << 10, 1 << 20, 2 << 20}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
