@@ -16,7 +16,8 @@
 // that byte (so \u00e9 in the output may be the byte E9, while a valid é
 // appears as itself), and control characters are escaped as JSON requires.
 //
-// "-" reads standard input into memory. The tool stops at the end of the
+// The file, or standard input for "-", is read into memory and read from
+// there through a memory stream. The tool stops at the end of the
 // data, on a hard stream error, or when the reader makes no progress.
 // Errors are one line on standard error; exit status 2 for bad usage, 1 for
 // a file that cannot be read, 0 otherwise.
@@ -32,7 +33,6 @@
 #include "platform/text.h"
 #include "stream/abs_file_mem.h"
 #include "stream/char_stream.h"
-#include "stream/file_stream.h"
 #include "vobject/calendar_record.h"
 #include "vobject/contact_record.h"
 
@@ -181,18 +181,20 @@ int ReadAll(mz::CharStream* stream) {
   return 0;
 }
 
-int ReadStandardInput() {
-  std::string data;
+// Reads all of `file` into *data; false when a read fails.
+bool Slurp(std::FILE* file, std::string* data) {
   char block[1 << 16];
   std::size_t n;
-  while ((n = std::fread(block, 1, sizeof block, stdin)) > 0) data.append(block, n);
-  if (std::ferror(stdin)) {
-    std::fprintf(stderr, "vcardinfo: cannot read standard input\n");
-    return 1;
-  }
+  while ((n = std::fread(block, 1, sizeof block, file)) > 0) data->append(block, n);
+  return std::ferror(file) == 0;
+}
+
+// Reads the objects of `data` (named `name` in messages) through a memory
+// stream.
+int ReadData(std::string& data, const std::string& name) {
   // Stream positions are 32-bit.
   if (data.size() > INT32_MAX) {
-    std::fprintf(stderr, "vcardinfo: standard input is too large\n");
+    std::fprintf(stderr, "vcardinfo: %s is too large\n", name.c_str());
     return 1;
   }
   const auto length = static_cast<int32_t>(data.size());
@@ -206,6 +208,15 @@ int ReadStandardInput() {
   return status;
 }
 
+int ReadStandardInput() {
+  std::string data;
+  if (!Slurp(stdin, &data)) {
+    std::fprintf(stderr, "vcardinfo: cannot read standard input\n");
+    return 1;
+  }
+  return ReadData(data, "standard input");
+}
+
 int ReadFile(const char* path) {
   // fopen accepts a directory, whose reads then fail like an empty file.
   struct stat info;
@@ -213,14 +224,20 @@ int ReadFile(const char* path) {
     std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", path, std::strerror(EISDIR));
     return 1;
   }
-  mz::CharStream* stream = mz::FileStream_open(path, "rb");
-  if (stream == nullptr) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
     std::fprintf(stderr, "vcardinfo: cannot open %s: %s\n", path, std::strerror(errno));
     return 1;
   }
-  const int status = ReadAll(stream);
-  stream->Close(stream);
-  return status;
+  std::string data;
+  const bool read = Slurp(file, &data);
+  const int error = errno;
+  std::fclose(file);
+  if (!read) {
+    std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", path, std::strerror(error));
+    return 1;
+  }
+  return ReadData(data, path);
 }
 
 }  // namespace
