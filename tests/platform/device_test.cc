@@ -26,10 +26,20 @@ class DeviceFolderTest : public ::testing::Test {
     root_ = pattern;
   }
   void TearDown() override {
+    if (db_ != nullptr) sqlite3_close(db_);
     emulator::CloseDevice();
     fs::remove_all(root_);
   }
+  // A device made in root_ and closed, and a connection of the test's own to
+  // its database (closed at teardown).
+  sqlite3* MadeDeviceDatabase() {
+    EXPECT_TRUE(emulator::OpenDevice(root_));
+    emulator::CloseDevice();
+    EXPECT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db_), SQLITE_OK);
+    return db_;
+  }
   fs::path root_;
+  sqlite3* db_ = nullptr;
 };
 
 TEST_F(DeviceFolderTest, MissingOrEmptyFolderBecomesAFreshPhone) {
@@ -114,25 +124,16 @@ TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
 // another connection holds the write lock (it would otherwise wait the busy
 // timeout out and fail).
 TEST_F(DeviceFolderTest, OpeningACurrentDeviceWritesNothing) {
-  ASSERT_TRUE(emulator::OpenDevice(root_));
-  emulator::CloseDevice();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db), SQLITE_OK);
+  sqlite3* db = MadeDeviceDatabase();
   ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   std::string error;
   EXPECT_TRUE(emulator::OpenDevice(root_, &error)) << error;
   EXPECT_EQ(emulator::ContactOids().size(), 0u);
-  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
 }
 
 TEST_F(DeviceFolderTest, DeviceOfANewerSchemaIsRefused) {
-  ASSERT_TRUE(emulator::OpenDevice(root_));
-  emulator::CloseDevice();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db), SQLITE_OK);
+  sqlite3* db = MadeDeviceDatabase();
   ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
   std::string error;
   EXPECT_FALSE(emulator::OpenDevice(root_, &error));
   EXPECT_NE(error.find("newer"), std::string::npos) << error;
