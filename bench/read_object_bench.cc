@@ -1,14 +1,17 @@
 // The object reader over a file of 10,000 realistic contacts held in
-// memory, and over the same text in a temporary file.
+// memory, and over the same text in a temporary file; and over one long
+// line of growing size, where bytes per second stay level only while the
+// reader is linear.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
+#include "platform/emulator.h"
 #include "stream/abs_file_mem.h"
 #include "stream/file_stream.h"
 #include "vobject/calendar_record.h"
@@ -94,29 +97,50 @@ void BM_ReadContactsFromMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadContactsFromMemory)->Unit(benchmark::kMillisecond);
 
+// From a file of a fresh phone, through the phone's C runtime, the way the
+// vCard exports read their scratch file.
 void BM_ReadContactsFromFile(benchmark::State& state) {
-  char path[] = "/tmp/read_object_bench.XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) {
-    state.SkipWithError("no temporary file");
-    return;
-  }
+  const std::string dir = emulator::OpenTempDevice();
   const std::string& text = ContactFile();
-  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
+  const bool written = static_cast<bool>(
+      std::ofstream(emulator::HostPath("\\Temp\\cards.vcf"), std::ios::binary) << text);
   int64_t cards = 0;
   for (auto _ : state) {
-    mz::CharStream* stream = written ? mz::FileStream_open(path, "rb") : nullptr;
+    mz::CharStream* stream = written ? mz::FileStream_open("\\Temp\\cards.vcf", "rb") : nullptr;
     if (stream == nullptr) {
-      state.SkipWithError("cannot write or open the temporary file");
+      state.SkipWithError("cannot write or open the phone's file");
       break;
     }
     cards = ReadAll(stream);
     stream->Close(stream);
   }
-  std::remove(path);
+  emulator::CloseDevice();
+  emulator::RemoveDeviceDir(dir);
   Report(state, cards);
 }
 BENCHMARK(BM_ReadContactsFromFile)->Unit(benchmark::kMillisecond);
+
+// One line of `bytes` bytes: a contact's note, or a name without a colon,
+// which the reader skips.
+std::string LongLine(bool note, int64_t bytes) {
+  const std::string fill(static_cast<std::size_t>(bytes), 'x');
+  if (!note) return fill + "\r\n";
+  return "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;Ann\r\nNOTE:" + fill + "\r\nEND:VCARD\r\n";
+}
+
+void BM_ReadOneLongLine(benchmark::State& state) {
+  std::string text = LongLine(state.range(0) != 0, state.range(1));
+  const auto length = static_cast<int32_t>(text.size());
+  for (auto _ : state) {
+    mz::CharStream* stream = mz::AbsFileMem_create(text.data(), length, length, 0);
+    benchmark::DoNotOptimize(ReadAll(stream));
+    stream->Close(stream);
+  }
+  state.SetBytesProcessed(state.iterations() * length);
+}
+BENCHMARK(BM_ReadOneLongLine)
+    ->ArgNames({"note", "bytes"})
+    ->ArgsProduct({{1, 0}, {64 << 10, 256 << 10, 1 << 20, 2 << 20}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

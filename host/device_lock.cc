@@ -21,15 +21,14 @@ namespace fs = std::filesystem;
 // How often a waiting host tries the lock again.
 constexpr auto kRetryEvery = std::chrono::milliseconds(50);
 
-// A folder with files of its own but no device.db: not a device.
-bool ForeignFolder(const std::string& dir) {
+// A path the platform refuses as a device: a file, or a folder with files
+// of its own but no device.db. It gets no lock file, so that a mistyped path
+// never has one put into it.
+bool NoDevice(const std::string& dir) {
   std::error_code ec;
-  if (fs::exists(dir + "/device.db", ec)) return false;
-  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
-       it.increment(ec)) {
-    if (it->path().filename() != emulator::kDeviceLockName) return true;
-  }
-  return false;
+  if (!fs::exists(dir, ec)) return false;
+  return !fs::is_directory(dir, ec) ||
+         (!fs::exists(dir + "/device.db", ec) && !emulator::IsFreshFolder(dir));
 }
 
 }  // namespace
@@ -47,7 +46,7 @@ DeviceLock::~DeviceLock() {
 }
 
 void DeviceLock::Acquire() {
-  if (ForeignFolder(dir_)) return;
+  if (NoDevice(dir_)) return;
   std::error_code ec;
   fs::create_directories(dir_, ec);
   fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);

@@ -27,8 +27,8 @@ class DeviceLock {
   // writes "PID HOLDER\n" into the file. When another process holds it,
   // prints once on stderr for whom it waits. Throws Failure when the lock
   // file cannot be opened or the wait bound passed, Interrupted on Ctrl-C.
-  // A folder that holds other files but no device.db is no device: it is
-  // left untouched and no lock is taken (the platform refuses the folder).
+  // A path the platform refuses as a device (a file, or a folder that holds
+  // other files but no device.db) is left untouched and no lock is taken.
   void Acquire();
   // Takes the lock again after Release, for a last library call: false,
   // without throwing, when the wait bound passes or a new interrupt comes.

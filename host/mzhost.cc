@@ -1,6 +1,7 @@
 // mzhost: the host process. It loads libmz.so with dlopen, calls MZ_Init,
 // does one job through the library's exports, and calls MZ_Done, also when
 // interrupted. Errors are one line on stderr (a JSON object with --json).
+#include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -61,9 +62,14 @@ constexpr const char kUsage[] =
     "The library is $MZ_LIBRARY, else libmz.so beside mzhost.\n"
     "Exit status: 0 done, 1 failed (or some cards refused), 2 bad usage, 130 interrupted.\n";
 
-// A hint for a session that would not open: the device folder in question,
-// and whether it is one at all.
-std::string DeviceHint(const std::string& dir) {
+// Why a session would not open: the platform's reason for refusing the
+// device folder, found among the library's dependencies (a platform without
+// PhoneDeviceError gives none), else a guess from the folder in question.
+std::string DeviceHint(void* library, const std::string& dir) {
+  using ReasonFn = const char* (*)();
+  if (auto reason = reinterpret_cast<ReasonFn>(dlsym(library, "PhoneDeviceError"))) {
+    if (const char* text = reason()) return std::string(": ") + text;
+  }
   if (dir.empty()) return " (in the default device folder; name one with --device DIR)";
   std::error_code ec;
   const std::filesystem::path path(dir);
@@ -175,7 +181,7 @@ int Run(int argc, char** argv, Host& host) {
   if (opened != MZ_OK) {
     Refused("MZ_Init", opened,
             "MZ_Init failed: the phone's contact or message store would not open" +
-                DeviceHint(host.deviceDir));
+                DeviceHint(host.mz.handle, host.deviceDir));
   }
   if (tour) {
     RunDemo(host, ProgramDir(), tour->path);

@@ -16,7 +16,8 @@
 // that byte (so \u00e9 in the output may be the byte E9, while a valid é
 // appears as itself), and control characters are escaped as JSON requires.
 //
-// "-" reads standard input into memory. The tool stops at the end of the
+// The file, or standard input for "-", is read into memory and read from
+// there through a memory stream. The tool stops at the end of the
 // data, on a hard stream error, or when the reader makes no progress.
 // Errors are one line on standard error; exit status 2 for bad usage, 1 for
 // a file that cannot be read, 0 otherwise.
@@ -180,21 +181,20 @@ int ReadAll(mz::CharStream* stream) {
   return 0;
 }
 
-// Reads all of `in` (named `what` in messages) into memory and lists its
-// objects. Files are read the same way as standard input: the library's own
-// file stream opens only the phone's files.
-int ReadAllOf(std::FILE* in, const char* what) {
-  std::string data;
+// Reads all of `file` into *data; false when a read fails.
+bool Slurp(std::FILE* file, std::string* data) {
   char block[1 << 16];
   std::size_t n;
-  while ((n = std::fread(block, 1, sizeof block, in)) > 0) data.append(block, n);
-  if (std::ferror(in)) {
-    std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", what, std::strerror(errno));
-    return 1;
-  }
+  while ((n = std::fread(block, 1, sizeof block, file)) > 0) data->append(block, n);
+  return std::ferror(file) == 0;
+}
+
+// Reads the objects of `data` (named `name` in messages) through a memory
+// stream.
+int ReadData(std::string& data, const std::string& name) {
   // Stream positions are 32-bit.
   if (data.size() > INT32_MAX) {
-    std::fprintf(stderr, "vcardinfo: %s is too large\n", what);
+    std::fprintf(stderr, "vcardinfo: %s is too large\n", name.c_str());
     return 1;
   }
   const auto length = static_cast<int32_t>(data.size());
@@ -208,6 +208,15 @@ int ReadAllOf(std::FILE* in, const char* what) {
   return status;
 }
 
+int ReadStandardInput() {
+  std::string data;
+  if (!Slurp(stdin, &data)) {
+    std::fprintf(stderr, "vcardinfo: cannot read standard input\n");
+    return 1;
+  }
+  return ReadData(data, "standard input");
+}
+
 int ReadFile(const char* path) {
   // fopen accepts a directory, whose reads then fail like an empty file.
   struct stat info;
@@ -215,14 +224,20 @@ int ReadFile(const char* path) {
     std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", path, std::strerror(EISDIR));
     return 1;
   }
-  std::FILE* in = std::fopen(path, "rb");
-  if (in == nullptr) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
     std::fprintf(stderr, "vcardinfo: cannot open %s: %s\n", path, std::strerror(errno));
     return 1;
   }
-  const int status = ReadAllOf(in, path);
-  std::fclose(in);
-  return status;
+  std::string data;
+  const bool read = Slurp(file, &data);
+  const int error = errno;
+  std::fclose(file);
+  if (!read) {
+    std::fprintf(stderr, "vcardinfo: cannot read %s: %s\n", path, std::strerror(error));
+    return 1;
+  }
+  return ReadData(data, path);
 }
 
 }  // namespace
@@ -232,5 +247,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: vcardinfo FILE (or - for standard input)\n");
     return 2;
   }
-  return std::strcmp(argv[1], "-") == 0 ? ReadAllOf(stdin, "standard input") : ReadFile(argv[1]);
+  return std::strcmp(argv[1], "-") == 0 ? ReadStandardInput() : ReadFile(argv[1]);
 }

@@ -24,6 +24,22 @@ int32_t RegisterSink() {
   return MZ_OK;
 }
 
+// Ends a session the host left open when the library is unloaded (dlclose)
+// or the process exits, and then frees the sink. MZ_Done cancels the store
+// registration first, waiting for a notification in progress, so that the
+// notifier thread never calls into a sink that is gone, and stops that
+// thread when no one else uses the message store. The platform is still
+// whole here: it was loaded and initialised before the library, so its
+// statics go after the library's, and it is never unmapped.
+struct EndAtUnload {
+  ~EndAtUnload() {
+    if (g_session.comStarted || g_session.messagingStarted || g_session.sink != nullptr) {
+      MZ_Done();
+    }
+    NewMessageSink_destroy();
+  }
+} g_endAtUnload;
+
 }  // namespace
 }  // namespace mz
 

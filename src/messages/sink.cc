@@ -157,30 +157,27 @@ class NewMessageSink final : public IMAPIAdviseSink {
   LONG volatile refs_ = 1;
 };
 
-// The one sink of the library's lifetime. Freed when the library is
-// unloaded, so that neither the process's end nor an unload leaves it behind.
-struct SinkSlot {
-  NewMessageSink* sink = nullptr;
-  ~SinkSlot() {
-    if (sink == nullptr) return;
-    sink->~NewMessageSink();
-    std::free(sink);
-    sink = nullptr;
-  }
-};
-SinkSlot g_sinkSlot;
+// The one sink of the library's lifetime.
+NewMessageSink* g_sink = nullptr;
 
 }  // namespace
 
 IMAPIAdviseSink* NewMessageSink_create() {
-  if (g_sinkSlot.sink != nullptr) {
-    g_sinkSlot.sink->RestartCount();
-    return g_sinkSlot.sink;
+  if (g_sink != nullptr) {
+    g_sink->RestartCount();
+    return g_sink;
   }
   void* memory = Allocate(sizeof(NewMessageSink));
   if (memory == nullptr) return nullptr;
-  g_sinkSlot.sink = new (memory) NewMessageSink;
-  return g_sinkSlot.sink;
+  g_sink = new (memory) NewMessageSink;
+  return g_sink;
+}
+
+void NewMessageSink_destroy() {
+  if (g_sink == nullptr) return;
+  g_sink->~NewMessageSink();
+  std::free(g_sink);
+  g_sink = nullptr;
 }
 
 }  // namespace mz

@@ -17,10 +17,19 @@ struct FileStream {
   CharStream stream;  // self points at this object
   FILE* file;
   bool failed;  // see FileStream_failed
+  // The byte the last operation, a GetChar, gave; -1 after any other.
+  int last;
 };
 
+FileStream* StateOf(CharStream* stream) {
+  return static_cast<FileStream*>(stream->self);
+}
+
+// The file, for every operation but GetChar and UngetChar: after it, the
+// byte GetChar gave last is no longer the one before the position.
 FILE* FileOf(CharStream* stream) {
-  return static_cast<FileStream*>(stream->self)->file;
+  StateOf(stream)->last = -1;
+  return StateOf(stream)->file;
 }
 
 // Passes `result` on, remembering a failure when `ok` is false.
@@ -47,12 +56,21 @@ int32_t FileStream_putChar(CharStream* stream, int byte) {
 }
 
 int32_t FileStream_getChar(CharStream* stream) {
-  FILE* file = FileOf(stream);
-  int result = std::fgetc(file);
-  return Noted(stream, result >= 0 || !std::ferror(file), result < 0 ? kStreamEnd : result);
+  FileStream* state = StateOf(stream);
+  int result = std::fgetc(state->file);
+  state->last = result;
+  return Noted(stream, result >= 0 || !std::ferror(state->file), result < 0 ? kStreamEnd : result);
 }
 
+// Right after GetChar the byte goes back into the buffer, which moves the
+// position back just as a seek would; a seek would drop the buffer and read
+// it again, once per step back.
 int32_t FileStream_ungetChar(CharStream* stream) {
+  FileStream* state = StateOf(stream);
+  if (state->last >= 0 && std::ungetc(state->last, state->file) != EOF) {
+    state->last = -1;
+    return 0;
+  }
   FILE* file = FileOf(stream);
   if (std::fseek(file, -1, SEEK_CUR) == 0) return 0;
   // Before the first byte there is nothing to step back to; any other
@@ -139,6 +157,7 @@ CharStream* FileStream_open(const char* path, const char* mode) {
   std::memset(state, 0, sizeof *state);
   state->stream = kFileStreamSlots;
   state->file = file;
+  state->last = -1;
   state->stream.self = state;
   return &state->stream;
 }

@@ -14,6 +14,9 @@ namespace mz {
 namespace {
 
 constexpr int32_t kBinaryCapacity = 4096;
+// Room for any name or parameter word the reader uses, and more.
+constexpr int32_t kScratchCapacity = 64;
+static_assert(kScratchCapacity > kWordSize);
 constexpr int32_t kCr = 13;
 constexpr int32_t kLf = 10;
 
@@ -65,8 +68,12 @@ int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* p
   std::memset(params, 0, sizeof *params);
   std::memset(value, 0, static_cast<size_t>(size));
 
-  TextBuffer* scratch = TextBuffer_create(64);
+  TextBuffer* scratch = TextBuffer_create(kScratchCapacity);
   if (scratch == nullptr) return SkipUnreadableLine(stream);
+  // Names and parameter words are used up to kWordSize bytes; a longer one
+  // only has to be seen to be longer. A fixed buffer drops the bytes past
+  // its end instead of growing, and copying, for each of them.
+  scratch->growable = 0;
   ValueKind kind = kKindUnknown;
   int32_t result = ReadPropertyName(stream, property, scratch, &kind);
   if (result > 0) {
@@ -98,7 +105,13 @@ int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* val
     const int32_t skipped = SkipLine(stream, 1);
     return skipped < 0 ? skipped : 0;
   }
-  if (binary) MemBuf_fixSize(raw);
+  if (binary) {
+    MemBuf_fixSize(raw);
+  } else {
+    // A value may run to megabytes on one line: growth by doubling keeps
+    // collecting it linear.
+    MemBuf_setDoubling(raw, 1);
+  }
 
   int32_t result = 0;
   int32_t length = ReadFoldedValue(stream, raw, 1, encoding == kEncodingQuotedPrintable ? 1 : 0);

@@ -1,5 +1,6 @@
 // Counting contacts and reading them as vCard text through libmz.so.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <climits>
 #include <cstring>
@@ -212,6 +213,31 @@ TEST_F(ContactsExportE2e, PositionsFollowTheStoreOrder) {
     EXPECT_EQ(out.Text(), Card(oid, std::string("N:;") + names[position - 1] + ";;;\r\n"));
     EXPECT_EQ(out.Id(), std::to_string(oid));
   }
+}
+
+// Opening the session and reading write nothing to the device, so they work
+// on a full disk and while another process holds the write lock (they would
+// otherwise wait out the busy timeout and fail).
+TEST_F(ContactsExportE2e, ASessionOpensAndReadsWhileAnotherConnectionWrites) {
+  const std::uint32_t oid = emulator::SeedContact({{"FirstName", "Ann"}});
+  // MZ_Init opens the device itself, from the folder the environment names.
+  emulator::CloseDevice();
+  const char* old = std::getenv("PHONE_DEVICE_DIR");
+  const std::string saved = old ? old : "";
+  setenv("PHONE_DEVICE_DIR", dir().c_str(), 1);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open((dir() + "/device.db").c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(Init(), MZ_OK);
+  int32_t count = 0;
+  EXPECT_EQ(Count(&count), MZ_OK);
+  EXPECT_EQ(count, 1);
+  const Export out = Get(1);
+  EXPECT_EQ(out.result, MZ_OK);
+  EXPECT_EQ(out.Id(), std::to_string(oid));
+  Done();
+  sqlite3_close(writer);  // rolls back
+  old ? setenv("PHONE_DEVICE_DIR", saved.c_str(), 1) : unsetenv("PHONE_DEVICE_DIR");
 }
 
 // --- Failures ----------------------------------------------------------------

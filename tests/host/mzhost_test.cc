@@ -3,6 +3,7 @@
 // emulated phone then holds.
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -95,6 +96,12 @@ TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
   std::filesystem::copy_file(emulator::HostPath(ringtones + "\\Chime.wav"),
                              emulator::HostPath(ringtones) + "/Blocked.wav");
   std::filesystem::create_directories(emulator::HostPath("\\Windows") + "/Blocked.wav");
+  std::filesystem::create_directories(File("emptydb"));
+  Write(File("emptydb/device.db"), "");
+  Write(File("afile"), "mine");
+  std::filesystem::create_directories(File("locked"));
+  std::filesystem::permissions(
+      File("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -131,13 +138,21 @@ TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
        1,
        "cannot load the library /nowhere/libmz.so",
        {"MZ_LIBRARY=/nowhere/libmz.so"}},
-      {{"--device", File("notadevice"), "contacts", "count"}, 1, "is not a device folder"},
+      // The device folder's reason, as the platform gives it.
+      {{"--device", File("notadevice"), "contacts", "count"},
+       1,
+       "would not open: not a device folder (it holds files but no device.db)"},
+      {{"--device", File("emptydb"), "contacts", "list"}, 1, "device.db is empty (0 bytes)"},
+      {{"--device", File("afile"), "contacts", "export"}, 1, "it is a file, not a folder"},
+      {{"--device", File("locked/phone"), "contacts", "count"}, 1, "Permission denied"},
       {{"--json", "contacts", "delete", "12"},
        1,
        "{\"error\":\"no contact with id 12\",\"export\":\"MZ_DeleteContact\",\"code\":-2}\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
+    // Root may write into a folder whatever its mode.
+    if (c.says == "Permission denied" && geteuid() == 0) continue;
     const ProgramRun run = Mzhost(c.args, c.env);
     EXPECT_EQ(run.status, c.status) << run.err;
     ExpectOneErrorLine(run, c.says);

@@ -6,8 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/emulator.h"
+#include "program.h"
 
 namespace {
 
@@ -22,10 +26,20 @@ class DeviceFolderTest : public ::testing::Test {
     root_ = pattern;
   }
   void TearDown() override {
+    if (db_ != nullptr) sqlite3_close(db_);
     emulator::CloseDevice();
     fs::remove_all(root_);
   }
+  // A device made in root_ and closed, and a connection of the test's own to
+  // its database (closed at teardown).
+  sqlite3* MadeDeviceDatabase() {
+    EXPECT_TRUE(emulator::OpenDevice(root_));
+    emulator::CloseDevice();
+    EXPECT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db_), SQLITE_OK);
+    return db_;
+  }
   fs::path root_;
+  sqlite3* db_ = nullptr;
 };
 
 TEST_F(DeviceFolderTest, MissingOrEmptyFolderBecomesAFreshPhone) {
@@ -45,22 +59,81 @@ TEST_F(DeviceFolderTest, MissingOrEmptyFolderBecomesAFreshPhone) {
   }
 }
 
-TEST_F(DeviceFolderTest, FolderWithOtherFilesIsRefusedAndLeftAlone) {
-  std::ofstream(root_ / "notes.txt") << "mine";
+// Each refusal says why, through OpenDevice and PhoneDeviceError alike, and
+// leaves the folder as it was.
+TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
+  const struct {
+    const char* what;
+    const char* file;  // made in the folder, with `content`
+    std::string content;
+    std::string says;
+  } cases[] = {
+      {"other files", "notes.txt", "mine", "not a device folder (it holds files but no device.db)"},
+      {"an empty device.db", "device.db", "",
+       "device.db is empty (0 bytes), so it holds no phone; remove it to make a fresh phone here"},
+      {"a device.db of text", "device.db", std::string(4096, 't'),
+       "device.db is not a phone's database"},
+      {"a file for the folder", nullptr, "", "it is a file, not a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = root_ / c.what;
+    if (c.file != nullptr) {
+      fs::create_directories(dir);
+      std::ofstream(dir / c.file) << c.content;
+    } else {
+      std::ofstream(dir) << "mine";
+    }
+    std::string error;
+    EXPECT_FALSE(emulator::OpenDevice(dir, &error));
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    ASSERT_NE(PhoneDeviceError(), nullptr);
+    EXPECT_EQ(PhoneDeviceError(), error);
+    EXPECT_FALSE(fs::exists(dir / "fs"));
+    if (c.file != nullptr) {
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    }
+  }
+}
+
+// Processes opening one new folder at the same moment all succeed and share
+// one device, made once, and leave nothing half made behind.
+TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
+  const fs::path dir = root_ / "shared";
+  std::vector<std::unique_ptr<RunningProgram>> writers;
+  for (const char* name : {"A", "B", "C", "D"}) {
+    writers.push_back(std::make_unique<RunningProgram>(
+        std::vector<std::string>{CONTACT_WRITER, dir.string(), name}));
+  }
+  for (auto& writer : writers) {
+    const ProgramRun run = writer->Wait();
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  ASSERT_TRUE(emulator::OpenDevice(root_ / "alone"));
+  const auto samples = emulator::ListMessages("SMS", "Inbox").size();
+  ASSERT_TRUE(emulator::OpenDevice(dir));
+  EXPECT_EQ(emulator::ContactOids().size(), 4u);
+  EXPECT_EQ(emulator::ListMessages("SMS", "Inbox").size(), samples);
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos) << entry.path();
+  }
+  EXPECT_TRUE(fs::exists(dir / "fs" / "Windows" / "Ring1.wav"));
+}
+
+// Opening a device whose schema is current writes nothing: it works while
+// another connection holds the write lock (it would otherwise wait the busy
+// timeout out and fail).
+TEST_F(DeviceFolderTest, OpeningACurrentDeviceWritesNothing) {
+  sqlite3* db = MadeDeviceDatabase();
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   std::string error;
-  EXPECT_FALSE(emulator::OpenDevice(root_, &error));
-  EXPECT_NE(error.find("not a device folder"), std::string::npos) << error;
-  EXPECT_FALSE(fs::exists(root_ / "device.db"));
-  EXPECT_FALSE(fs::exists(root_ / "fs"));
+  EXPECT_TRUE(emulator::OpenDevice(root_, &error)) << error;
+  EXPECT_EQ(emulator::ContactOids().size(), 0u);
 }
 
 TEST_F(DeviceFolderTest, DeviceOfANewerSchemaIsRefused) {
-  ASSERT_TRUE(emulator::OpenDevice(root_));
-  emulator::CloseDevice();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db), SQLITE_OK);
+  sqlite3* db = MadeDeviceDatabase();
   ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
   std::string error;
   EXPECT_FALSE(emulator::OpenDevice(root_, &error));
   EXPECT_NE(error.find("newer"), std::string::npos) << error;

@@ -108,17 +108,22 @@ TEST(ReadContentLine, ReportsTheLineHeadEmptyValuesMalformedLinesAndTheEnd) {
   EXPECT_TRUE(ReadAll("").empty());
 }
 
+// Names, parameter words and values far longer than anything kept, which
+// are cut or refused whatever their length.
 TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
-  const std::string text(5000, 'a');
+  const std::string text(50000, 'a');
   const std::string binary(3000, 'Q');  // base64 of 2250 bytes of "A"
-  std::vector<Line> lines =
-      ReadAll("NOTE:" + text + "\r\nFN:next\r\nPHOTO;BASE64:" + binary + "\r\nFN:last\r\n");
-  ASSERT_EQ(lines.size(), 4u);
+  std::vector<Line> lines = ReadAll("NOTE;" + std::string(500, 'w') + ":" + text +
+                                    "\r\nFN:next\r\nPHOTO;BASE64:" + binary + "\r\n" +
+                                    std::string(500, 'n') + ":x\r\nFN:last\r\n");
+  ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0].result, 2047);
   EXPECT_EQ(lines[0].value, text.substr(0, 2047));
+  EXPECT_STREQ(lines[0].params.slots[0].name, std::string(31, 'W').c_str());
   EXPECT_EQ(lines[1].value, "next");
   EXPECT_EQ(lines[2].result, 2047);
-  EXPECT_EQ(lines[3].value, "last");
+  EXPECT_EQ(lines[3].result, mz::kNoPropertyName);
+  EXPECT_EQ(lines[4].value, "last");
 }
 
 TEST(ReadPropertyValue, KeepsOnly4095RawBytesOfBinaryButConsumesAll) {

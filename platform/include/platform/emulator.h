@@ -203,3 +203,9 @@ long LiveObjects();
 long OutstandingBuffers();
 
 }  // namespace emulator
+
+// Why the last device open in this process failed, in one line, or null when
+// none has failed. A host that loads the library finds it with dlsym among
+// the library's dependencies. Thread-safe; the text stays valid for the
+// process's life.
+extern "C" const char* PhoneDeviceError(void);

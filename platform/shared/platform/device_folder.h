@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace emulator {
 
@@ -14,6 +16,26 @@ namespace emulator {
 // that a host that has to wait can say for whom. The platform counts a
 // folder holding nothing but this file as empty (a fresh phone).
 inline constexpr const char kDeviceLockName[] = "device.lock";
+
+// Names the platform makes while it creates a device: the new database is
+// built under such a name and appears as device.db only when whole.
+inline constexpr const char kNewDevicePrefix[] = ".device.db.new-";
+
+// Whether `dir` is a folder holding nothing of its own: empty, or holding
+// only the hosts' lock file and devices being made. Such a folder becomes a
+// fresh phone; any other folder without device.db is refused, so that a
+// mistyped path never fills a user's folder.
+inline bool IsFreshFolder(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) return false;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name != kDeviceLockName && !std::string_view(name).starts_with(kNewDevicePrefix)) {
+      return false;
+    }
+  }
+  return !ec;
+}
 
 // The folder the platform opens when none was opened explicitly:
 // $PHONE_DEVICE_DIR, else $XDG_DATA_HOME/libmz/phone, else

@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -190,15 +193,36 @@ std::string Wav(double hertz) {
   return wav;
 }
 
-// Empty but for the hosts' lock file, which a host may make before the
-// platform first opens the folder.
-bool IsEmptyDir(const fs::path& dir) {
+// The temporary name under which a seeded file is made before it is
+// published under its own (a device database takes emulator::kNewDevicePrefix).
+constexpr char kNewFileSuffix[] = ".new-XXXXXX";
+
+// Removes a temporary database and what SQLite may have left beside it.
+void RemoveDatabaseFiles(const fs::path& path) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return false;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->path().filename() != emulator::kDeviceLockName) return false;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    fs::remove(path.string() + suffix, ec);
   }
-  return !ec;
+}
+
+// Gives the complete file at `temp` its name `path`, unless a file of that
+// name exists already (made by another process meanwhile); `temp` goes
+// either way. False with errno set for any other failure.
+bool Publish(const fs::path& temp, const fs::path& path) {
+  const bool linked = link(temp.c_str(), path.c_str()) == 0 || errno == EEXIST;
+  const int error = errno;
+  unlink(temp.c_str());
+  errno = error;
+  return linked;
+}
+
+// A file named from `pattern` (ending in XXXXXX), made and closed; empty with
+// errno set when it cannot be made.
+std::string MakeTempFile(std::string pattern) {
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return {};
+  close(fd);
+  return pattern;
 }
 
 fs::path DefaultDir() {
@@ -222,49 +246,128 @@ std::string Describe(std::string_view what, const fs::path& path, std::string_vi
 std::mutex g_current_mutex;
 std::shared_ptr<Device> g_current;
 
+// The reason of the last failed open, kept among every reason given so far:
+// those are few, and a pointer handed out stays valid for good.
+std::mutex g_error_mutex;
+const char* g_last_error = nullptr;
+
+void RecordOpenFailure(const std::string& message) {
+  static auto* reasons = new std::set<std::string>;  // never destroyed: pointers escape
+  std::lock_guard lock(g_error_mutex);
+  g_last_error = reasons->insert(message).first->c_str();
+}
+
 }  // namespace
 
 std::shared_ptr<Device> Device::Open(const fs::path& dir, std::string* error) {
+  std::shared_ptr<Device> device = Load(dir, error);
+  if (!device) RecordOpenFailure(*error);
+  return device;
+}
+
+std::shared_ptr<Device> Device::Load(const fs::path& dir, std::string* error) {
   std::error_code ec;
   const fs::path db_path = dir / "device.db";
-  if (fs::exists(dir, ec) && !fs::exists(db_path, ec) && !IsEmptyDir(dir)) {
-    *error = Describe("not a device folder (it holds files but no device.db):", dir, "");
+  if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+    *error = Describe("not a device folder:", dir, "it is a file, not a folder");
     return nullptr;
   }
+  bool made = false;
+  if (!fs::exists(db_path, ec)) {
+    if (fs::exists(dir, ec) && !emulator::IsFreshFolder(dir)) {
+      *error = Describe("not a device folder (it holds files but no device.db):", dir, "");
+      return nullptr;
+    }
+    fs::create_directories(dir, ec);
+    if (ec) {
+      *error = Describe("cannot create", dir, ec.message());
+      return nullptr;
+    }
+    if (!Make(dir, db_path, error)) return nullptr;
+    made = true;
+  }
+  const auto bytes = fs::file_size(db_path, ec);
+  if (ec) {
+    *error = Describe("cannot read", db_path, ec.message());
+    return nullptr;
+  }
+  if (bytes == 0) {
+    *error = db_path.string() +
+             " is empty (0 bytes), so it holds no phone; remove it to make a fresh phone here";
+    return nullptr;
+  }
+  std::shared_ptr<Device> device(new Device);
+  bool upgraded = false;
+  if (!device->Connect(db_path, error) || !device->Migrate(&upgraded, error)) return nullptr;
   fs::create_directories(dir / "fs", ec);
   if (ec) {
     *error = Describe("cannot create", dir / "fs", ec.message());
     return nullptr;
   }
-
-  std::shared_ptr<Device> device(new Device);
   device->dir_ = fs::absolute(dir, ec);
   device->fs_root_ = fs::canonical(dir / "fs", ec);
   if (ec) {
     *error = Describe("cannot resolve", dir / "fs", ec.message());
     return nullptr;
   }
-  int rc =
-      sqlite3_open_v2(db_path.c_str(), &device->db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    *error = Describe("cannot open", db_path,
-                      device->db_ ? sqlite3_errmsg(device->db_) : sqlite3_errstr(rc));
-    return nullptr;
-  }
-  sqlite3_busy_timeout(device->db_, 10000);
-  // The encoding applies only while the file is still empty; text is kept as
-  // UTF-16 so that the store hands back exactly the code units it was given.
-  device->Exec("PRAGMA encoding = 'UTF-16le'");
-  if (!device->Exec("PRAGMA journal_mode = WAL") || !device->Exec("PRAGMA synchronous = NORMAL")) {
-    *error = Describe("cannot set up", db_path, sqlite3_errmsg(device->db_));
-    return nullptr;
-  }
-  bool upgraded = false;
-  if (!device->Migrate(&upgraded, error)) return nullptr;
   for (const char* folder : kStandardFolders) fs::create_directories(device->fs_root_ / folder, ec);
-  if (upgraded) device->SeedFiles();
+  if (made || upgraded) device->SeedFiles();
   return device;
+}
+
+// Builds a complete device database under a temporary name in `dir` and
+// publishes it as `db_path`, so that no process ever sees a device.db that
+// is empty or half made. When another process publishes first, theirs is
+// kept. The WAL is checkpointed and gone before the database is published.
+bool Device::Make(const fs::path& dir, const fs::path& db_path, std::string* error) {
+  error->clear();
+  const std::string temp = MakeTempFile((dir / emulator::kNewDevicePrefix).string() + "XXXXXX");
+  if (temp.empty()) {
+    *error = Describe("cannot create a device in", dir, std::strerror(errno));
+    return false;
+  }
+  bool built = false;
+  {
+    Device building;
+    bool upgraded = false;
+    // The encoding applies only while the file is still empty; text is kept
+    // as UTF-16 so that the store hands back exactly the code units it was
+    // given.
+    built = building.Connect(temp, error) && building.Exec("PRAGMA encoding = 'UTF-16le'") &&
+            building.Migrate(&upgraded, error);
+    if (!built && error->empty())
+      *error = Describe("cannot set up", temp, sqlite3_errmsg(building.db_));
+  }
+  if (!built) {
+    RemoveDatabaseFiles(temp);
+    return false;
+  }
+  if (!Publish(temp, db_path)) {
+    *error = Describe("cannot create", db_path, std::strerror(errno));
+    RemoveDatabaseFiles(temp);
+    return false;
+  }
+  return true;
+}
+
+// Opens the database at `path`, which exists, and sets up the connection.
+// Changes nothing in a database already set up.
+bool Device::Connect(const fs::path& path, std::string* error) {
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = Describe("cannot open", path, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 10000);
+  if (!Exec("PRAGMA journal_mode = WAL") || !Exec("PRAGMA synchronous = NORMAL")) {
+    const int code = sqlite3_errcode(db_);
+    *error = code == SQLITE_NOTADB
+                 ? path.string() + " is not a phone's database (not an SQLite file)"
+                 : Describe("cannot set up", path, sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
 }
 
 Device::~Device() {
@@ -287,37 +390,53 @@ bool Device::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+// The schema version the database records; false on a read error.
+bool Device::ReadVersion(int* version) {
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
+  const bool read = stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW;
+  if (read) *version = sqlite3_column_int(stmt, 0);
+  sqlite3_finalize(stmt);
+  return read;
+}
+
 // Brings the schema to kSchemaVersion in one write transaction, so that two
-// processes opening a new folder at once create it exactly once.
+// processes upgrading a device at once do it exactly once. A device whose
+// schema is current is only read: opening it works on a full disk and while
+// another process writes.
 bool Device::Migrate(bool* upgraded, std::string* error) {
+  *upgraded = false;
   auto fail = [&](const std::string& what) {
     *error = what + ": " + sqlite3_errmsg(db_);
     Exec("ROLLBACK");
     return false;
   };
-  if (!Exec("BEGIN IMMEDIATE")) return fail("cannot lock the device database");
-  int version = 0;
-  {
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
-    if (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
-    sqlite3_finalize(stmt);
-  }
-  if (version > kSchemaVersion) {
-    Exec("ROLLBACK");
+  auto newer = [&](int version) {
     *error = "the device was made by a newer version (schema " + std::to_string(version) +
              ", this build knows " + std::to_string(kSchemaVersion) + ")";
     return false;
+  };
+  int version = 0;
+  if (!ReadVersion(&version)) return fail("cannot read the device schema");
+  if (version > kSchemaVersion) return newer(version);
+  if (version == kSchemaVersion) return true;
+  if (!Exec("BEGIN IMMEDIATE")) return fail("cannot lock the device database");
+  if (!ReadVersion(&version)) return fail("cannot read the device schema");
+  if (version > kSchemaVersion) {
+    Exec("ROLLBACK");
+    return newer(version);
   }
-  *upgraded = version < kSchemaVersion;
   for (int v = version; v < kSchemaVersion; ++v) {
     if (!Exec(kMigrations[v]) || !SeedVersion(v + 1)) {
       return fail("cannot upgrade the device to schema " + std::to_string(v + 1));
     }
   }
-  std::string set_version = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
-  if (!Exec(set_version.c_str())) return fail("cannot record the schema version");
+  if (version < kSchemaVersion) {
+    std::string set_version = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    if (!Exec(set_version.c_str())) return fail("cannot record the schema version");
+  }
   if (!Exec("COMMIT")) return fail("cannot commit the device schema");
+  *upgraded = version < kSchemaVersion;
   return true;
 }
 
@@ -352,12 +471,18 @@ bool Device::SeedRegistry() {
   return true;
 }
 
-// Files a new schema brings; those already there are left alone.
+// Files a new schema brings; those already there are left alone. Each is
+// written under a temporary name and published whole, since a process that
+// made the same device at the same moment may be writing it too.
 void Device::SeedFiles() {
   auto write = [&](const char* path, const std::string& bytes) {
     std::error_code ec;
-    if (fs::exists(fs_root_ / path, ec)) return;
-    std::ofstream(fs_root_ / path, std::ios::binary) << bytes;
+    const fs::path target = fs_root_ / path;
+    if (fs::exists(target, ec)) return;
+    const std::string temp = MakeTempFile(target.string() + kNewFileSuffix);
+    if (temp.empty()) return;
+    std::ofstream(temp, std::ios::binary) << bytes;
+    Publish(temp, target);
   };
   for (const auto& sound : kSounds) write(sound.path, Wav(sound.hertz));
   // The theme tool only has to be there: launches are emulated.
@@ -417,3 +542,8 @@ void RemoveDeviceDir(const std::string& dir) {
 }
 
 }  // namespace emulator
+
+extern "C" const char* PhoneDeviceError(void) {
+  std::lock_guard lock(platform::g_error_mutex);
+  return platform::g_last_error;
+}

@@ -19,7 +19,8 @@ namespace platform {
 
 class Device {
  public:
-  // Opens or creates the device in `dir`; null with a message in *error.
+  // Opens or creates the device in `dir`; null with a message in *error,
+  // which PhoneDeviceError then gives too.
   static std::shared_ptr<Device> Open(const std::filesystem::path& dir, std::string* error);
   ~Device();
   Device(const Device&) = delete;
@@ -56,6 +57,11 @@ class Device {
 
  private:
   Device() = default;
+  static std::shared_ptr<Device> Load(const std::filesystem::path& dir, std::string* error);
+  static bool Make(const std::filesystem::path& dir, const std::filesystem::path& db_path,
+                   std::string* error);
+  bool Connect(const std::filesystem::path& path, std::string* error);
+  bool ReadVersion(int* version);
   bool Migrate(bool* upgraded, std::string* error);
   bool SeedVersion(int version);
   bool SeedRegistry();
