@@ -56,7 +56,8 @@ std::vector<Golden> GoldenFiles() {
 
 std::string TestName(const testing::TestParamInfo<Golden>& info) {
   std::string name = info.param.json.parent_path().filename() == "fuzz-corpus" ? "fuzz_" : "";
-  for (char c : info.param.input.filename().string()) name += std::isalnum(c) ? c : '_';
+  for (char c : info.param.input.filename().string())
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return name;
 }
 
