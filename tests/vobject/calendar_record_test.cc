@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,96 +39,16 @@ struct Read {
   }
 };
 
-TEST(CalendarRecordTest, EventWithEveryFieldFillsTheRecord) {
-  Read r(Event({"SUMMARY:Lunch", "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:With =\r\nfriends",
-                "LOCATION:Cafe", "DTSTART:20131101T120000", "DTEND:20131101T130000Z",
-                "DUE:2013-11-02", "PRIORITY:3", "CATEGORIES:MEETING", "STATUS:CONFIRMED",
-                "AALARM:20131101T114500Z;PT5M;2;ring.wav", "ATTENDEE:someone", "N:Doe"}));
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.type, mz::kObjectEvent);
-  const CalendarRecord& c = *r.record;
-  EXPECT_EQ(c.type, mz::kCalendarEvent);
-  EXPECT_STREQ(c.summary, "Lunch");
-  EXPECT_STREQ(c.description, "With friends");
-  EXPECT_STREQ(c.location, "Cafe");
-  EXPECT_STREQ(c.start, "20131101T120000");
-  EXPECT_STREQ(c.end, "20131101T130000Z");
-  EXPECT_STREQ(c.due, "2013-11-02");
-  EXPECT_EQ(c.priority, 3);
-  EXPECT_EQ(c.category, 5);
-  EXPECT_EQ(c.status, 5);
-  EXPECT_STREQ(c.alarmTime, "20131101T114500Z");
-  EXPECT_STREQ(c.alarmText, "ring.wav");
-  EXPECT_EQ(r.contact->shortSlots[0].code[0], 0);
-}
-
-TEST(CalendarRecordTest, TodoSetsTypeOne) {
-  Read r(Event({"SUMMARY:Shop", "STATUS:NEEDS ACTION"}, "VTODO"));
-  EXPECT_EQ(r.type, mz::kObjectTodo);
-  EXPECT_EQ(r.record->type, mz::kCalendarTodo);
-  EXPECT_STREQ(r.record->summary, "Shop");
-  EXPECT_EQ(r.record->status, 3);
-}
-
-TEST(CalendarRecordTest, PropertyBeforeTheEventEndsReadingWithAnEmptyRecord) {
+// ReadObject clears the calendar record first, and a calendar object leaves
+// the contact record empty.
+TEST(CalendarRecordTest, RecordsStartClean) {
   Read r("BEGIN:VCALENDAR\r\nVERSION:1.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nSUMMARY:Lunch\r\n");
-  EXPECT_EQ(r.result, 1);
   EXPECT_EQ(r.type, mz::kObjectNone);
   EXPECT_TRUE(r.zero);
+  Read event(Event({"SUMMARY:Lunch", "N:Doe"}));
+  EXPECT_EQ(event.type, mz::kObjectEvent);
+  EXPECT_EQ(event.contact->shortSlots[0].code[0], 0);
 }
-
-TEST(CalendarRecordTest, LaterLinesOverwriteEmptyOnesDoNotAndLongOnesAreCut) {
-  const std::string longText(600, 's');
-  Read r(Event({"SUMMARY:First", "PRIORITY:1", "END:VEVENT", "BEGIN:VEVENT", "SUMMARY:Second",
-                "SUMMARY:", "PRIORITY:x", "DTSTART", "LOCATION:" + longText,
-                "DUE:20131101T120000Z-and-more"}));
-  EXPECT_EQ(r.type, mz::kObjectEvent);
-  EXPECT_STREQ(r.record->summary, "Second");
-  EXPECT_EQ(r.record->priority, 0);
-  EXPECT_STREQ(r.record->start, "");
-  EXPECT_EQ(std::string(r.record->location), longText.substr(0, 511));
-  EXPECT_STREQ(r.record->due, "20131101T120000Z-an");
-}
-
-struct AlarmCase {
-  std::string first, second;  // alarm lines; no second when empty
-  const char* time;
-  std::string text;
-};
-
-const AlarmCase kAlarmCases[] = {
-    {"AALARM:20131101T114500Z;PT5M;2;ring.wav", "DALARM:20131102T080000", "20131101T114500Z",
-     "ring.wav"},
-    {"AALARM:20131101T114500Z;;;ring.wav", "AALARM:20131102T080000;PT1M", "20131101T114500Z", ""},
-    {"AALARM:20131101T114500Z;;;ring.wav", "AALARM:20131102T080000;;;bell.wav", "20131101T114500Z",
-     "bell.wav"},
-    {"DALARM:20131101T114500;PT5M;1;Wake up", "", "20131101T114500", ""},
-    {"AALARM:20131101T114500Z;;;ring.wav", "MALARM:20131101T114500Z;;;a@b;hi", "20131101T114500Z",
-     "ring.wav"},
-    {"PALARM:2013-11-01T114500Z", "", "20131101T114500Z", ""},
-    {"AALARM:2013;;;ring.wav", "", "", "ring.wav"},
-    {"AALARM:20131101;;;ring.wav", "", "", "ring.wav"},
-    {"AALARM:soon;;;ring.wav", "DALARM:20131102T080000Z", "20131102T080000Z", "ring.wav"},
-    {"AALARM:20131101T114500Z;;;a\\;b.wav;x", "", "20131101T114500Z", "a;b.wav"},
-    {"AALARM:20131101T114500Z;;;" + std::string(300, 't'), "", "20131101T114500Z",
-     std::string(255, 't')},
-};
-
-void PrintTo(const AlarmCase& c, std::ostream* os) {
-  *os << c.first.substr(0, 40) << " " << c.second;
-}
-
-class CalendarAlarmTest : public testing::TestWithParam<AlarmCase> {};
-
-TEST_P(CalendarAlarmTest, FirstUsableAlarmSetsTheTimeAndEveryAudioAlarmTheText) {
-  const AlarmCase& c = GetParam();
-  Read r(c.second.empty() ? Event({c.first}) : Event({c.first, c.second}));
-  EXPECT_EQ(r.result, 0);
-  EXPECT_STREQ(r.record->alarmTime, c.time);
-  EXPECT_EQ(r.record->alarmText, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lines, CalendarAlarmTest, testing::ValuesIn(kAlarmCases));
 
 TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndClearsTheTexts) {
   mz::DateTimeFields when;
@@ -156,29 +75,11 @@ TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndClearsTheTexts) {
   EXPECT_STREQ(text, "");
 }
 
-TEST(CalendarRecordTest, StatusAndCategoryTextsGiveTheirCodesIgnoringCase) {
-  // Each text's code is its place in the list, from 1; null marks "other".
-  const char* const statuses[] = {"accepted",  "SENT",     "needs action", "Tentative",
-                                  "CONFIRMED", "declined", "COMPLETED",    "DELEGATED"};
-  const char* const categories[] = {
-      "APPOINTMENT", "business",   "Education", "HOLIDAY",          "MEETING", nullptr,
-      "PERSONAL",    "phone call", "SICK DAY",  "special occasion", "TRAVEL",  "VACATION"};
-  for (int32_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(mz::StatusCode(statuses[i]), i + 1) << statuses[i];
-    EXPECT_EQ(mz::CategoryCode(statuses[i]), 6) << statuses[i];
-  }
-  for (int32_t i = 0; i < 12; ++i) {
-    if (categories[i] == nullptr) continue;
-    EXPECT_EQ(mz::CategoryCode(categories[i]), i + 1) << categories[i];
-    EXPECT_EQ(mz::StatusCode(categories[i]), 1) << categories[i];
-  }
-  for (const char* unknown : {"SENT ", "BUSINESS;MEETING", ""}) {
-    EXPECT_EQ(mz::StatusCode(unknown), 1) << unknown;
-    EXPECT_EQ(mz::CategoryCode(unknown), 6) << unknown;
-  }
-  Read r(Event({"STATUS:accepted", "CATEGORIES:BUSINESS;MEETING"}));
-  EXPECT_EQ(r.record->status, 1);
-  EXPECT_EQ(r.record->category, 6);
+// What a whole line cannot carry; the texts themselves are in the golden
+// files.
+TEST(CalendarRecordTest, EmptyStatusAndCategoryTextsAreOther) {
+  EXPECT_EQ(mz::StatusCode(""), 1);
+  EXPECT_EQ(mz::CategoryCode(""), 6);
 }
 
 }  // namespace

@@ -1,0 +1,226 @@
+// The reader's golden files: each input NAME.vcf or NAME.vcs under
+// tests/data/reader, and each fuzz seed, beside NAME.json, the exact
+// vcardinfo output for it (a seed's under tests/data/reader/fuzz-corpus, out
+// of the corpus folder). scripts/regen-golden rewrites the outputs from the
+// current build. The same inputs check the record code table and the host's
+// listing summary against the reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "object_json.h"
+#include "stream/abs_file_mem.h"
+#include "vcf.h"
+#include "vobject/calendar_record.h"
+#include "vobject/contact_record.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Golden {
+  fs::path input, json;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Every golden input, sorted, with the path of its expected output.
+std::vector<Golden> GoldenFiles() {
+  const fs::path data = READER_DATA_DIR;
+  std::vector<Golden> files;
+  for (const auto& [inputs, outputs] :
+       {std::pair{data, data}, {fs::path(READ_OBJECT_CORPUS), data / "fuzz-corpus"}}) {
+    for (const auto& entry : fs::directory_iterator(inputs)) {
+      const fs::path& input = entry.path();
+      if (input.extension() != ".vcf" && input.extension() != ".vcs") continue;
+      files.push_back({input, outputs / input.filename().replace_extension(".json")});
+    }
+  }
+  std::sort(files.begin(), files.end(), [](const Golden& a, const Golden& b) {
+    return a.json < b.json || (a.json == b.json && a.input < b.input);
+  });
+  return files;
+}
+
+std::string TestName(const testing::TestParamInfo<Golden>& info) {
+  std::string name = info.param.json.parent_path().filename() == "fuzz-corpus" ? "fuzz_" : "";
+  for (char c : info.param.input.filename().string())
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
+void PrintTo(const Golden& golden, std::ostream* os) {
+  *os << golden.input;
+}
+
+class ReaderGoldenTest : public testing::TestWithParam<Golden> {};
+
+// gtest prints a line diff of the two texts when they differ.
+TEST_P(ReaderGoldenTest, OutputMatchesTheJsonFile) {
+  ASSERT_TRUE(fs::exists(GetParam().json)) << GetParam().json << ": run scripts/regen-golden";
+  std::string data = Slurp(GetParam().input), out;
+  ASSERT_TRUE(mztools::DescribeObjects(data, [&](std::string_view text) { out += text; }));
+  EXPECT_EQ(out, Slurp(GetParam().json)) << "scripts/regen-golden rewrites " << GetParam().json;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ReaderGoldenTest, testing::ValuesIn(GoldenFiles()), TestName);
+
+// The codes the golden outputs hold are exactly the table's: each code in it
+// is produced by some input.
+TEST(RecordCodeTableTest, IsExactlyTheCodesTheGoldenFilesShow) {
+  std::set<std::string> produced, table;
+  for (const Golden& golden : GoldenFiles()) {
+    const std::string json = Slurp(golden.json);
+    const std::string key = "\"code\":\"";
+    for (auto at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+      const auto start = at + key.size();
+      produced.insert(json.substr(start, json.find('"', start) - start));
+    }
+  }
+  for (const mz::RecordCodeRow& row : mz::RecordCodeTable) {
+    EXPECT_TRUE(table.insert(row.code).second) << row.code;
+    EXPECT_EQ(mz::FindRecordCode(row.code), &row);
+  }
+  EXPECT_EQ(produced, table);
+  EXPECT_EQ(mz::FindRecordCode("THP"), nullptr);
+}
+
+// The host's listing (Summarize) against the reader's record, card by card
+// as the host cuts a file (SplitCards). The listing's name is the first N
+// slot that names someone, given then family name; its phone the first slot
+// whose code starts with T, its e-mail the first starting with E (slots in
+// class order).
+// The record keeps backslash escapes, which a listing shows undone.
+struct Listed {
+  std::string name, tel, email;
+};
+
+// `value` with \; \, \\ undone and cut at each unescaped ';' when `split`.
+std::vector<std::string> Unescaped(std::string_view value, bool split) {
+  std::vector<std::string> parts(1);
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\' && i + 1 < value.size() &&
+        std::string_view(";,\\").find(value[i + 1]) != std::string_view::npos) {
+      parts.back() += value[++i];
+    } else if (value[i] == ';' && split) {
+      parts.emplace_back();
+    } else {
+      parts.back() += value[i];
+    }
+  }
+  return parts;
+}
+
+Listed FromRecord(std::string text) {
+  auto contact = std::make_unique<mz::ContactRecord>();
+  auto calendar = std::make_unique<mz::CalendarRecord>();
+  const auto size = static_cast<int32_t>(text.size());
+  mz::CharStream* stream = mz::AbsFileMem_create(text.data(), size, size, 0);
+  mz::ObjectType type = mz::kObjectNone;
+  mz::ReadObject(stream, &type, contact.get(), 0, calendar.get());
+  stream->Close(stream);
+  Listed listed;
+  const int32_t counts[] = {0, mz::kShortSlotCount, mz::kMediumSlotCount, mz::kLongSlotCount};
+  for (mz::SlotClass c = mz::kSlotShort; c <= mz::kSlotLong; ++c) {
+    for (int32_t i = 0; i < counts[c]; ++i) {
+      mz::SlotView slot;
+      mz::SlotAt(contact.get(), c, i, &slot);
+      const std::string code = slot.code;
+      if (code == "N" && listed.name.empty()) {
+        std::vector<std::string> parts = Unescaped(slot.value, true);
+        if (parts.size() > 1 && !parts[1].empty()) parts[0] = parts[1] + " " + parts[0];
+        listed.name = parts[0];
+      } else if (code.starts_with("T") && listed.tel.empty()) {
+        listed.tel = Unescaped(slot.value, false)[0];
+      } else if (code.starts_with("E") && listed.email.empty()) {
+        listed.email = Unescaped(slot.value, false)[0];
+      }
+    }
+  }
+  return listed;
+}
+
+// Where the listing may show something else than the record, and what it
+// shows there: card 1 is a file's first.
+struct Difference {
+  const char* file;
+  std::size_t card;
+  std::string Listed::*field;
+  const char* listed;
+};
+
+const Difference kDifferences[] = {
+    // The record has no slot for FN; a listing prefers it to N.
+    {"full.vcf", 1, &Listed::name, "Dr Alexandra M Sample"},
+    {"no-slot-lines.vcf", 1, &Listed::name, "John Doe"},
+    {"summary-3.0-style.vcf", 1, &Listed::name, "Zo\xc3\xab M\xc3\xbcller"},
+    {"summary-first-of-several.vcf", 1, &Listed::name, "A"},
+    {"summary-name-choice.vcf", 1, &Listed::name, "Johnny"},
+    {"summary-names-any-case.vcf", 1, &Listed::name, "Ann"},
+    // The reader puts an embedded (AGENT) card's lines into the same record;
+    // they are not the contact's.
+    {"agent.vcf", 1, &Listed::tel, "43"},
+    {"summary-agent-card.vcf", 1, &Listed::tel, "1"},
+    {"summary-agent-card.vcf", 1, &Listed::email, ""},
+    // Lines the reader drops or cuts short, which a listing still shows:
+    // grouped properties, a fold before the colon, malformed
+    // quoted-printable, a soft break followed by a blank.
+    {"summary-group-prefixes.vcf", 1, &Listed::name, "G"},
+    {"summary-group-prefixes.vcf", 1, &Listed::tel, "2"},
+    {"summary-group-prefixes.vcf", 1, &Listed::email, "g@x"},
+    {"summary-folded-lines.vcf", 1, &Listed::email, "e@x"},
+    {"summary-qp-malformed.vcf", 1, &Listed::name, "a=ZZ=4"},
+    {"summary-qp-soft-break.vcf", 2, &Listed::name, "Zo Ann Doe"},
+    // A listing shows no base64 value (it may be binary data).
+    {"summary-base64-value.vcf", 1, &Listed::tel, "4"},
+    // Charsets a listing does not decode yet (UTF-7; UCS-2 in base64).
+    {"params.vcf", 1, &Listed::name, "Summer +AOk-t+AOk-"},
+    {"ucs2.vcf", 1, &Listed::name, ""},
+};
+
+class SummaryTest : public testing::TestWithParam<Golden> {};
+
+TEST_P(SummaryTest, ListingAgreesWithTheRecord) {
+  const std::string file = GetParam().input.filename().string();
+  std::size_t index = 0;
+  for (const mzhost::Card& card : mzhost::SplitCards(Slurp(GetParam().input))) {
+    SCOPED_TRACE(testing::Message() << "card " << ++index);
+    const mzhost::CardSummary got = mzhost::Summarize(card.text);
+    const Listed summary{got.name, got.tel, got.email};
+    const Listed record = FromRecord(card.text);
+    for (auto field : {&Listed::name, &Listed::tel, &Listed::email}) {
+      const auto known =
+          std::find_if(std::begin(kDifferences), std::end(kDifferences), [&](const Difference& d) {
+            return d.file == file && d.card == index && d.field == field;
+          });
+      if (known == std::end(kDifferences)) {
+        EXPECT_EQ(summary.*field, record.*field);
+      } else {
+        EXPECT_EQ(summary.*field, known->listed);
+        EXPECT_NE(summary.*field, record.*field) << "no longer a difference";
+      }
+    }
+  }
+}
+
+std::vector<Golden> CardFiles() {
+  std::vector<Golden> files = GoldenFiles();
+  std::erase_if(files, [](const Golden& g) { return g.input.extension() != ".vcf"; });
+  return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SummaryTest, testing::ValuesIn(CardFiles()), TestName);
+
+}  // namespace
