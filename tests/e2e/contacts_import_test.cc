@@ -17,50 +17,19 @@
 
 namespace {
 
+using e2e::Birthday;
 using e2e::Properties;
 using e2e::Props;
+using e2e::ScratchFile;
+using e2e::ScratchFileExists;
+using e2e::Stored;
+using e2e::Transfer;
 
 constexpr char kPattern = 'Z';
 constexpr double k19900512 = 33005.0;
-const std::string kNoName = "N:;;;;\r\n";
 
 std::string VCard(const std::string& lines) {
   return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "END:VCARD\r\n";
-}
-
-std::filesystem::path ScratchFile() {
-  return emulator::HostPath("\\Temp\\temp.txt");
-}
-bool ScratchFileExists() {
-  std::error_code ignored;
-  return std::filesystem::exists(ScratchFile(), ignored);
-}
-
-// The stored texts that are not empty: the store may keep a cleared text as
-// an empty one.
-Properties Stored(std::uint32_t oid) {
-  Properties set;
-  const auto contact = emulator::ReadContact(oid);
-  if (!contact) return {{"<missing>", ""}};
-  for (const auto& [name, value] : contact->text) {
-    if (!value.empty()) set[name] = value;
-  }
-  return set;
-}
-
-double Birthday(std::uint32_t oid) {
-  const auto contact = emulator::ReadContact(oid);
-  return contact ? contact->birthday : -1.0;
-}
-
-ContactTransfer Transfer(const std::string& vcard, const std::string& id = "") {
-  ContactTransfer transfer;
-  std::memset(&transfer, kPattern, sizeof transfer);
-  std::memset(transfer.vcard, 0, sizeof transfer.vcard);
-  std::memcpy(transfer.vcard, vcard.data(), std::min(vcard.size(), sizeof transfer.vcard - 1));
-  std::memset(transfer.contactId, 0, sizeof transfer.contactId);
-  std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
-  return transfer;
 }
 
 class ContactsImportE2e : public E2eTest {
@@ -109,84 +78,8 @@ class ContactsImportE2e : public E2eTest {
 
 // --- Adding ------------------------------------------------------------------
 
-TEST_F(ContactsImportE2e, AddedTextStoresItsPropertiesAndExportsAsExpected) {
-  const std::string f40(40, 'f'), g40(40, 'g');
-  const struct {
-    std::string text;
-    Properties stored;
-    double birthday;
-    std::string exported;  // the lines between VERSION and X-IRMC-LUID
-  } cases[] = {
-      {VCard("N:Doe;John;Q;Dr.;Jr.\r\n"),
-       Props({"LastName=Doe", "FirstName=John", "MiddleName=Q", "Title=Dr.", "Suffix=Jr."}), 0.0,
-       "N:Doe;John;Q;Dr.;Jr.\r\n"},
-      {VCard("N:Doe;John\r\n"), Props({"LastName=Doe", "FirstName=John"}), 0.0,
-       "N:Doe;John;;;\r\n"},
-      // A name in a medium slot.
-      {VCard("N:" + f40 + ";" + g40 + ";;Dr.\r\n"),
-       Props({"LastName=" + f40, "FirstName=" + g40, "Title=Dr."}), 0.0,
-       "N:" + f40 + ";" + g40 + ";;Dr.;\r\n"},
-      {VCard("ADR;HOME:;;1 Main St;Springfield;IL;62701;USA\r\n"),
-       Props({"HomeAddressStreet=1 Main St", "HomeAddressCity=Springfield", "HomeAddressState=IL",
-              "HomeAddressPostalCode=62701", "HomeAddressCountry=USA"}),
-       0.0, kNoName + "ADR;HOME:;;1 Main St;Springfield;IL;62701;USA\r\n"},
-      {VCard("ADR;WORK:PO 7;Suite 2;;Shelbyville;;;\r\n"),
-       Props({"BusinessAddressCity=Shelbyville"}), 0.0, kNoName + "ADR;WORK:;;;Shelbyville;;;\r\n"},
-      {VCard("ADR:;;1\\;2 Side Ln;Capital City;IL;;USA\r\n"),
-       Props({"OtherAddressStreet=1;2 Side Ln", "OtherAddressCity=Capital City",
-              "OtherAddressState=IL", "OtherAddressCountry=USA"}),
-       0.0, kNoName + "ADR:;;1\\;2 Side Ln;Capital City;IL;;USA\r\n"},
-      {VCard("ORG:Acme\r\n"), Props({"CompanyName=Acme"}), 0.0, kNoName + "ORG:Acme\r\n"},
-      {VCard("ORG:A\\;B;Sales;Building 2\r\n"),
-       Props({"CompanyName=A;B", "Department=Sales", "OfficeLocation=Building 2"}), 0.0,
-       kNoName + "ORG:A\\;B\r\n"},
-      {VCard("BDAY:1990-05-12\r\n"), {}, k19900512, kNoName + "BDAY:1990-5-12\r\n"},
-      {VCard("BDAY:19900512\r\n"), {}, k19900512, kNoName + "BDAY:1990-5-12\r\n"},
-      {VCard("BDAY:1990\r\n"), {}, 0.0, kNoName},
-      // UTF-8 beyond the BMP.
-      {VCard("N;CHARSET=UTF-8:M\u00fcller;\U0001F600\r\n"),
-       Props({"LastName=M\u00fcller", "FirstName=\U0001F600"}), 0.0,
-       "N;CHARSET=UTF-8:M\u00fcller;\U0001F600;;;\r\n"},
-      {VCard("NOTE:C:\\temp a\\;b\r\n"), Props({"Body=C:\\temp a\\;b"}), 0.0,
-       kNoName + "NOTE:C:\\temp a\\\\;b\r\n"},
-      // The applied numbers, mail, web page and job title.
-      {VCard("TEL;HOME:10\r\nTEL;WORK:11\r\nTEL;CELL:12\r\nTEL;HOME;FAX:13\r\nTEL;WORK;FAX:14\r\n"
-             "EMAIL;INTERNET:a@x.org\r\nURL:http://x.org\r\nTITLE:Boss\r\n"),
-       Props({"HomeTelephoneNumber=10", "BusinessTelephoneNumber=11", "MobileTelephoneNumber=12",
-              "HomeFaxNumber=13", "BusinessFaxNumber=14", "Email1Address=a@x.org",
-              "WebPage=http://x.org", "JobTitle=Boss"}),
-       0.0,
-       kNoName +
-           "TEL;HOME:10\r\nTEL;WORK:11\r\nTEL;CELL:12\r\nTEL;HOME;FAX:13\r\nTEL;WORK;FAX:14\r\n"
-           "EMAIL;INTERNET:a@x.org\r\nURL;INTERNET:http://x.org\r\nTITLE:Boss\r\n"},
-      // The ten codes that are not applied.
-      {VCard("TEL;VOICE:1\r\nTEL;FAX:2\r\nTEL;HOME;CELL:3\r\nTEL;WORK;CELL:4\r\nTEL;PAGER:5\r\n"
-             "TEL;MSG:6\r\nEMAIL;HOME:h@x.org\r\nEMAIL;WORK:w@x.org\r\nURL;HOME:http://h\r\n"
-             "URL;WORK:http://w\r\n"),
-       {},
-       0.0,
-       kNoName},
-      // Texts without a card add an empty contact.
-      {"", {}, 0.0, kNoName},
-      {"garbage\r\n", {}, 0.0, kNoName},
-      {"BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:x\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
-       {},
-       0.0,
-       kNoName},
-  };
-  ASSERT_EQ(Init(), MZ_OK);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    const Added added = Add(c.text);
-    ASSERT_EQ(added.result, MZ_OK);
-    const std::uint32_t oid = emulator::ContactOids().back();
-    EXPECT_EQ(added.id, std::to_string(oid));
-    EXPECT_EQ(Stored(oid), c.stored);
-    EXPECT_EQ(Birthday(oid), c.birthday);
-    EXPECT_EQ(ExportOf(oid), VCard(c.exported + "X-IRMC-LUID:" + std::to_string(oid) + "\r\n"));
-  }
-  EXPECT_EQ(emulator::ContactOids().size(), std::size(cases)) << "one contact per call";
-}
+// What a card stores and exports is in the golden files under
+// tests/data/contacts (contacts_golden_test.cc).
 
 TEST_F(ContactsImportE2e, UnterminatedCardAreaIsReadForItsFirst1023BytesOnly) {
   ASSERT_EQ(Init(), MZ_OK);

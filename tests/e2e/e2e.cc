@@ -1,5 +1,6 @@
 #include "e2e.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -70,6 +71,40 @@ Properties Props(std::initializer_list<std::string> entries) {
     set[entry.substr(0, equals)] = entry.substr(equals + 1);
   }
   return set;
+}
+
+Properties Stored(std::uint32_t oid) {
+  const auto contact = emulator::ReadContact(oid);
+  if (!contact) return {{"<missing>", ""}};
+  Properties set;
+  for (const auto& [name, value] : contact->text) {
+    if (!value.empty()) set[name] = value;
+  }
+  return set;
+}
+
+double Birthday(std::uint32_t oid) {
+  const auto contact = emulator::ReadContact(oid);
+  return contact ? contact->birthday : -1.0;
+}
+
+ContactTransfer Transfer(const std::string& vcard, const std::string& id) {
+  ContactTransfer transfer;
+  std::memset(&transfer, 'Z', sizeof transfer);
+  std::memset(transfer.vcard, 0, sizeof transfer.vcard);
+  std::memcpy(transfer.vcard, vcard.data(), std::min(vcard.size(), sizeof transfer.vcard - 1));
+  std::memset(transfer.contactId, 0, sizeof transfer.contactId);
+  std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
+  return transfer;
+}
+
+std::filesystem::path ScratchFile() {
+  return emulator::HostPath("\\Temp\\temp.txt");
+}
+
+bool ScratchFileExists() {
+  std::error_code ignored;
+  return std::filesystem::exists(ScratchFile(), ignored);
 }
 
 }  // namespace e2e

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -74,6 +75,22 @@ using Properties = std::map<std::string, std::string>;
 
 // Properties from "Name=value" texts: the name ends at the first '='.
 Properties Props(std::initializer_list<std::string> entries);
+
+// A contact's stored texts that are not empty (the store may keep a cleared
+// text as an empty one); {"<missing>": ""} when there is no such contact.
+Properties Stored(std::uint32_t oid);
+
+// A contact's stored birthday, -1 when there is no such contact.
+double Birthday(std::uint32_t oid);
+
+// A transfer area holding `vcard` and `id` (cut to fit, zero-terminated),
+// its other bytes 'Z'.
+ContactTransfer Transfer(const std::string& vcard, const std::string& id = "");
+
+// Where the vCard calls keep their scratch file on the host, and whether it
+// is there.
+std::filesystem::path ScratchFile();
+bool ScratchFileExists();
 
 // A fixed-size text field up to its first zero byte.
 template <std::size_t N>
