@@ -6,12 +6,14 @@
 namespace mzhost {
 namespace {
 
-// Code points of Windows-1252 bytes 0x80-0x9F; 0 marks an unassigned byte.
+// Code points of Windows-1252 bytes 0x80-0x9F. The five bytes the code page
+// leaves unassigned stand for the control characters of their own value, as
+// on the phone.
 constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 88-8F
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 98-9F
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -84,7 +86,7 @@ void AppendUtf8(std::string* out, char32_t cp) {
 int AnsiByte(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
   for (std::size_t i = 0; i < kHighControls.size(); ++i) {
-    if (kHighControls[i] != 0 && kHighControls[i] == cp) return static_cast<int>(0x80 + i);
+    if (kHighControls[i] == cp) return static_cast<int>(0x80 + i);
   }
   return -1;
 }
@@ -181,12 +183,7 @@ std::string AnsiToUtf8(std::string_view ansi) {
   out.reserve(ansi.size());
   for (char c : ansi) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 && byte <= 0x9F) {
-      const char32_t cp = kHighControls[byte - 0x80];
-      AppendUtf8(&out, cp != 0 ? cp : kReplacement);
-    } else {
-      AppendUtf8(&out, byte);
-    }
+    AppendUtf8(&out, byte >= 0x80 && byte <= 0x9F ? kHighControls[byte - 0x80] : byte);
   }
   return out;
 }

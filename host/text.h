@@ -15,7 +15,8 @@ namespace mzhost {
 bool Utf8ToAnsi(std::string_view utf8, std::string* ansi, std::string* bad = nullptr);
 
 // Windows-1252 to UTF-8; the five bytes the code page leaves unassigned
-// (81 8D 8F 90 9D) become U+FFFD.
+// (81 8D 8F 90 9D) become the control characters of the same value, and
+// those characters encode back to them.
 std::string AnsiToUtf8(std::string_view ansi);
 
 // UTF-8 to UTF-16 (the phone's wide text); false when the input is not
