@@ -277,7 +277,7 @@ TEST(ParseDuration, AddsUnits) {
     int32_t result, seconds;
   } cases[] = {
       {"days and time", "P1DT2H30M", 0, 95400},
-      {"months before T", "P1M", 0, 2592000},
+      {"years and months before T", "P2Y1M", 0, 2 * 31536000 + 2592000},
       {"lower case", "p1w2dt3s", 0, 604800 + 2 * 86400 + 3},
       {"letter without number", "PDT5S", 0, 5},
       {"blanks skipped", "P 1 D", 0, 86400},
