@@ -150,6 +150,8 @@ ExportTarget ResolveTarget(const std::string& given) {
   namespace fs = std::filesystem;
   fs::path path = given;
   std::error_code ec;
+  // Followed by hand: a link to a file not made yet must lead to that file,
+  // where canonical forms stop at the link.
   for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
     const fs::path link = fs::read_symlink(path, ec);
     if (ec) break;

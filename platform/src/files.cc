@@ -164,6 +164,31 @@ DWORD MissingError(const fs::path& path) {
   return fs::is_directory(path.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+// The phone's error for a failed call on `path` that left `error` in errno.
+DWORD ErrorOf(int error, const fs::path& path) {
+  return error == ENOENT ? MissingError(path) : FromErrno(error);
+}
+
+// The common start of a call on one path: its fault point `point`, then the
+// path (which must be given) resolved on the current device. nullopt with
+// the call's error in *error otherwise.
+std::optional<fs::path> ResolveCall(const char* point, LPCWSTR path, DWORD* error) {
+  if (auto fault = FaultAt(point)) {
+    *error = static_cast<DWORD>(*fault);
+    return std::nullopt;
+  }
+  if (path == nullptr) {
+    *error = ERROR_INVALID_PARAMETER;
+    return std::nullopt;
+  }
+  auto device = CurrentDevice();
+  if (!device) {
+    *error = ERROR_NOT_READY;
+    return std::nullopt;
+  }
+  return ResolveArgument(*device, path, error);
+}
+
 BOOL Fail(DWORD error) {
   SetLastError(error);
   return FALSE;
@@ -311,17 +336,11 @@ DWORD GetTempPathW(DWORD capacity, LPWSTR buffer) {
 
 BOOL DeleteFileW(LPCWSTR path) {
   using platform::Fail;
-  if (auto fault = platform::FaultAt("DeleteFileW")) return Fail(static_cast<DWORD>(*fault));
-  if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  auto device = platform::CurrentDevice();
-  if (!device) return Fail(ERROR_NOT_READY);
   DWORD error = 0;
-  auto host = platform::ResolveArgument(*device, path, &error);
+  auto host = platform::ResolveCall("DeleteFileW", path, &error);
   if (!host) return Fail(error);
   struct stat st;
-  if (::lstat(host->c_str(), &st) != 0) {
-    return Fail(errno == ENOENT ? platform::MissingError(*host) : platform::FromErrno(errno));
-  }
+  if (::lstat(host->c_str(), &st) != 0) return Fail(platform::ErrorOf(errno, *host));
   if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (::unlink(host->c_str()) != 0) return Fail(platform::FromErrno(errno));
   return TRUE;
@@ -341,9 +360,7 @@ BOOL CopyFileW(LPCWSTR source, LPCWSTR destination, BOOL failIfExists) {
 
   // Non-blocking, so that a FIFO cannot stall the open; it is refused below.
   platform::Fd in(::open(from->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (in.get() < 0) {
-    return Fail(errno == ENOENT ? platform::MissingError(*from) : platform::FromErrno(errno));
-  }
+  if (in.get() < 0) return Fail(platform::ErrorOf(errno, *from));
   struct stat st;
   if (::fstat(in.get(), &st) != 0) return Fail(platform::FromErrno(errno));
   if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
@@ -372,16 +389,10 @@ DWORD GetFileAttributesW(LPCWSTR path) {
     SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;
   };
-  if (auto fault = platform::FaultAt("GetFileAttributesW")) return fail(static_cast<DWORD>(*fault));
-  if (path == nullptr) return fail(ERROR_INVALID_PARAMETER);
-  auto device = platform::CurrentDevice();
-  if (!device) return fail(ERROR_NOT_READY);
   DWORD error = 0;
-  auto host = platform::ResolveArgument(*device, path, &error);
+  auto host = platform::ResolveCall("GetFileAttributesW", path, &error);
   if (!host) return fail(error);
   struct stat st;
-  if (::stat(host->c_str(), &st) != 0) {
-    return fail(errno == ENOENT ? platform::MissingError(*host) : platform::FromErrno(errno));
-  }
+  if (::stat(host->c_str(), &st) != 0) return fail(platform::ErrorOf(errno, *host));
   return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
