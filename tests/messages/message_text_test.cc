@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "case_file.h"
 #include "platform/emulator.h"
 
 namespace mz {
@@ -79,39 +80,38 @@ TEST(MessageTextTest, HexTextReadsPairsInEitherCase) {
 
 // --- Addresses -------------------------------------------------------------
 
-TEST(MessageTextTest, AddressesAreNormalisedToANumber) {
-  const std::string digits50(50, '7');
-  const struct {
+// Each row of message_text.tsv: a sender normalised to a number, or a time
+// written as text.
+class MessageTextCase : public testing::TestWithParam<CaseRow> {};
+
+TEST_P(MessageTextCase, IsWrittenAsExpected) {
+  const CaseRow& row = GetParam();
+  if (row[0] == "address") {
     std::u16string sender;
-    std::string before;  // what the output held
-    std::string after;
-  } cases[] = {
-      {u"+15550100", "", "+15550100"},
-      {u"12 34", "stale", ""},  // the whole output is cleared
-      {u"1+2", "", ""},         // '+' only first
-      {u"+", "", "+"},
-      {u"\"Ann Example\" <+15550100>", "", "+15550100"},
-      {u"\"Ann\" <a<b>c>", "", "b>c"},  // last '<' and last '>'
-      {u"\"Ann\" +15550100", "prior", "prior"},
-      {u"\"Ann\" <>", "prior", "prior"},
-      {u"\"Ann\" >1<", "prior", "prior"},
-      {u"\"<caf\u00e9>", "", "caf\xe9"},  // the default ANSI code page
-      {std::u16string(digits50.begin(), digits50.end()), "", std::string(40, '7')},
-      {u"\"x\" <" + std::u16string(60, u'9') + u">", "", std::string(40, '9')},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << "sender of " << c.sender.size() << " units, now " << c.after);
+    for (unsigned char byte : row[1]) sender += static_cast<char16_t>(byte);
     unsigned char out[kAddressBytes + 8] = {};
-    std::memcpy(out, c.before.data(), c.before.size());
+    std::memcpy(out, row[2].data(), row[2].size());
     std::memset(out + kAddressBytes, kCanary, 8);
-    NormalizeAddress(c.sender.c_str(), reinterpret_cast<char*>(out), kAddressBytes);
-    std::string expected = c.after;
+    NormalizeAddress(sender.c_str(), reinterpret_cast<char*>(out), kAddressBytes);
+    std::string expected = row[3];
     expected.resize(kAddressBytes, '\0');
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes), expected);
     EXPECT_EQ(out[kAddressBytes], kCanary);
+    return;
   }
+  ASSERT_EQ(row[0], "time");
+  setenv("TZ", row[1].c_str(), 1);
+  const std::uint64_t ticks = std::stoull(row[2]);
+  const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  char text[kMessageTimeSize + 1];
+  std::memset(text, kCanary, sizeof text);
+  EXPECT_EQ(FormatMessageTime(&time, text), 1);
+  EXPECT_STREQ(text, row[3].c_str());
+  EXPECT_EQ(static_cast<unsigned char>(text[kMessageTimeSize]), kCanary);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, MessageTextCase, testing::ValuesIn(ReadCases("message_text.tsv")),
+                         LineName);
 
 // --- Text ------------------------------------------------------------------
 
@@ -161,30 +161,6 @@ TEST(MessageTextTest, TextThatCannotBeConvertedIsLeftEmpty) {
 }
 
 // --- Times -----------------------------------------------------------------
-
-TEST(MessageTextTest, TimeIsWrittenInLocalTimeWithAsManyYearDigitsAsItNeeds) {
-  constexpr std::uint64_t k20120304_050607 = 129753111670000000;
-  const struct {
-    const char* zone;
-    std::uint64_t ticks;
-    const char* text;
-  } cases[] = {
-      {"UTC0", k20120304_050607, "2012-03-04 05:06:07"},
-      {"XST-3", k20120304_050607, "2012-03-04 08:06:07"},
-      {"YST11", k20120304_050607, "2012-03-03 18:06:07"},
-      {"UTC0", 0, "1601-01-01 00:00:00"},
-      {"UTC0", 8'961'858'144'000'000'000ull, "30000-01-01 00:00:00"},  // 1 January 30000
-  };
-  for (const auto& c : cases) {
-    setenv("TZ", c.zone, 1);
-    const FILETIME time{static_cast<DWORD>(c.ticks), static_cast<DWORD>(c.ticks >> 32)};
-    char text[kMessageTimeSize + 1];
-    std::memset(text, kCanary, sizeof text);
-    EXPECT_EQ(FormatMessageTime(&time, text), 1);
-    EXPECT_STREQ(text, c.text);
-    EXPECT_EQ(static_cast<unsigned char>(text[kMessageTimeSize]), kCanary);
-  }
-}
 
 TEST(MessageTextTest, TimeThatCannotBeConvertedWritesNothing) {
   const FILETIME time{1, 0};

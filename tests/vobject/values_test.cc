@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "case_file.h"
 #include "frame/memory.h"
 #include "stream/abs_file_mem.h"
 
@@ -58,41 +60,44 @@ std::string ValueOf(const std::string& text) {
   return lines.empty() ? std::string("<none>") : lines[0].value;
 }
 
-TEST(ReadContentLine, DecodesValuesByTheirParameters) {
-  const struct {
-    const char* what;
-    std::string line, value;
-  } cases[] = {
-      {"plain text", "FN:John Smith\r\n", "John Smith"},
-      {"folded line", "NOTE:one\r\n two\r\n", "onetwo"},
-      {"quoted-printable escapes", "NOTE;ENCODING=QUOTED-PRINTABLE:=41=42\r\n", "AB"},
-      {"lower-case hex digits, CR LF", "NOTE;QUOTED-PRINTABLE:=4a=0D=0Ab\r\n", "J\r\nb"},
-      {"soft breaks join lines", "NOTE;QUOTED-PRINTABLE:abc=\r\ndef=\r\n=41\r\n", "abcdefA"},
-      {"invalid escape yields nothing", "NOTE;QUOTED-PRINTABLE:x=4Gy\r\n", "xy"},
-      {"final = is lost", "NOTE;QUOTED-PRINTABLE:ab=\r\n", "ab"},
-      {"base64 text", "NOTE;ENCODING=BASE64;CHARSET=UTF-8:aGVsbG8=\r\n", "hello"},
-      {"base64 across folded lines", "NOTE;BASE64:aGVs\r\n bG8g\r\n d29y\r\n bGQ=\r\n",
-       "hello world"},
-      {"UCS-2 big-endian", "NOTE;BASE64;CHARSET=UCS2:AEEA6QQU\r\n", "A\xC3\xA9\xD0\x94"},
-      {"UTF-7", "NOTE;CHARSET=UTF-7:Hi +AOk-!\r\n", "Hi \xC3\xA9!"},
-      {"default character set", "NOTE:caf\xE9 \x80\r\n", "caf\xC3\xA9 \xE2\x82\xAC"},
-      {"8BIT is not decoded", "NOTE;ENCODING=8BIT:=41\r\n", "=41"},
-      {"B is not decoded", "NOTE;ENCODING=B:aGVsbG8=\r\n", "aGVsbG8="},
-      {"first ENCODING decides", "NOTE;QUOTED-PRINTABLE;BASE64:=41\r\n", "A"},
-      {"first CHARSET decides", "NOTE;CHARSET=UTF-8;CHARSET=UTF-7:+AOk-\r\n", "+AOk-"},
-      {"binary PHOTO", "PHOTO;BASE64:QUJD\r\n", "ABC"},
-      {"binary cut at its first zero byte", "PHOTO;BASE64:QUIAQ0Q=\r\n", "AB"},
-      {"PHOTO by URL is text", "PHOTO;VALUE=URL:http://x/\xE9\r\n", "http://x/\xC3\xA9"},
-      {"VALUE=INLINE stays binary", "PHOTO;VALUE=INLINE:a\xE9\r\n", "a\xE9"},
-      {"first VALUE decides", "PHOTO;VALUE=INLINE;VALUE=URL:a\xE9\r\n", "a\xE9"},
-      {"unknown X- with encoding is binary", "X-DATA;BASE64:QQDp\r\n", "A"},
-      {"unknown X- with charset is text", "X-DATA;BASE64;CHARSET=UTF-8:w6k=\r\n", "\xC3\xA9"},
-      {"unknown X- without encoding is text", "X-DATA:\xE9\r\n", "\xC3\xA9"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ValueOf(c.line), c.value) << c.what;
+// Each row of values.tsv: a kind of value and what it reads as.
+class ValueCase : public ::testing::TestWithParam<CaseRow> {};
+
+TEST_P(ValueCase, ReadsAsExpected) {
+  const CaseRow& row = GetParam();
+  const std::string& kind = row[0];
+  if (kind == "line") {
+    EXPECT_EQ(ValueOf(row[1]), row[2]);
+  } else if (kind == "qp") {
+    std::string buf = row[1];
+    int32_t length = static_cast<int32_t>(buf.size());
+    const int32_t n = mz::DecodeQuotedPrintable(buf.data(), &length, buf.data());
+    EXPECT_EQ(buf.substr(0, static_cast<size_t>(n)), row[2]);
+    EXPECT_EQ(length, row.Int(3));
+  } else if (kind == "name") {
+    mz::NameParts p;
+    std::memset(&p, 'x', sizeof p);
+    EXPECT_EQ(mz::SplitName(&p, row[1].c_str()), 0);
+    EXPECT_EQ(
+        std::string(p.family) + "|" + p.given + "|" + p.middle + "|" + p.prefix + "|" + p.suffix,
+        row[2]);
+  } else if (kind == "datetime") {
+    mz::DateTimeFields f{};
+    EXPECT_EQ(mz::ParseDateTime(&f, row[1].c_str()), row.Int(2));
+    std::ostringstream fields;
+    fields << f.year << " " << f.month << " " << f.day << " " << f.hour << " " << f.minute << " "
+           << f.second << " " << f.utc;
+    EXPECT_EQ(fields.str(), row[3]);
+  } else if (kind == "duration") {
+    int32_t seconds = -7;
+    EXPECT_EQ(mz::ParseDuration(&seconds, row[1].c_str()), row.Int(2));
+    EXPECT_EQ(seconds, row.Int(3));
+  } else {
+    ADD_FAILURE() << "unknown kind " << kind;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, ValueCase, ::testing::ValuesIn(ReadCases("values.tsv")), LineName);
 
 TEST(ReadContentLine, ReportsTheLineHeadEmptyValuesMalformedLinesAndTheEnd) {
   std::vector<Line> lines = ReadAll(
@@ -163,46 +168,6 @@ TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   EXPECT_EQ(lines[1].property.id, 11u);
 }
 
-TEST(DecodeQuotedPrintable, DecodesInPlaceAndGivesBackAnUnfinishedEscape) {
-  const struct {
-    std::string in, out;
-    int32_t consumed;
-  } cases[] = {
-      {"a=\r\nb", "ab", 5}, {"a=G1b=1Gc", "abc", 9}, {"ab=", "ab", 2}, {"ab=4", "ab", 2},
-      {"", "", 0},
-  };
-  for (const auto& c : cases) {
-    std::string buf = c.in;
-    int32_t length = static_cast<int32_t>(buf.size());
-    const int32_t n = mz::DecodeQuotedPrintable(buf.data(), &length, buf.data());
-    EXPECT_EQ(std::string(buf.data(), static_cast<size_t>(n)), c.out) << c.in;
-    EXPECT_EQ(length, c.consumed) << c.in;
-  }
-}
-
-TEST(SplitName, FillsFieldsInOrder) {
-  const struct {
-    std::string text;
-    std::string fields;  // joined by "|"
-  } cases[] = {
-      {"Smith;John;Q;Dr.;Jr.", "Smith|John|Q|Dr.|Jr."},
-      {"Smith", "Smith||||"},
-      {"A\\;B;C", "A;B|C|||"},
-      {"A\\\\;B", "A\\|B|||"},
-      {"a;b;c;d;e;f;g", "a|b|c|d|e"},
-      {"", "||||"},
-      {"a;b;c;" + std::string(100, 'p') + ";s", "a|b|c|" + std::string(31, 'p') + "|s"},
-  };
-  for (const auto& c : cases) {
-    mz::NameParts p;
-    std::memset(&p, 'x', sizeof p);
-    EXPECT_EQ(mz::SplitName(&p, c.text.c_str()), 0);
-    EXPECT_EQ(
-        std::string(p.family) + "|" + p.given + "|" + p.middle + "|" + p.prefix + "|" + p.suffix,
-        c.fields);
-  }
-}
-
 TEST(SplitComponents, LeaveMissingOnesEmptyCutToTheirFieldsAndSkipNullFields) {
   mz::AddressParts a;
   std::memset(&a, 'x', sizeof a);
@@ -227,32 +192,6 @@ TEST(SplitComponents, LeaveMissingOnesEmptyCutToTheirFieldsAndSkipNullFields) {
   EXPECT_STREQ(second, "sec");
 }
 
-TEST(ParseDateTime, ReadsDatesAndTimes) {
-  const struct {
-    const char* what;
-    const char* text;
-    int32_t result;
-    mz::DateTimeFields fields;
-  } cases[] = {
-      {"dashed date", "2013-11-01", 0, {2013, 11, 1, -1, -1, -1, -1}},
-      {"basic date", "19900512", 0, {1990, 5, 12, -1, -1, -1, -1}},
-      {"utc time", "20131101T083000Z", 0, {2013, 11, 1, 8, 30, 0, 1}},
-      {"local time, lower case", "20131101t235959", 0, {2013, 11, 1, 23, 59, 59, 0}},
-      {"time too short", "20131101T0830", 0, {2013, 11, 1, -1, -1, -1, -1}},
-      {"colons break the time", "20131101T08:30:00", 0, {2013, 11, 1, 8, 0, 0, 0}},
-      {"year only", "2013", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
-      {"short once dashes go", "2013-11-1", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
-      {"empty", "", mz::kMalformedValue, {-1, -1, -1, -1, -1, -1, -1}},
-  };
-  for (const auto& c : cases) {
-    mz::DateTimeFields f{};
-    EXPECT_EQ(mz::ParseDateTime(&f, c.text), c.result) << c.what;
-    EXPECT_EQ(std::memcmp(&f, &c.fields, sizeof f), 0)
-        << c.what << ": " << f.year << " " << f.month << " " << f.day << " " << f.hour << " "
-        << f.minute << " " << f.second << " " << f.utc;
-  }
-}
-
 TEST(FormatDateTime, WritesBasicFormBounded) {
   const mz::DateTimeFields utc{2013, 11, 1, 8, 30, 0, 1};
   const mz::DateTimeFields local{999, 1, 2, 3, 4, 5, 0};
@@ -270,26 +209,7 @@ TEST(FormatDateTime, WritesBasicFormBounded) {
   EXPECT_STREQ(out, "429496729542949672954294967295");
 }
 
-TEST(ParseDuration, AddsUnits) {
-  const struct {
-    const char* what;
-    const char* text;
-    int32_t result, seconds;
-  } cases[] = {
-      {"days and time", "P1DT2H30M", 0, 95400},
-      {"years and months before T", "P2Y1M", 0, 2 * 31536000 + 2592000},
-      {"lower case", "p1w2dt3s", 0, 604800 + 2 * 86400 + 3},
-      {"letter without number", "PDT5S", 0, 5},
-      {"blanks skipped", "P 1 D", 0, 86400},
-      {"saturates", "P99999999999Y", 0, INT32_MAX},
-      {"no P", "1D", mz::kMalformedValue, 0},
-      {"empty", "", mz::kMalformedValue, 0},
-  };
-  for (const auto& c : cases) {
-    int32_t seconds = -7;
-    EXPECT_EQ(mz::ParseDuration(&seconds, c.text), c.result) << c.what;
-    EXPECT_EQ(seconds, c.seconds) << c.what;
-  }
+TEST(ParseDuration, WithoutAPlaceForTheSecondsDoesNothing) {
   EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
 
