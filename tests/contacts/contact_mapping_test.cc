@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "case_file.h"
 #include "device_fixture.h"
+#include "frame/com_ref.h"
 #include "platform/emulator.h"
 
 namespace {
 
 using Text = std::map<std::string, std::string>;
+using mz::ComRef;
 
 // Text properties from alternating names and values, to keep the tables short.
 Text Props(std::initializer_list<std::string> namesAndValues) {
@@ -27,17 +30,47 @@ Text Props(std::initializer_list<std::string> namesAndValues) {
   return text;
 }
 
+// The parts of `text` between the "|" separators; none for empty text.
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> parts;
+  for (std::size_t start = 0; !text.empty();) {
+    const std::size_t bar = text.find('|', start);
+    parts.push_back(text.substr(start, bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return parts;
+}
+
+// Text properties written as Name=value joined by "|".
+Text PropsOf(const std::string& text) {
+  Text props;
+  for (const std::string& pair : Split(text)) {
+    props[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+  }
+  return props;
+}
+
 struct Slot {
   mz::SlotClass slotClass;
-  const char* code;
-  const char* value;
+  std::string code;
+  std::string value;
 };
+
+// A slot written as its class letter (S, M or L), a blank and code=value.
+Slot SlotOf(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  const mz::SlotClass slotClass = text[0] == 'S'   ? mz::kSlotShort
+                                  : text[0] == 'M' ? mz::kSlotMedium
+                                                   : mz::kSlotLong;
+  return {slotClass, text.substr(2, equals - 2), text.substr(equals + 1)};
+}
 
 // Puts `slot` at `index` of its class; the rest of the record stays zero.
 void Fill(mz::ContactRecord* record, const Slot& slot, int32_t index) {
   auto put = [&](auto& slots) {
-    std::strncpy(slots[index].code, slot.code, mz::kCodeSize);
-    std::strncpy(slots[index].value, slot.value, sizeof slots[index].value - 1);
+    std::strncpy(slots[index].code, slot.code.c_str(), mz::kCodeSize);
+    std::strncpy(slots[index].value, slot.value.c_str(), sizeof slots[index].value - 1);
   };
   if (slot.slotClass == mz::kSlotShort) put(record->shortSlots);
   if (slot.slotClass == mz::kSlotMedium) put(record->mediumSlots);
@@ -50,14 +83,14 @@ class ContactMappingTest : public DeviceTest {
     DeviceTest::SetUp();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IPOutlookApp, reinterpret_cast<void**>(&app_))));
+                                           IID_IPOutlookApp, app_.put_as<void>())));
     ASSERT_EQ(app_->Logon(0), S_OK);
-    ASSERT_EQ(app_->GetDefaultFolder(olFolderContacts, &folder_), S_OK);
+    ASSERT_EQ(app_->GetDefaultFolder(olFolderContacts, folder_.put()), S_OK);
   }
   void TearDown() override {
-    if (contact_) contact_->Release();
-    if (folder_) folder_->Release();
-    if (app_) app_->Release();
+    contact_.Reset();
+    folder_.Reset();
+    app_.Reset();
     CoUninitialize();
     DeviceTest::TearDown();
   }
@@ -65,17 +98,13 @@ class ContactMappingTest : public DeviceTest {
   // Seeds a contact at the end of the store and opens it, releasing the
   // one opened before.
   void Open(const Text& seed, double birthday = 0.0) {
-    if (contact_) contact_->Release();
-    contact_ = nullptr;
+    contact_.Reset();
     oid_ = emulator::SeedContact(seed, birthday);
-    IPOutlookItemCollection* items = nullptr;
-    ASSERT_EQ(folder_->get_Items(&items), S_OK);
+    ComRef<IPOutlookItemCollection> items;
+    ASSERT_EQ(folder_->get_Items(items.put()), S_OK);
     int count = 0;
-    IDispatch* item = nullptr;
     EXPECT_EQ(items->get_Count(&count), S_OK);
-    EXPECT_EQ(items->Item(count, &item), S_OK);
-    items->Release();
-    contact_ = static_cast<IContact*>(item);
+    EXPECT_EQ(items->Item(count, contact_.put_as<IDispatch>()), S_OK);
   }
 
   // Applies each slot in turn, each at index 0 of a fresh record.
@@ -83,7 +112,7 @@ class ContactMappingTest : public DeviceTest {
     for (const Slot& slot : slots) {
       mz::ContactRecord record{};
       Fill(&record, slot, 0);
-      EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 0, slot.slotClass), 0) << slot.code;
+      EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, slot.slotClass), 0) << slot.code;
     }
   }
   emulator::StoredContact ApplyAndRead(const std::vector<Slot>& slots) {
@@ -96,93 +125,40 @@ class ContactMappingTest : public DeviceTest {
     return emulator::ReadContact(oid_).value_or(emulator::StoredContact{});
   }
 
-  IContact* contact_ = nullptr;
+  ComRef<IContact> contact_;
   std::uint32_t oid_ = 0;
 
  private:
-  IPOutlookApp* app_ = nullptr;
-  IFolder* folder_ = nullptr;
+  ComRef<IPOutlookApp> app_;
+  ComRef<IFolder> folder_;
 };
 
 constexpr mz::SlotClass kShort = mz::kSlotShort;
 constexpr mz::SlotClass kMedium = mz::kSlotMedium;
 constexpr mz::SlotClass kLong = mz::kSlotLong;
 
-// Each case seeds a contact, applies its slots in turn and lists every text
-// property after.
-TEST_F(ContactMappingTest, CodesSetExactlyTheMappedProperties) {
-  const std::string beyondSevenBit =
-      "Gr\xC3\xBC\xC3\x9F"
-      "e \xF0\x9F\x98\x80 \xE6\x97\xA5";
-  const Text affixes = Props({"Title", "Ms.", "Suffix", "III", "MiddleName", "X"});
-  const Text country = Props({"BusinessAddressCountry", "Erewhon"});
-  const struct {
-    Text seed;
-    std::vector<Slot> slots;
-    Text expected;
-  } cases[] = {
-      // Every code onto an empty contact, each reaching only its own properties.
-      {{},
-       {{kShort, "N", "Doe;John;Q;Dr.;Jr."}},
-       Props({"FirstName", "John", "LastName", "Doe", "MiddleName", "Q", "Title", "Dr.", "Suffix",
-              "Jr."})},
-      {{},
-       {{kShort, "AH", "PO 7;Flat 2;1 Main St;Springfield;IL;62701;USA"},
-        {kShort, "O", "Acme;Sales;Building 2"}},
-       Props({"HomeAddressStreet", "1 Main St", "HomeAddressCity", "Springfield",
-              "HomeAddressState", "IL", "HomeAddressPostalCode", "62701", "HomeAddressCountry",
-              "USA", "CompanyName", "Acme", "Department", "Sales", "OfficeLocation",
-              "Building 2"})},
-      {{},
-       {{kShort, "L", "Boss"},
-        {kShort, "THV", "1"},
-        {kShort, "TWV", "2"},
-        {kShort, "THF", "3"},
-        {kShort, "TWF", "4"},
-        {kShort, "TPC", "5"},
-        {kMedium, "EP", "a@b.c"},
-        {kLong, "WP", "http://x"},
-        {kShort, "M", beyondSevenBit.c_str()}},
-       Props({"JobTitle", "Boss", "HomeTelephoneNumber", "1", "BusinessTelephoneNumber", "2",
-              "HomeFaxNumber", "3", "BusinessFaxNumber", "4", "MobileTelephoneNumber", "5",
-              "Email1Address", "a@b.c", "WebPage", "http://x", "Body", beyondSevenBit})},
-      // Only a medium name keeps the stored title and suffix when it has none.
-      {affixes, {{kShort, "N", "Doe;John"}}, Props({"FirstName", "John", "LastName", "Doe"})},
-      {affixes,
-       {{kMedium, "N", "Doe;John"}},
-       Props({"FirstName", "John", "LastName", "Doe", "Title", "Ms.", "Suffix", "III"})},
-      {affixes,
-       {{kMedium, "N", "Doe;John;;Dr.;Jr."}},
-       Props({"FirstName", "John", "LastName", "Doe", "Title", "Dr.", "Suffix", "Jr."})},
-      {affixes, {{kLong, "N", "Doe;John"}}, Props({"FirstName", "John", "LastName", "Doe"})},
-      // Structured values resolve escapes; a whole value keeps its backslash.
-      {{},
-       {{kShort, "N", "O\\;Neil;Ann"}, {kShort, "O", "A\\;B;C"}, {kShort, "M", "a\\;b"}},
-       Props({"FirstName", "Ann", "LastName", "O;Neil", "CompanyName", "A;B", "Department", "C",
-              "Body", "a\\;b"})},
-      // Only a short work address keeps the stored country when it has none.
-      {country,
-       {{kShort, "AW", ";;2 Side St;Town;ST;123;"}},
-       Props({"BusinessAddressStreet", "2 Side St", "BusinessAddressCity", "Town",
-              "BusinessAddressState", "ST", "BusinessAddressPostalCode", "123",
-              "BusinessAddressCountry", "Erewhon"})},
-      {country, {{kShort, "AW", ";;;;;;Utopia"}}, Props({"BusinessAddressCountry", "Utopia"})},
-      {Props({"BusinessAddressCountry", "Erewhon", "BusinessAddressCity", "Old"}),
-       {{kMedium, "AW", ";;2 Side St"}},
-       Props({"BusinessAddressStreet", "2 Side St"})},
-      {Props({"OtherAddressCountry", "Erewhon"}),
-       {{kShort, "AP", ";;3 Far Rd;Nowhere"}},
-       Props({"OtherAddressStreet", "3 Far Rd", "OtherAddressCity", "Nowhere"})},
-      {Props({"OfficeLocation", "Old"}),
-       {{kShort, "O", "Acme;Sales"}},
-       Props({"CompanyName", "Acme", "Department", "Sales"})},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.slots[0].value);
-    Open(c.seed);
-    EXPECT_EQ(ApplyAndRead(c.slots).text, c.expected);
+// Each row of contact_mapping.tsv: the properties the slots reach, or the
+// birthday a B slot gives.
+class ContactMappingCase : public ContactMappingTest,
+                           public ::testing::WithParamInterface<CaseRow> {};
+
+TEST_P(ContactMappingCase, SetsExactlyTheMappedProperties) {
+  const CaseRow& row = GetParam();
+  if (row[0] == "birthday") {
+    Open({{"FirstName", "Ann"}}, 40000.0);
+    const emulator::StoredContact stored = ApplyAndRead({{kShort, "B", row[1]}});
+    EXPECT_EQ(stored.birthday, std::stod(row[2]));
+    EXPECT_EQ(stored.text, (Text{{"FirstName", "Ann"}}));
+    return;
   }
+  std::vector<Slot> slots;
+  for (const std::string& slot : Split(row[2])) slots.push_back(SlotOf(slot));
+  Open(PropsOf(row[1]));
+  EXPECT_EQ(ApplyAndRead(slots).text, PropsOf(row[3]));
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, ContactMappingCase,
+                         ::testing::ValuesIn(ReadCases("contact_mapping.tsv")), LineName);
 
 // A value that fills its slot to the last byte, multi-byte characters
 // included, reaches the setter whole in every class.
@@ -198,23 +174,8 @@ TEST_F(ContactMappingTest, FullSlotValuesArriveWhole) {
     std::string value;
     while (static_cast<int>(value.size()) + 4 <= size.bytes) value += "\xF0\x9F\x98\x80";
     value.append(static_cast<std::size_t>(size.bytes) - value.size(), 'z');
-    EXPECT_EQ(ApplyAndRead({{size.slotClass, "M", value.c_str()}}).text.at("Body"), value)
+    EXPECT_EQ(ApplyAndRead({{size.slotClass, "M", value}}).text.at("Body"), value)
         << size.slotClass;
-  }
-}
-
-TEST_F(ContactMappingTest, BirthdayTakesTheDateOrNone) {
-  const struct {
-    const char* value;
-    double expected;
-  } cases[] = {{"1990-05-12", 33005.0}, {"19900512", 33005.0}, {"19900512T231500Z", 33005.0},
-               {"1990", 0.0},           {"19901332", 0.0},     {"", 0.0},
-               {"00000512", 0.0}};
-  for (const auto& c : cases) {
-    Open({{"FirstName", "Ann"}}, 40000.0);
-    const emulator::StoredContact stored = ApplyAndRead({{kShort, "B", c.value}});
-    EXPECT_EQ(stored.birthday, c.expected) << c.value;
-    EXPECT_EQ(stored.text, (Text{{"FirstName", "Ann"}})) << c.value;
   }
 }
 
@@ -235,10 +196,10 @@ TEST_F(ContactMappingTest, UnmappedSlotsChangeNothing) {
     int32_t index;
   } misses[] = {{0, 0}, {4, 0}, {-1, 0}, {kShort, -1}, {kShort, 16}, {kMedium, 8}, {kLong, 2}};
   for (const auto& miss : misses) {
-    EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, miss.index, miss.slotClass), 0);
+    EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, miss.index, miss.slotClass), 0);
   }
   EXPECT_EQ(mz::ApplySlotToContact(nullptr, &record, 0, kShort), 0);
-  EXPECT_EQ(mz::ApplySlotToContact(contact_, nullptr, 0, kShort), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), nullptr, 0, kShort), 0);
   const emulator::StoredContact stored = Read();
   EXPECT_EQ(stored.text, seed);
   EXPECT_EQ(stored.birthday, 40000.0);
@@ -250,9 +211,9 @@ TEST_F(ContactMappingTest, SlotIsTakenFromItsClassAndIndex) {
   Fill(&record, {kShort, "M", "short"}, 3);
   Fill(&record, {kLong, "M", "long"}, 1);
   Open({});
-  EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 3, kShort), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 3, kShort), 0);
   EXPECT_EQ(Read().text.at("Body"), "short");
-  EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 1, kLong), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 1, kLong), 0);
   EXPECT_EQ(Read().text.at("Body"), "long");
 }
 
@@ -263,8 +224,8 @@ TEST_F(ContactMappingTest, UnterminatedValueStaysInsideItsSlot) {
   std::memcpy(record.shortSlots[0].code, "N", 2);
   std::memcpy(record.mediumSlots[0].code, "O", 2);
   Open({});
-  EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 0, kShort), 0);
-  EXPECT_EQ(mz::ApplySlotToContact(contact_, &record, 0, kMedium), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, kShort), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, kMedium), 0);
   const Text text = Read().text;
   EXPECT_EQ(text.at("LastName"), std::string(mz::kShortValueSize - 1, 'x'));
   EXPECT_EQ(text.at("CompanyName"), std::string(mz::kMediumValueSize - 1, 'x'));
