@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "case_file.h"
 #include "char_stream_contract.h"
 #include "frame/memory.h"
 #include "stream/abs_file_mem.h"
@@ -126,42 +127,70 @@ class MemoryStreamTest : public ::testing::Test {
   std::vector<CharStream*> streams_;
 };
 
-TEST_F(MemoryStreamTest, MemBufGrowsToTheMultipleOfSixteenAboveOrByDoublingWhenThatIsEnough) {
-  const struct {
-    int32_t capacity;
-    int doubling;  // the MemBuf_setDoubling mode
-    int32_t putChars;
-    int32_t writeBytes;  // written after the PutChar bytes
-    std::vector<std::size_t> buffers;
-  } cases[] = {
-      {16, 0, 15, 0, {}},       {16, 1, 15, 0, {}},       {16, 0, 16, 0, {32}},
-      {16, 1, 16, 0, {32}},     {16, 0, 33, 0, {32, 48}}, {16, 1, 33, 0, {32, 64}},
-      {16, 2, 33, 0, {32, 48}}, {100, 0, 0, 200, {208}},  {100, 1, 0, 200, {208}},
-      {100, 0, 0, 150, {160}},  {100, 1, 0, 150, {200}},  {1, 1, 1, 0, {2}},
-      {1, 0, 1, 0, {16}},       {16, 0, 5, 10, {}},       {16, 0, 5, 11, {32}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "capacity " << c.capacity << " doubling " << c.doubling
-                                      << " putChars " << c.putChars << " write " << c.writeBytes);
-    CharStream* s = NewMemBuf(c.capacity);
+// Each row of memory_streams.tsv: a MemBuf's growth, a refused seek, or
+// Printf through a scratch buffer.
+class MemoryStreamCase : public MemoryStreamTest, public ::testing::WithParamInterface<CaseRow> {};
+
+TEST_P(MemoryStreamCase, BehavesAsTheRowSays) {
+  const CaseRow& row = GetParam();
+  if (row[0] == "growth") {
+    CharStream* s = NewMemBuf(row.Int(1));
     ASSERT_NE(s, nullptr);
-    mz::MemBuf_setDoubling(s, c.doubling);
+    mz::MemBuf_setDoubling(s, row.Int(2));
     g_sizes.clear();
     std::string expected;
-    for (int32_t i = 0; i < c.putChars; ++i) {
+    for (int32_t i = 0; i < row.Int(3); ++i) {
       expected.push_back(static_cast<char>('a' + i % 26));
       ASSERT_EQ(s->PutChar(s, expected.back()), expected.back());
     }
-    const std::string block(c.writeBytes, '#');
-    EXPECT_EQ(s->Write(s, block.data(), c.writeBytes), c.writeBytes);
+    const std::string block(row.Int(4), '#');
+    EXPECT_EQ(s->Write(s, block.data(), row.Int(4)), row.Int(4));
     expected += block;
-    EXPECT_EQ(g_sizes, c.buffers);
+    std::string sizes;
+    for (std::size_t size : g_sizes) sizes += (sizes.empty() ? "" : ",") + std::to_string(size);
+    EXPECT_EQ(sizes, row.Has(5) ? row[5] : "");
     EXPECT_EQ(Data(s), expected);
-    if (c.writeBytes == 0) {
-      EXPECT_EQ(mz::MemBuf_data(s)[c.putChars], '\0') << "terminated";
+    if (row.Int(4) == 0) {
+      EXPECT_EQ(mz::MemBuf_data(s)[row.Int(3)], '\0') << "terminated";
+    }
+  } else if (row[0] == "seek") {
+    const int32_t from = row.Int(1);
+    char text[] = "abc";
+    CharStream* streams[] = {NewAbsFileMem(text, 3, 3), NewMemBuf(16)};
+    ASSERT_EQ(streams[1]->Write(streams[1], "abc", 3), 3);
+    for (int i = 0; i < 2; ++i) {
+      CharStream* s = streams[i];
+      ASSERT_EQ(s->Seek(s, from, 0), 0);
+      EXPECT_EQ(s->Seek(s, row.Int(2), row.Int(3)), row.Int(4 + i)) << i;
+      EXPECT_EQ(s->Tell(s), from);
+    }
+  } else {
+    ASSERT_EQ(row[0], "printf");
+    const int32_t printed = row.Int(4), result = row.Int(5);
+    const auto allocated = static_cast<std::size_t>(row.Int(3));
+    g_refusedSize = row.Int(2) == 1 ? allocated : 0;
+    g_sizes.clear();
+    std::vector<char> block(300, '.');
+    CharStream* streams[] = {NewAbsFileMem(block.data(), 300, 0, row.Int(1)),
+                             NewMemBuf(64, row.Int(1))};
+    EXPECT_EQ(std::count(g_sizes.begin(), g_sizes.end(), allocated), 2) << "one per stream";
+    for (CharStream* s : streams) {
+      ASSERT_NE(s, nullptr);
+      const std::string text(printed, 'v');
+      EXPECT_EQ(s->Printf(s, "%s", text.c_str()), result);
+      EXPECT_EQ(s->Size(s), result < 0 ? 0 : printed);
+      ASSERT_EQ(s->Seek(s, 0, 0), 0);
+      std::string back(printed + 1, '-');
+      EXPECT_EQ(s->Read(s, back.data(), printed + 1), result < 0 ? 0 : printed);
+      if (result >= 0) {
+        EXPECT_EQ(back, text + '-');
+      }
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, MemoryStreamCase,
+                         ::testing::ValuesIn(ReadCases("memory_streams.tsv")), LineName);
 
 TEST_F(MemoryStreamTest, AFixedMemBufRefusesWhatExceedsItsCapacityAndKeepsItsData) {
   CharStream* s = NewMemBuf(16);
@@ -216,37 +245,6 @@ TEST_F(MemoryStreamTest, MemBufPutCharStoresTheLowByteAndATerminatorWhileWriteSt
   EXPECT_EQ(Data(s), "12x");
 }
 
-// Both streams are seeded with "abc" and positioned at `from`.
-TEST_F(MemoryStreamTest, SeeksOutsideTheDataOrFromAnUnknownOriginAreRefusedWithoutMoving) {
-  const struct {
-    int32_t from, offset, origin;
-    int32_t absFileMem, memBuf;  // results
-  } cases[] = {
-      {1, 0, -1, mz::kStreamInvalidArgument, mz::kStreamBadOrigin},
-      {1, -4, 2, mz::kStreamIoError, mz::kStreamInvalidArgument},
-      {3, 1, 1, mz::kStreamIoError, mz::kStreamInvalidArgument},
-      {3, INT32_MAX, 1, mz::kStreamIoError, mz::kStreamInvalidArgument},
-      {3, INT32_MIN, 2, mz::kStreamIoError, mz::kStreamInvalidArgument},
-      {1, 3, 0, 0, 0},
-      {3, -3, 2, 0, 0},
-      {2, -2, 1, 0, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.from << " by " << c.offset << " from " << c.origin);
-    char text[] = "abc";
-    CharStream* streams[] = {NewAbsFileMem(text, 3, 3), NewMemBuf(16)};
-    ASSERT_EQ(streams[1]->Write(streams[1], "abc", 3), 3);
-    const int32_t expected[] = {c.absFileMem, c.memBuf};
-    for (int i = 0; i < 2; ++i) {
-      CharStream* s = streams[i];
-      ASSERT_EQ(s->Seek(s, c.from, 0), 0);
-      EXPECT_EQ(s->Seek(s, c.offset, c.origin), expected[i]) << i;
-      const int32_t base = c.origin == 0 ? 0 : c.origin == 1 ? c.from : 3;
-      EXPECT_EQ(s->Tell(s), expected[i] == 0 ? base + c.offset : c.from);
-    }
-  }
-}
-
 TEST_F(MemoryStreamTest,
        AbsFileMemCutsWritesAtItsCapacityNeverTouchesTheBytesBeyondAndOverNoMemoryIsEmpty) {
   char block[] = "ab......|";
@@ -266,44 +264,6 @@ TEST_F(MemoryStreamTest,
   EXPECT_EQ(s->Size(s), 0);
   EXPECT_EQ(s->PutChar(s, 'x'), mz::kStreamNoRoom);
   EXPECT_EQ(s->GetChar(s), mz::kStreamEnd);
-}
-
-TEST_F(MemoryStreamTest, PrintfFormatsThroughAScratchBufferOfTheSizeAskedForOrRefuses) {
-  const struct {
-    int32_t scratchSize;
-    bool refused;           // the scratch allocation fails
-    std::size_t allocated;  // the scratch size asked for
-    int32_t printed;        // characters the format produces
-    int32_t result;
-  } cases[] = {
-      {-1, false, 256, 255, 255},
-      {INT32_MIN, false, 256, 1, 1},
-      {8, false, 8, 7, 7},
-      {1, false, 1, 0, 0},
-      {8, true, 8, 3, mz::kStreamScratchLost},
-      {-1, true, 256, 3, mz::kStreamScratchLost},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "scratch " << c.scratchSize << " refused " << c.refused);
-    g_refusedSize = c.refused ? c.allocated : 0;
-    g_sizes.clear();
-    std::vector<char> block(300, '.');
-    CharStream* streams[] = {NewAbsFileMem(block.data(), 300, 0, c.scratchSize),
-                             NewMemBuf(64, c.scratchSize)};
-    EXPECT_EQ(std::count(g_sizes.begin(), g_sizes.end(), c.allocated), 2) << "one per stream";
-    for (CharStream* s : streams) {
-      ASSERT_NE(s, nullptr);
-      const std::string text(c.printed, 'v');
-      EXPECT_EQ(s->Printf(s, "%s", text.c_str()), c.result);
-      EXPECT_EQ(s->Size(s), c.result < 0 ? 0 : c.printed);
-      ASSERT_EQ(s->Seek(s, 0, 0), 0);
-      std::string back(c.printed + 1, '-');
-      EXPECT_EQ(s->Read(s, back.data(), c.printed + 1), c.result < 0 ? 0 : c.printed);
-      if (c.result >= 0) {
-        EXPECT_EQ(back, text + '-');
-      }
-    }
-  }
 }
 
 TEST_F(MemoryStreamTest, StreamsThatCannotBeAllocatedAreNullAndAMemBufThatCannotGrowGrowsLater) {

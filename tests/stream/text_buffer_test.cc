@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "case_file.h"
 #include "frame/memory.h"
 #include "stream/char_stream.h"
 #include "stream/console.h"
@@ -94,58 +95,33 @@ TEST_F(TextBufferTest, CreateGivesNullWhenEitherAllocationFails) {
   }
 }
 
-TEST(StringHelpersTest, CompareNoCaseIsZeroExactlyForTextsEqualIgnoringAsciiCase) {
-  const struct {
-    const char* a;
-    const char* b;
-    bool equal;
-  } cases[] = {
-      {"DeLeGaTeD", "dElEgAtEd", true}, {"", "", true},   {"DELEGATE", "DELEGATED", false},
-      {"DELEGATED", "DELEGATE", false}, {"", "A", false}, {"A-B", "A_B", false},
-      {"\xc3\xa9", "\xc3\x89", false},  // only ASCII letters fold
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(mz::CompareNoCase(c.a, c.b) == 0, c.equal) << c.a << " / " << c.b;
-  }
-}
+// Each row of text_buffer.tsv: a comparison, a bounded copy or a hex pair.
+class StringHelperCase : public ::testing::TestWithParam<CaseRow> {};
 
-TEST(StringHelpersTest, CopyBoundedCutsToOneLessThanTheSizeAndTerminates) {
-  const struct {
-    std::string source;
-    int32_t size;
-    int32_t copied;
-  } cases[] = {
-      {std::string(40, 's'), 32, 31}, {"hello", 32, 5}, {std::string(31, 's'), 32, 31},
-      {std::string(32, 's'), 32, 31}, {"hello", 1, 0},  {"", 8, 0},
-  };
-  for (const auto& c : cases) {
+TEST_P(StringHelperCase, GivesTheExpectedResult) {
+  const CaseRow& row = GetParam();
+  if (row[0] == "compare") {
+    EXPECT_EQ(mz::CompareNoCase(row[1].c_str(), row[2].c_str()) == 0, row.Int(3) == 1);
+  } else if (row[0] == "copy") {
     char destination[64];
     std::memset(destination, '#', sizeof destination);
-    EXPECT_EQ(mz::CopyBounded(destination, c.source.c_str(), c.size), c.copied);
-    EXPECT_EQ(std::string(destination), c.source.substr(0, c.copied));
-    EXPECT_EQ(destination[c.copied + 1], '#') << "wrote past the terminator";
+    const int32_t copied = row.Int(3);
+    EXPECT_EQ(mz::CopyBounded(destination, row[1].c_str(), row.Int(2)), copied);
+    EXPECT_EQ(std::string(destination), row[1].substr(0, copied));
+    EXPECT_EQ(destination[copied + 1], '#') << "wrote past the terminator";
+  } else {
+    ASSERT_EQ(row[0], "hex");
+    char text[4] = {};
+    row[1].copy(text, 3);
+    unsigned char out = 0x5A;
+    EXPECT_EQ(mz::DecodeHexPair(text, &out), row.Int(2));
+    EXPECT_EQ(out, row.Int(3));
+    EXPECT_EQ(std::string(text), row[4]);
   }
 }
 
-TEST(StringHelpersTest, DecodeHexPairUpperCasesEachDigitItExamines) {
-  const struct {
-    const char* text;
-    int result;
-    unsigned char out;
-    const char* after;
-  } cases[] = {
-      {"=4a", 1, 0x4A, "=4A"}, {"=09", 1, 0x09, "=09"}, {"=G1", 0, 0x5A, "=G1"},
-      {"=1g", 0, 0x5A, "=1G"}, {"=a", 0, 0x5A, "=A"},
-  };
-  for (const auto& c : cases) {
-    char text[4] = {};
-    std::strcpy(text, c.text);
-    unsigned char out = 0x5A;
-    EXPECT_EQ(mz::DecodeHexPair(text, &out), c.result) << c.text;
-    EXPECT_EQ(out, c.out) << c.text;
-    EXPECT_STREQ(text, c.after);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Table, StringHelperCase, ::testing::ValuesIn(ReadCases("text_buffer.tsv")),
+                         LineName);
 
 TEST(StringHelpersTest, IsAsciiTextRejectsAnyByteAbove127AndUpperCaseAsciiLeavesThem) {
   EXPECT_EQ(mz::IsAsciiText(""), 1);
