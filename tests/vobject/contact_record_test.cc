@@ -51,47 +51,9 @@ struct Read {
   }
 };
 
-struct PlaceCase {
-  int32_t shorts, mediums, longs;  // slots already used
-  int32_t length;
-  int32_t result;
-  mz::SlotClass slotClass;  // where the value lands
-  int32_t index;
-};
-
-TEST(ContactRecordTest, PlaceValueTakesTheFirstFreeSlotThatFitsThenLargerOnes) {
-  const PlaceCase cases[] = {
-      {0, 0, 0, 79, 0, 1, 0},
-      {0, 0, 0, 80, 0, 2, 0},
-      {0, 0, 0, 255, 0, 2, 0},
-      {0, 0, 0, 256, 0, 3, 0},
-      {0, 0, 0, 1023, 0, 3, 0},
-      {0, 0, 0, 1024, mz::kRecordNoRoom, 0, 0},
-      {5, 0, 0, 1, 0, 1, 5},
-      {16, 2, 0, 1, 0, 2, 2},
-      {16, 8, 1, 1, 0, 3, 1},
-      {0, 8, 0, 100, 0, 3, 0},
-      {0, 8, 2, 100, mz::kRecordNoRoom, 0, 0},  // never down to a short slot
-      {0, 0, 2, 300, mz::kRecordNoRoom, 0, 0},
-      {16, 8, 2, 0, mz::kRecordNoRoom, 0, 0},
-  };
-  for (const PlaceCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.shorts << "/" << c.mediums << "/" << c.longs << " used, "
-                                    << c.length << " bytes");
-    auto record = std::make_unique<ContactRecord>();
-    for (int32_t i = 0; i < c.shorts; ++i) record->shortSlots[i].code[0] = 'X';
-    for (int32_t i = 0; i < c.mediums; ++i) record->mediumSlots[i].code[0] = 'X';
-    for (int32_t i = 0; i < c.longs; ++i) record->longSlots[i].code[0] = 'X';
-    const std::string value(static_cast<size_t>(c.length), 'v');
-    EXPECT_EQ(mz::PlaceValue(record.get(), "M", value.c_str(), c.length, 1), c.result);
-    mz::SlotView view;
-    if (c.result != 0) continue;
-    ASSERT_EQ(mz::SlotAt(record.get(), c.slotClass, c.index, &view), 1);
-    EXPECT_STREQ(view.code, "M");
-    EXPECT_EQ(*view.flags, 1u);
-    EXPECT_EQ(view.value, value);
-  }
-}
+// Where PlaceValue puts a value (the first free slot of the smallest class
+// that holds it, else of a larger one, never a smaller one) is in the reader
+// golden files unit-slot-classes, note-size-classes and overflow-spill.
 
 // ReadObject clears the record first; empty text reads nothing.
 TEST(ContactRecordTest, EmptyTextLeavesACleanRecord) {
