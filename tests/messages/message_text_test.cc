@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,70 +19,21 @@ constexpr unsigned char kCanary = 0xA5;
 
 // --- Entry ids -------------------------------------------------------------
 
-TEST(MessageTextTest, EntryIdIsWrittenAsLowerCaseHexOnlyWhenItFitsWithItsTerminator) {
-  BYTE id[32];
-  for (int i = 0; i < 32; ++i) id[i] = static_cast<BYTE>(i * 9 + 0xA0);
-  const std::string untouched(64, 'x');
-  const struct {
-    std::uint32_t count;
-    std::uint32_t capacity;
-    int result;
-    std::string output;
-  } cases[] = {
-      {31, 64, 1, "a0a9b2bbc4cdd6dfe8f1fa030c151e273039424b545d666f78818a939ca5ae"},
-      {32, 64, 0, untouched},  // 2 * 32 + 1 = 65 > 64
-      {31, 63, 0, untouched},  // the capacity must exceed 2 * count + 1
-      {0, 64, 1, untouched},   // nothing to write
-      {0, 1, 0, untouched},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.count << " bytes into " << c.capacity);
-    char hex[64];
-    std::memset(hex, 'x', sizeof hex);
-    EXPECT_EQ(EntryIdToHex(id, c.count, hex, c.capacity), c.result);
-    EXPECT_EQ(c.result == 1 && c.count > 0 ? std::string(hex) : std::string(hex, sizeof hex),
-              c.output);
-  }
+TEST(MessageTextTest, NullIdsOrOutputsAreRefused) {
+  BYTE id[4] = {};
   char hex[64];
+  std::uint32_t length = 4;
   EXPECT_EQ(EntryIdToHex(nullptr, 1, hex, sizeof hex), 0);
   EXPECT_EQ(EntryIdToHex(id, 1, nullptr, sizeof hex), 0);
-}
-
-TEST(MessageTextTest, HexTextReadsPairsInEitherCase) {
-  const struct {
-    const char* text;
-    std::uint32_t capacity;
-    int result;
-    std::vector<BYTE> bytes;  // the id read; on rejection what stays
-  } cases[] = {
-      {"0aFf10", 64, 1, {0x0A, 0xFF, 0x10}},
-      {"zz7g", 64, 1, {0x00, 0x07}},  // a pair is its leading digits
-      {"", 64, 1, {}},
-      {"abc", 64, 0, {}},  // odd length
-      {"0102", 1, 0, {}},  // too little room
-      {"0102", 2, 1, {0x01, 0x02}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    BYTE out[64];
-    std::memset(out, kCanary, sizeof out);
-    std::uint32_t length = c.capacity;
-    EXPECT_EQ(HexToEntryId(c.text, out, &length), c.result);
-    EXPECT_EQ(length, c.result == 1 ? c.bytes.size() : c.capacity);
-    EXPECT_EQ(std::vector<BYTE>(out, out + c.bytes.size()), c.bytes);
-    EXPECT_EQ(out[c.bytes.size()], kCanary);
-  }
-  std::uint32_t length = 4;
-  BYTE out[4];
-  EXPECT_EQ(HexToEntryId(nullptr, out, &length), 0);
+  EXPECT_EQ(HexToEntryId(nullptr, id, &length), 0);
   EXPECT_EQ(HexToEntryId("00", nullptr, &length), 0);
-  EXPECT_EQ(HexToEntryId("00", out, nullptr), 0);
+  EXPECT_EQ(HexToEntryId("00", id, nullptr), 0);
 }
 
 // --- Addresses -------------------------------------------------------------
 
-// Each row of message_text.tsv: a sender normalised to a number, or a time
-// written as text.
+// Each row of message_text.tsv: a sender normalised to a number, a time
+// written as text, or an entry id to hex and back.
 class MessageTextCase : public testing::TestWithParam<CaseRow> {};
 
 TEST_P(MessageTextCase, IsWrittenAsExpected) {
@@ -97,6 +49,29 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
     expected.resize(kAddressBytes, '\0');
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes), expected);
     EXPECT_EQ(out[kAddressBytes], kCanary);
+    return;
+  }
+  if (row[0] == "entryid") {
+    BYTE id[32];
+    for (int i = 0; i < 32; ++i) id[i] = static_cast<BYTE>(i * 9 + 0xA0);
+    char hex[65] = {};
+    std::memset(hex, 'x', 64);
+    EXPECT_EQ(EntryIdToHex(id, row.Int(1), hex, row.Int(2)), row.Int(3));
+    EXPECT_EQ(std::string(hex), row[4] == "-" ? std::string(64, 'x') : row[4]);
+    return;
+  }
+  if (row[0] == "hexid") {
+    BYTE out[64];
+    std::memset(out, kCanary, sizeof out);
+    std::uint32_t length = row.Int(2);
+    EXPECT_EQ(HexToEntryId(row[1].c_str(), out, &length), row.Int(3));
+    const std::size_t count = row.Has(4) ? row[4].size() / 2 : 0;
+    EXPECT_EQ(length, row.Int(3) == 1 ? count : row.Int(2));
+    std::string got;
+    char pair[3];
+    for (std::size_t i = 0; i < count; ++i) got += (std::snprintf(pair, 3, "%02x", out[i]), pair);
+    EXPECT_EQ(got, row.Has(4) ? row[4] : "");
+    EXPECT_EQ(out[count], kCanary);
     return;
   }
   ASSERT_EQ(row[0], "time");
