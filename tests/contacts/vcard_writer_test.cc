@@ -134,17 +134,19 @@ Line LineOf(const CaseRow& row) {
   }
   using Flagged = int32_t (*)(VCardWriter*, uint32_t, const char*);
   using Plain = int32_t (*)(VCardWriter*, const char*);
-  for (const auto& [name, put] : {std::pair<std::string, Flagged>{"tel", VCardWriter_putTel},
-                                  {"email", VCardWriter_putEmail},
-                                  {"url", VCardWriter_putUrl}}) {
+  for (const auto& [name, flagged] : {std::pair<std::string, Flagged>{"tel", VCardWriter_putTel},
+                                      {"email", VCardWriter_putEmail},
+                                      {"url", VCardWriter_putUrl}}) {
+    const Flagged put = flagged;  // a structured binding cannot be captured
     if (kind == name) return [=](VCardWriter* w) { return put(w, FlagsOf(first), second.c_str()); };
   }
-  for (const auto& [name, put] :
+  for (const auto& [name, plain] :
        {std::pair<std::string, Plain>{"birthday", VCardWriter_putBirthday},
         {"title", VCardWriter_putTitle},
         {"org", VCardWriter_putOrg},
         {"group", VCardWriter_putGroup},
         {"note", VCardWriter_putNote}}) {
+    const Plain put = plain;
     if (kind == name) return [=](VCardWriter* w) { return put(w, first.c_str()); };
   }
   ADD_FAILURE() << "unknown kind " << kind;

@@ -67,9 +67,10 @@ std::string Convert(const CaseRow& row, int32_t* number) {
   std::vector<char> text(in.begin(), in.end());
   text.push_back('\0');
   using Fn = int32_t (*)(const char*, char*, int32_t);
-  for (const auto& [name, fn] : {std::pair<std::string, Fn>{"utf7", mz::Utf7ToUtf8},
-                                 {"local-to-utf8", mz::LocalToUtf8},
-                                 {"utf8-to-local", mz::Utf8ToLocal}}) {
+  for (const auto& [name, convert] : {std::pair<std::string, Fn>{"utf7", mz::Utf7ToUtf8},
+                                      {"local-to-utf8", mz::LocalToUtf8},
+                                      {"utf8-to-local", mz::Utf8ToLocal}}) {
+    const Fn fn = convert;  // a structured binding cannot be captured
     if (kind == name) return Into(size, [&](char* o, int32_t c) { return fn(text.data(), o, c); });
   }
   if (kind == "to-ucs2") {
