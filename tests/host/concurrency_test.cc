@@ -109,17 +109,6 @@ TEST_F(ConcurrencyTest, AnExportDuringDeletesIsOneConsistentSnapshot) {
   for (const auto& text : exports) EXPECT_EQ(states.count(text), 1u) << text;
 }
 
-TEST_F(ConcurrencyTest, TwoExportsAtOnceWriteTheSameFile) {
-  Write(File("in.vcf"), NumberedCards("F", 300));
-  ASSERT_EQ(Mzhost({"contacts", "import", File("in.vcf")}).status, 0);
-  RunningProgram a(Argv({"contacts", "export", "-o", File("a.vcf")}));
-  RunningProgram b(Argv({"contacts", "export", "-o", File("b.vcf")}));
-  EXPECT_EQ(a.Wait().status, 0);
-  EXPECT_EQ(b.Wait().status, 0);
-  EXPECT_EQ(SplitExport(Slurp(File("a.vcf"))).size(), 300u);
-  EXPECT_EQ(Slurp(File("a.vcf")), Slurp(File("b.vcf")));
-}
-
 TEST_F(ConcurrencyTest, AHostWaitsForTheLockOrGivesUpNamingItsHolder) {
   HeldLock held(dir());
   const std::string holder = "process " + std::to_string(getpid()) + " (the test)";

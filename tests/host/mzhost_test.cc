@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "mzhost_fixture.h"
+#include "table.h"
 
 namespace {
 
@@ -85,155 +87,51 @@ TEST_F(MzhostTest, CtrlCHangUpOrTerminationEndAWatchCleanly) {
   }
 }
 
-// Each failing command prints one line on stderr and exits non-zero; an
-// export's refusal is in words, with its code under --json.
-TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
-  Write(File("one.vcf"), Card("Solo"));
-  std::filesystem::create_directories(File("notadevice"));
+// The rows of a command table (data/mzhost.tsv, data/phonectl.tsv; the
+// format is in mzhost.tsv's header) run in order on the test's device: each
+// command's exit status and what it prints, and what the phone then shows.
+class CommandTableTest : public MzhostTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(CommandTableTest, EachCommandExitsAndPrintsAsItsRowSays) {
+  namespace fs = std::filesystem;
+  // A folder that is no device, one the device's lock cannot be made in, and
+  // a sound whose copy into \Windows cannot be made: a folder has its name.
+  fs::create_directories(File("notadevice"));
   Write(File("notadevice/notes.txt"), "mine");
-  // A sound whose copy into \Windows cannot be made: a folder has its name.
-  const std::string ringtones = "\\My Documents\\My Ringtones";
-  std::filesystem::copy_file(emulator::HostPath(ringtones + "\\Chime.wav"),
-                             emulator::HostPath(ringtones) + "/Blocked.wav");
-  std::filesystem::create_directories(emulator::HostPath("\\Windows") + "/Blocked.wav");
-  std::filesystem::create_directories(File("emptydb"));
-  Write(File("emptydb/device.db"), "");
-  Write(File("afile"), "mine");
-  std::filesystem::create_directories(File("locked"));
-  std::filesystem::permissions(
-      File("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string says;
-    std::vector<std::string> env = {};
-  } cases[] = {
-      {{"messages", "list", "nowhere"}, 2, "unknown folder 'nowhere'"},
-      {{"messages", "count", "5"}, 2, "unknown folder '5'"},
-      {{"contacts", "import", File("missing.vcf")}, 1, "cannot read " + File("missing.vcf")},
-      {{"contacts", "import", File("one.vcf"), File("missing.vcf")}, 1, "cannot read"},
-      {{"contacts", "delete", "abc"}, 2, "'abc' is not a contact id"},
-      {{"contacts", "delete", "4294967296"}, 2, "is not a contact id"},
-      {{"contacts", "delete", "12"}, 1, "mzhost: no contact with id 12\n"},
-      {{"contacts", "update", "12", File("one.vcf")}, 1, "no contact with id 12"},
-      {{"contacts", "update", "12", File("missing.vcf")}, 1, "cannot read"},
-      {{"contacts", "show", "3"}, 1, "no contact at position 3 (the phone holds 0)"},
-      {{"messages", "delete", "inbox", "00ff"}, 1, "no message in 'inbox' has entry id 00ff"},
-      {{"messages", "delete", "inbox", "xyz"}, 2, "'xyz' is not an entry id"},
-      {{"sms", "send", "+15550100", std::string(210, 'a')}, 1, "at most 209"},
-      {{"sms", "send", "+15550100", "\xe2\x98\x83"}, 1, "cannot carry"},
-      {{"ringtone", "ringtone", "\\Windows\\none.wav"}, 1, "file not found (0x80070002)"},
-      {{"sounds", "thunder"}, 2, "unknown sound event 'thunder'"},
-      {{"sms-sound", std::string(128, 'd'), "a.wav"}, 1, "at most 127"},
-      {{"sms-sound", ringtones, "None.wav"},
-       1,
-       "mzhost: no sound file " + ringtones +
-           "\\None.wav on the phone; the SMS sound is unchanged\n"},
-      {{"sms-sound", ringtones, "Blocked.wav"}, 1, "the phone did not copy " + ringtones},
-      {{"messages", "watch", "--count", "0"}, 2, "--count takes a number of messages from 1 up"},
-      {{"--wait", "soon", "contacts", "count"}, 2, "'soon' is not a valid number of seconds"},
-      {{"dance"}, 2, "unknown command 'dance'"},
-      {{}, 2, "no command given"},
-      {{"contacts", "count"},
-       1,
-       "cannot load the library /nowhere/libmz.so",
-       {"MZ_LIBRARY=/nowhere/libmz.so"}},
-      // The device folder's reason, as the platform gives it.
-      {{"--device", File("notadevice"), "contacts", "count"},
-       1,
-       "would not open: not a device folder (it holds files but no device.db)"},
-      {{"--device", File("emptydb"), "contacts", "list"}, 1, "device.db is empty (0 bytes)"},
-      {{"--device", File("afile"), "contacts", "export"}, 1, "it is a file, not a folder"},
-      {{"--device", File("locked/phone"), "contacts", "count"}, 1, "Permission denied"},
-      {{"--json", "contacts", "delete", "12"},
-       1,
-       "{\"error\":\"no contact with id 12\",\"export\":\"MZ_DeleteContact\",\"code\":-2}\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    // Root may write into a folder whatever its mode.
-    if (c.says == "Permission denied" && geteuid() == 0) continue;
-    const ProgramRun run = Mzhost(c.args, c.env);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    ExpectOneErrorLine(run, c.says);
+  fs::create_directories(File("locked"));
+  fs::permissions(File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string ringtones = emulator::HostPath("\\My Documents\\My Ringtones");
+  fs::copy_file(ringtones + "/Chime.wav", ringtones + "/Blocked.wav");
+  fs::create_directories(emulator::HostPath("\\Windows") + "/Blocked.wav");
+  for (TableRow row : ReadTable(std::string(TEST_DATA_DIR "/") + GetParam())) {
+    for (std::string& field : row) {
+      for (const auto& [name, value] : {std::pair{"{dir}", dir()}, {"{data}", TEST_DATA_DIR}}) {
+        for (auto at = field.find(name); at != std::string::npos; at = field.find(name, at)) {
+          field.replace(at, std::strlen(name), value);
+        }
+      }
+    }
+    SCOPED_TRACE(testing::PrintToString(row));
+    if (geteuid() == 0 && row.at(2) == "Permission denied") continue;  // root may write anywhere
+    std::vector<std::string> env;
+    std::istringstream words(row.at(3));
+    for (std::string word; words >> word;) env.push_back(word);
+    std::vector<std::string> argv = {env.back() == "mzhost" ? MZHOST : PHONECTL, "--device", dir()};
+    env.pop_back();
+    argv.insert(argv.end(), row.begin() + 4, row.end());
+    const ProgramRun run = RunProgram(argv, env);
+    EXPECT_EQ(run.status, std::stoi(row.at(0))) << run.err;
+    if (row.at(1) == "err") {
+      ExpectOneErrorLine(run, row.at(2));
+    } else {
+      EXPECT_NE(run.out.find(row.at(2)), std::string::npos) << run.out;
+      EXPECT_TRUE(run.status != 0 || run.err.empty()) << run.err;
+    }
   }
-  EXPECT_TRUE(emulator::ContactOids().empty());                           // nothing half-imported
-  EXPECT_FALSE(std::filesystem::exists(File("notadevice/device.lock")));  // nothing added
+  EXPECT_FALSE(fs::exists(File("notadevice/device.lock")));  // nothing added to a non-device
 }
 
-// Commands that succeed print what they did, and the phone shows it.
-TEST_F(MzhostTest, CommandsDoTheirJobOnThePhone) {
-  const std::string firstId = emulator::ListMessages("SMS", "Inbox").at(0).entryId;
-  std::string firstHex;
-  for (unsigned char b : firstId) {
-    static const char kHex[] = "0123456789abcdef";
-    firstHex += kHex[b >> 4];
-    firstHex += kHex[b & 15];
-  }
-  Write(File("one.vcf"), Card("Solo"));
-  Write(File("new.vcf"), Card("Changed"));
-  auto registry = [](const char* key, const char* name) {
-    return emulator::ReadRegistryString("HKCU", key, name).value_or("(none)");
-  };
-  struct Case {
-    std::vector<std::string> args;
-    std::string prints;
-    std::function<void()> check = [] {};
-  } cases[] = {
-      {{"messages", "count", "inbox"}, "2\n"},
-      {{"--json", "messages", "count", "2"}, "{\"folder\":2,\"count\":1}\n"},
-      {{"messages", "list", "sent"}, "sent: 1 message\n"},
-      {{"--json", "messages", "list", "drafts"}, "\"text\":\"See you tomorrow\"}\n]\n"},
-      {{"messages", "delete", "INBOX", firstHex},
-       "deleted message " + firstHex + " from 'inbox'\n",
-       [] { EXPECT_EQ(emulator::ListMessages("SMS", "Inbox").size(), 1u); }},
-      {{"messages", "clear", "3"},
-       "deleted all 1 messages in 'drafts'\n",
-       [] { EXPECT_TRUE(emulator::ListMessages("SMS", "Drafts").empty()); }},
-      {{"sms", "send", "+15550100", "Caf\xc3\xa9?"},
-       "sent to +15550100\n",
-       [] {
-         ASSERT_EQ(emulator::SentMessages().size(), 1u);
-         EXPECT_EQ(emulator::SentMessages()[0].text, "Caf\xc3\xa9?");
-       }},
-      {{"contacts", "import", File("one.vcf")}, "imported 1 of 1 card\n"},
-      {{"contacts", "update", "1", File("new.vcf")},
-       "updated contact 1\n",
-       [] { EXPECT_EQ(emulator::ReadContact(1)->text["LastName"], "Changed"); }},
-      {{"--json", "contacts", "list"}, "\"name\":\"Ann Changed\",\"tel\":\"+1 555 0100\""},
-      {{"contacts", "delete", "1"},
-       "deleted contact 1\n",
-       [] { EXPECT_TRUE(emulator::ContactOids().empty()); }},
-      {{"sounds", "sms", "system,ringtones"}, "\\Windows\n\\My Documents\\My Ringtones\n"},
-      {{"ringtone", "1", "\\Windows\\Ring1.wav"},
-       "ringtone2 now plays \\Windows\\Ring1.wav\n",
-       [&] {
-         EXPECT_EQ(registry("ControlPanel\\Sounds\\RingTone1", "Sound"), "\\Windows\\Ring1.wav");
-       }},
-      {{"sms-sound", "\\My Documents\\My Ringtones", "Chime.wav"},
-       "the SMS sound is now \\Windows\\Chime.wav",
-       [&] {
-         EXPECT_EQ(registry("ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}",
-                            "Wave"),
-                   "\\Windows\\Chime.wav");
-         EXPECT_FALSE(emulator::HostPath("\\Windows\\Chime.wav").empty());
-       }},
-      {{"theme", "\\Windows\\Ocean.tsk"},
-       "started the theme tool with '\\Windows\\Ocean.tsk'\n",
-       [] {
-         ASSERT_EQ(emulator::Launches().size(), 1u);
-         EXPECT_EQ(emulator::Launches()[0].commandLine, "\\Windows\\Ocean.tsk");
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    const ProgramRun run = Mzhost(c.args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.err.empty()) << run.err;
-    EXPECT_NE(run.out.find(c.prints), std::string::npos) << run.out;
-    c.check();
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Tables, CommandTableTest, testing::Values("mzhost.tsv", "phonectl.tsv"));
 
 // `export -o` writes what the name leads to: a file is replaced whole and
 // keeps its mode, a link stays a link, a FIFO or device is written in place,
