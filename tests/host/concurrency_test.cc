@@ -158,7 +158,7 @@ TEST_F(ConcurrencyTest, TheLockFileNamesTheMzhostThatHoldsIt) {
   }
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-  Slurp(fifo);
+  FileContents(fifo);
   EXPECT_EQ(exporter.Wait().status, 0);
 
   RunningProgram watch(Argv({"messages", "watch"}));

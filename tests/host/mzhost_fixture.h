@@ -7,19 +7,12 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "device_fixture.h"
 #include "platform/emulator.h"
 #include "program.h"
-
-inline std::string Slurp(const std::string& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
 
 inline void Write(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

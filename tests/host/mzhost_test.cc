@@ -34,9 +34,9 @@ TEST_F(MzhostTest, ImportThenExportOfTheShippedExamplesGivesTheExpectedFile) {
 
   run = Mzhost({"contacts", "export", "-o", File("out.vcf")});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Slurp(File("out.vcf")), Slurp(TEST_DATA_DIR "/contacts-exported.vcf"));
+  EXPECT_EQ(FileContents(File("out.vcf")), FileContents(TEST_DATA_DIR "/contacts-exported.vcf"));
   // Without -o the same text goes to stdout.
-  EXPECT_EQ(Mzhost({"contacts", "export"}).out, Slurp(File("out.vcf")));
+  EXPECT_EQ(Mzhost({"contacts", "export"}).out, FileContents(File("out.vcf")));
 }
 
 TEST_F(MzhostTest, ARefusedOversizedCardIsReportedAndTheOthersAreStored) {
@@ -154,13 +154,13 @@ TEST_F(MzhostTest, ExportWritesTheTargetAsUsersExpect) {
   } cases[] = {
       {File("private.vcf"), 0,
        [&] {
-         EXPECT_EQ(Slurp(File("private.vcf")), text);
+         EXPECT_EQ(FileContents(File("private.vcf")), text);
          EXPECT_EQ(fs::status(File("private.vcf")).permissions(), fs::perms(0600));
        }},
       {File("link.vcf"), 0,
        [&] {
          EXPECT_TRUE(fs::is_symlink(File("link.vcf")));
-         EXPECT_EQ(Slurp(File("sub/real.vcf")), text);
+         EXPECT_EQ(FileContents(File("sub/real.vcf")), text);
        }},
       {"/dev/null", 0, [] { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
       {File("sub"), 1, [] {}},
@@ -173,7 +173,7 @@ TEST_F(MzhostTest, ExportWritesTheTargetAsUsersExpect) {
     c.check();
   }
   std::string piped;
-  std::thread reader([&] { piped = Slurp(File("pipe")); });
+  std::thread reader([&] { piped = FileContents(File("pipe")); });
   EXPECT_EQ(Mzhost({"contacts", "export", "-o", File("pipe")}).status, 0);
   reader.join();
   EXPECT_EQ(piped, text);
@@ -221,7 +221,7 @@ TEST_F(MzhostTest, AFileSizeLimitStopsAnImportAndSparesTheExportTarget) {
   run = limited(128 * 1024, {"contacts", "export", "-o", File("b.vcf")});
   EXPECT_EQ(run.status, 1);
   ExpectOneErrorLine(run, "cannot write " + File("b.vcf") + ": File too large\n");
-  EXPECT_EQ(Slurp(File("b.vcf")), "old contacts\n");
+  EXPECT_EQ(FileContents(File("b.vcf")), "old contacts\n");
 }
 
 TEST_F(MzhostTest, DemoRunsEveryStepAndRemovesItsPhone) {

@@ -3,12 +3,12 @@
 // checked against the reader in reader_golden_test.cc).
 #include "vcf.h"
 
+#include "program.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,12 +20,6 @@ using mzhost::SplitCards;
 using mzhost::Summarize;
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const fs::path& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
 
 // `file` with its line ends (CR LF, LF or a lone CR) replaced in turn by
 // those of `ends`.
@@ -75,8 +69,8 @@ TEST(SplitCardsTest, EachFileGivesItsListedCardsWithAnyLineEnds) {
   const std::vector<std::vector<std::string>> styles = {
       {"\n"}, {"\r"}, {"\r\n"}, {"\r\n", "\n", "\r"}, {"\r", "\r\n", "\n", "\n"}};
   for (const fs::path& path : SplitFiles()) {
-    const std::string file = Slurp(path);
-    const std::string expected = Slurp(fs::path(path).replace_extension(".cards"));
+    const std::string file = FileContents(path);
+    const std::string expected = FileContents(fs::path(path).replace_extension(".cards"));
     for (const auto& ends : styles) {
       SCOPED_TRACE(path.filename().string() + " with " + testing::PrintToString(ends));
       std::string text = Reended(file, ends);
@@ -93,7 +87,7 @@ TEST(SplitCardsTest, EachFileGivesItsListedCardsWithAnyLineEnds) {
 // all end in CR LF, numbered in order, all but the last complete.
 TEST(SplitCardsTest, EveryPrefixOfAFileCutsCleanly) {
   for (const fs::path& path : SplitFiles()) {
-    const std::string file = Reended(Slurp(path), {"\r", "\r\n", "\n", "\n"});
+    const std::string file = Reended(FileContents(path), {"\r", "\r\n", "\n", "\n"});
     for (std::size_t size = 0; size <= file.size(); ++size) {
       SCOPED_TRACE(path.filename().string() + " cut at " + std::to_string(size));
       const std::vector<Card> cards = SplitCards(std::string_view(file).substr(0, size));

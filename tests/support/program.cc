@@ -25,16 +25,10 @@ std::string TempFile(const char* role) {
   return path;
 }
 
-std::string Contents(const std::string& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
-
 bool WaitForText(const std::string& path, const std::string& text,
                  std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (Contents(path).find(text) == std::string::npos) {
+  while (FileContents(path).find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -42,6 +36,12 @@ bool WaitForText(const std::string& path, const std::string& text,
 }
 
 }  // namespace
+
+std::string FileContents(const std::string& path) {
+  std::stringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
 
 RunningProgram::RunningProgram(const std::vector<std::string>& argv,
                                const std::vector<std::string>& env, const std::string& input)
@@ -85,11 +85,11 @@ RunningProgram::~RunningProgram() {
 }
 
 std::string RunningProgram::Out() const {
-  return Contents(outPath_);
+  return FileContents(outPath_);
 }
 
 std::string RunningProgram::Err() const {
-  return Contents(errPath_);
+  return FileContents(errPath_);
 }
 
 bool RunningProgram::WaitForOut(const std::string& text, std::chrono::milliseconds limit) const {

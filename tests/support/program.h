@@ -47,6 +47,9 @@ class RunningProgram {
   std::string inPath_;
 };
 
+// The whole text of a file; empty when it cannot be read.
+std::string FileContents(const std::string& path);
+
 // Runs a program to its end.
 ProgramRun RunProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& env = {}, const std::string& input = {});
