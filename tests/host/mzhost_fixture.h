@@ -36,15 +36,6 @@ inline std::map<std::string, std::string> NumberedContact(const std::string& fam
   return {{"LastName", family}, {"FirstName", "Given" + n}, {"MobileTelephoneNumber", "+1555" + n}};
 }
 
-// Family names of the stored contacts, in store order.
-inline std::vector<std::string> StoredFamilies() {
-  std::vector<std::string> families;
-  for (auto oid : emulator::ContactOids()) {
-    families.push_back(emulator::ReadContact(oid)->text["LastName"]);
-  }
-  return families;
-}
-
 // The first column of the first row `statement` gives on the database at
 // `path`, or SQLite's error message.
 inline std::string Sql(const std::string& path, const char* statement) {

@@ -1,9 +1,9 @@
-// vCard files cut into cards (the cases are files under data/split), and bad
-// text given to the listing's summary (what it reads from good cards is
-// checked against the reader in reader_golden_test.cc).
+// vCard files cut into cards (the cases are files under data/split), and
+// what a listing reads from a card (data/summary.tsv).
 #include "vcf.h"
 
 #include "program.h"
+#include "table.h"
 
 #include <gtest/gtest.h>
 
@@ -100,36 +100,16 @@ TEST(SplitCardsTest, EveryPrefixOfAFileCutsCleanly) {
   }
 }
 
-struct SummaryCase {
-  const char* what;
-  std::string card;
-  CardSummary summary;
-};
-
-// Broken text gives what it can and nothing else; under the sanitizers this
-// also shows no read beyond the text.
-TEST(SummarizeTest, BadTextYieldsLessButNeverFails) {
-  const SummaryCase cases[] = {
-      {"empty", "", {}},
-      {"no colons", "garbage\r\nFN\r\n\r\n", {}},
-      {"colons only", ":::\r\n:\r\n", {}},
-      {"an unclosed quote", "TEL;X=\"1:2\r\nEMAIL:e@x\r\n", {"", "", "e@x"}},
-      {"END before BEGIN", "END:VCARD\r\nFN:x\r\n", {}},
-      {"text after the card's end", "BEGIN:VCARD\r\nEND:VCARD\r\nFN:After\r\n", {}},
-      {"a zero byte", std::string("FN:a\0b\r\n", 8), {std::string("a\0b", 3), "", ""}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const CardSummary summary = Summarize(c.card);
-    EXPECT_EQ(summary.name, c.summary.name);
-    EXPECT_EQ(summary.tel, c.summary.tel);
-    EXPECT_EQ(summary.email, c.summary.email);
-  }
-  const std::string card =
-      " \r\n\t\r\nBEGIN:VCARD\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BC=\r\nller;Z\r\n"
-      "item1.TEL;X=\"q:\":1\\;2=\r\n 3\r\nEMAIL:\\\r\nEND:VCARD\r\n";
-  for (std::size_t size = 0; size <= card.size(); ++size) {
-    Summarize(std::string_view(card).substr(0, size));
+// What a listing reads from each card of data/summary.tsv, and that every
+// prefix of it reads without failing.
+TEST(SummarizeTest, EachCardGivesItsRowsFields) {
+  for (const TableRow& row : ReadTable(TEST_DATA_DIR "/summary.tsv")) {
+    SCOPED_TRACE(testing::PrintToString(row.at(0)));
+    const CardSummary summary = Summarize(row.at(0));
+    EXPECT_EQ((TableRow{row.at(0), summary.name, summary.tel, summary.email}), row);
+    for (std::size_t size = 0; size < row.at(0).size(); ++size) {
+      Summarize(std::string_view(row.at(0)).substr(0, size));
+    }
   }
 }
 

@@ -28,10 +28,8 @@ class RunningProgram {
   std::string Out() const;
   std::string Err() const;
 
-  // Waits until `text` appears in stdout (or stderr); the limit only guards
-  // against a hang and is not a timing assertion.
-  bool WaitForOut(const std::string& text,
-                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+  // Waits until `text` appears in stderr; the limit only guards against a
+  // hang and is not a timing assertion.
   bool WaitForErr(const std::string& text,
                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
