@@ -7,19 +7,12 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "device_fixture.h"
 #include "platform/emulator.h"
 #include "program.h"
-
-inline std::string Slurp(const std::string& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
 
 inline void Write(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -41,15 +34,6 @@ inline std::map<std::string, std::string> NumberedContact(const std::string& fam
                                                           const std::string& prefix) {
   const std::string n = family.substr(prefix.size());
   return {{"LastName", family}, {"FirstName", "Given" + n}, {"MobileTelephoneNumber", "+1555" + n}};
-}
-
-// Family names of the stored contacts, in store order.
-inline std::vector<std::string> StoredFamilies() {
-  std::vector<std::string> families;
-  for (auto oid : emulator::ContactOids()) {
-    families.push_back(emulator::ReadContact(oid)->text["LastName"]);
-  }
-  return families;
 }
 
 // The first column of the first row `statement` gives on the database at
@@ -83,10 +67,8 @@ class MzhostTest : public DeviceTest {
   std::string File(const std::string& name) const { return dir() + "/" + name; }
 };
 
-// One line on stderr, nothing on stdout.
-inline void ExpectOneErrorLine(const ProgramRun& run, const std::string& says) {
-  EXPECT_TRUE(run.out.empty()) << run.out;
-  ASSERT_FALSE(run.err.empty());
-  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
-  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+// `text` is one line, and holds `says`.
+inline void ExpectOneLine(const std::string& text, const std::string& says) {
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  EXPECT_NE(text.find(says), std::string::npos) << text;
 }

@@ -5,57 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "mzhost_fixture.h"
+#include "table.h"
 
 namespace {
-
-// A card of about `bytes` bytes, LF line ends (the host rewrites them).
-std::string Card(const std::string& family, std::size_t bytes = 0) {
-  std::string note = bytes > 0 ? "NOTE:" + std::string(bytes, 'x') + "\n" : "";
-  return "BEGIN:VCARD\nVERSION:2.1\nN:" + family + ";Ann\nTEL;CELL:+1 555 0100\n" + note +
-         "END:VCARD\n";
-}
-
-TEST_F(MzhostTest, ImportThenExportOfTheShippedExamplesGivesTheExpectedFile) {
-  ProgramRun run = Mzhost({"contacts", "import", EXAMPLES_DIR "/contacts.vcf"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "imported 8 of 8 cards\n");
-  EXPECT_EQ(emulator::ContactOids().size(), 8u);
-
-  run = Mzhost({"contacts", "export", "-o", File("out.vcf")});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Slurp(File("out.vcf")), Slurp(TEST_DATA_DIR "/contacts-exported.vcf"));
-  // Without -o the same text goes to stdout.
-  EXPECT_EQ(Mzhost({"contacts", "export"}).out, Slurp(File("out.vcf")));
-}
-
-TEST_F(MzhostTest, ARefusedOversizedCardIsReportedAndTheOthersAreStored) {
-  Write(File("three.vcf"), Card("First") + "\n" + Card("Huge", 1100) + Card("Third"));
-  ProgramRun run = Mzhost({"contacts", "import", File("three.vcf")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "imported 2 of 3 cards, 1 refused\n");
-  // The big card starts on line 7; its size counts CR LF line ends.
-  EXPECT_EQ(run.err,
-            "mzhost: " + File("three.vcf") +
-                ":7: card 2 is 1178 bytes, over the 1023 the library takes; not imported\n");
-  EXPECT_EQ(StoredFamilies(), (std::vector<std::string>{"First", "Third"}));
-
-  run = Mzhost({"--json", "contacts", "import", File("three.vcf")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(run.err.empty()) << run.err;
-  EXPECT_NE(run.out.find("\"refused\":[\n{\"file\":\"" + File("three.vcf") +
-                         "\",\"card\":2,\"line\":7,\"reason\":\"is 1178 bytes"),
-            std::string::npos)
-      << run.out;
-}
 
 TEST_F(MzhostTest, WatchPrintsAMessageThatPhonectlDeliversFromAnotherProcess) {
   RunningProgram watch({MZHOST, "--device", dir(), "--json", "messages", "watch", "--count", "1"});
@@ -85,159 +46,65 @@ TEST_F(MzhostTest, CtrlCHangUpOrTerminationEndAWatchCleanly) {
   }
 }
 
-// Each failing command prints one line on stderr and exits non-zero; an
-// export's refusal is in words, with its code under --json.
-TEST_F(MzhostTest, FailuresAreOneClearLineAndANonZeroExit) {
-  Write(File("one.vcf"), Card("Solo"));
-  std::filesystem::create_directories(File("notadevice"));
+// The rows of a command table (data/mzhost.tsv, data/phonectl.tsv; the
+// format is in mzhost.tsv's header) run in order on the test's device: each
+// command's exit status and what it prints, and what the phone then shows.
+class CommandTableTest : public MzhostTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(CommandTableTest, EachCommandExitsAndPrintsAsItsRowSays) {
+  namespace fs = std::filesystem;
+  // A folder that is no device, one the device's lock cannot be made in, and
+  // a sound whose copy into \Windows cannot be made: a folder has its name.
+  fs::create_directories(File("notadevice"));
   Write(File("notadevice/notes.txt"), "mine");
-  // A sound whose copy into \Windows cannot be made: a folder has its name.
-  const std::string ringtones = "\\My Documents\\My Ringtones";
-  std::filesystem::copy_file(emulator::HostPath(ringtones + "\\Chime.wav"),
-                             emulator::HostPath(ringtones) + "/Blocked.wav");
-  std::filesystem::create_directories(emulator::HostPath("\\Windows") + "/Blocked.wav");
-  std::filesystem::create_directories(File("emptydb"));
-  Write(File("emptydb/device.db"), "");
-  Write(File("afile"), "mine");
-  std::filesystem::create_directories(File("locked"));
-  std::filesystem::permissions(
-      File("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string says;
-    std::vector<std::string> env = {};
-  } cases[] = {
-      {{"messages", "list", "nowhere"}, 2, "unknown folder 'nowhere'"},
-      {{"messages", "count", "5"}, 2, "unknown folder '5'"},
-      {{"contacts", "import", File("missing.vcf")}, 1, "cannot read " + File("missing.vcf")},
-      {{"contacts", "import", File("one.vcf"), File("missing.vcf")}, 1, "cannot read"},
-      {{"contacts", "delete", "abc"}, 2, "'abc' is not a contact id"},
-      {{"contacts", "delete", "4294967296"}, 2, "is not a contact id"},
-      {{"contacts", "delete", "12"}, 1, "mzhost: no contact with id 12\n"},
-      {{"contacts", "update", "12", File("one.vcf")}, 1, "no contact with id 12"},
-      {{"contacts", "update", "12", File("missing.vcf")}, 1, "cannot read"},
-      {{"contacts", "show", "3"}, 1, "no contact at position 3 (the phone holds 0)"},
-      {{"messages", "delete", "inbox", "00ff"}, 1, "no message in 'inbox' has entry id 00ff"},
-      {{"messages", "delete", "inbox", "xyz"}, 2, "'xyz' is not an entry id"},
-      {{"sms", "send", "+15550100", std::string(210, 'a')}, 1, "at most 209"},
-      {{"sms", "send", "+15550100", "\xe2\x98\x83"}, 1, "cannot carry"},
-      {{"ringtone", "ringtone", "\\Windows\\none.wav"}, 1, "file not found (0x80070002)"},
-      {{"sounds", "thunder"}, 2, "unknown sound event 'thunder'"},
-      {{"sms-sound", std::string(128, 'd'), "a.wav"}, 1, "at most 127"},
-      {{"sms-sound", ringtones, "None.wav"},
-       1,
-       "mzhost: no sound file " + ringtones +
-           "\\None.wav on the phone; the SMS sound is unchanged\n"},
-      {{"sms-sound", ringtones, "Blocked.wav"}, 1, "the phone did not copy " + ringtones},
-      {{"messages", "watch", "--count", "0"}, 2, "--count takes a number of messages from 1 up"},
-      {{"--wait", "soon", "contacts", "count"}, 2, "'soon' is not a valid number of seconds"},
-      {{"dance"}, 2, "unknown command 'dance'"},
-      {{}, 2, "no command given"},
-      {{"contacts", "count"},
-       1,
-       "cannot load the library /nowhere/libmz.so",
-       {"MZ_LIBRARY=/nowhere/libmz.so"}},
-      // The device folder's reason, as the platform gives it.
-      {{"--device", File("notadevice"), "contacts", "count"},
-       1,
-       "would not open: not a device folder (it holds files but no device.db)"},
-      {{"--device", File("emptydb"), "contacts", "list"}, 1, "device.db is empty (0 bytes)"},
-      {{"--device", File("afile"), "contacts", "export"}, 1, "it is a file, not a folder"},
-      {{"--device", File("locked/phone"), "contacts", "count"}, 1, "Permission denied"},
-      {{"--json", "contacts", "delete", "12"},
-       1,
-       "{\"error\":\"no contact with id 12\",\"export\":\"MZ_DeleteContact\",\"code\":-2}\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    // Root may write into a folder whatever its mode.
-    if (c.says == "Permission denied" && geteuid() == 0) continue;
-    const ProgramRun run = Mzhost(c.args, c.env);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    ExpectOneErrorLine(run, c.says);
+  fs::create_directories(File("locked"));
+  fs::permissions(File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string ringtones = emulator::HostPath("\\My Documents\\My Ringtones");
+  fs::copy_file(ringtones + "/Chime.wav", ringtones + "/Blocked.wav");
+  fs::create_directories(emulator::HostPath("\\Windows") + "/Blocked.wav");
+  for (TableRow row : ReadTable(std::string(TEST_DATA_DIR "/") + GetParam())) {
+    for (std::string& field : row) {
+      for (const auto& [name, value] :
+           {std::pair{"{dir}", dir()}, {"{data}", TEST_DATA_DIR}, {"{examples}", EXAMPLES_DIR}}) {
+        for (auto at = field.find(name); at != std::string::npos; at = field.find(name, at)) {
+          field.replace(at, std::strlen(name), value);
+        }
+      }
+    }
+    SCOPED_TRACE(testing::PrintToString(row));
+    if (geteuid() == 0 && row.at(2) == "Permission denied") continue;  // root may write anywhere
+    std::vector<std::string> env;
+    std::istringstream words(row.at(3));
+    for (std::string word; words >> word;) env.push_back(word);
+    std::vector<std::string> argv = {env.back() == "mzhost" ? MZHOST : PHONECTL, "--device", dir()};
+    env.pop_back();
+    argv.insert(argv.end(), row.begin() + 4, row.end());
+    const ProgramRun run = RunProgram(argv, env);
+    EXPECT_EQ(run.status, std::stoi(row.at(0))) << run.err;
+    const std::string& out = row.at(1);
+    if (out.starts_with("@")) {
+      EXPECT_EQ(run.out, FileContents(TEST_DATA_DIR "/" + out.substr(1)));
+    } else if (out.empty()) {
+      EXPECT_EQ(run.out, "");
+    } else {
+      EXPECT_NE(run.out.find(out), std::string::npos) << run.out;
+    }
+    if (row.at(2).empty()) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      ExpectOneLine(run.err, row.at(2));
+    }
   }
-  EXPECT_TRUE(emulator::ContactOids().empty());                           // nothing half-imported
-  EXPECT_FALSE(std::filesystem::exists(File("notadevice/device.lock")));  // nothing added
+  EXPECT_FALSE(fs::exists(File("notadevice/device.lock")));  // nothing added to a non-device
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));           // written, not replaced
 }
 
-// Commands that succeed print what they did, and the phone shows it.
-TEST_F(MzhostTest, CommandsDoTheirJobOnThePhone) {
-  const std::string firstId = emulator::ListMessages("SMS", "Inbox").at(0).entryId;
-  std::string firstHex;
-  for (unsigned char b : firstId) {
-    static const char kHex[] = "0123456789abcdef";
-    firstHex += kHex[b >> 4];
-    firstHex += kHex[b & 15];
-  }
-  Write(File("one.vcf"), Card("Solo"));
-  Write(File("new.vcf"), Card("Changed"));
-  auto registry = [](const char* key, const char* name) {
-    return emulator::ReadRegistryString("HKCU", key, name).value_or("(none)");
-  };
-  struct Case {
-    std::vector<std::string> args;
-    std::string prints;
-    std::function<void()> check = [] {};
-  } cases[] = {
-      {{"messages", "count", "inbox"}, "2\n"},
-      {{"--json", "messages", "count", "2"}, "{\"folder\":2,\"count\":1}\n"},
-      {{"messages", "list", "sent"}, "sent: 1 message\n"},
-      {{"--json", "messages", "list", "drafts"}, "\"text\":\"See you tomorrow\"}\n]\n"},
-      {{"messages", "delete", "INBOX", firstHex},
-       "deleted message " + firstHex + " from 'inbox'\n",
-       [] { EXPECT_EQ(emulator::ListMessages("SMS", "Inbox").size(), 1u); }},
-      {{"messages", "clear", "3"},
-       "deleted all 1 messages in 'drafts'\n",
-       [] { EXPECT_TRUE(emulator::ListMessages("SMS", "Drafts").empty()); }},
-      {{"sms", "send", "+15550100", "Caf\xc3\xa9?"},
-       "sent to +15550100\n",
-       [] {
-         ASSERT_EQ(emulator::SentMessages().size(), 1u);
-         EXPECT_EQ(emulator::SentMessages()[0].text, "Caf\xc3\xa9?");
-       }},
-      {{"contacts", "import", File("one.vcf")}, "imported 1 of 1 card\n"},
-      {{"contacts", "update", "1", File("new.vcf")},
-       "updated contact 1\n",
-       [] { EXPECT_EQ(emulator::ReadContact(1)->text["LastName"], "Changed"); }},
-      {{"--json", "contacts", "list"}, "\"name\":\"Ann Changed\",\"tel\":\"+1 555 0100\""},
-      {{"contacts", "delete", "1"},
-       "deleted contact 1\n",
-       [] { EXPECT_TRUE(emulator::ContactOids().empty()); }},
-      {{"sounds", "sms", "system,ringtones"}, "\\Windows\n\\My Documents\\My Ringtones\n"},
-      {{"ringtone", "1", "\\Windows\\Ring1.wav"},
-       "ringtone2 now plays \\Windows\\Ring1.wav\n",
-       [&] {
-         EXPECT_EQ(registry("ControlPanel\\Sounds\\RingTone1", "Sound"), "\\Windows\\Ring1.wav");
-       }},
-      {{"sms-sound", "\\My Documents\\My Ringtones", "Chime.wav"},
-       "the SMS sound is now \\Windows\\Chime.wav",
-       [&] {
-         EXPECT_EQ(registry("ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}",
-                            "Wave"),
-                   "\\Windows\\Chime.wav");
-         EXPECT_FALSE(emulator::HostPath("\\Windows\\Chime.wav").empty());
-       }},
-      {{"theme", "\\Windows\\Ocean.tsk"},
-       "started the theme tool with '\\Windows\\Ocean.tsk'\n",
-       [] {
-         ASSERT_EQ(emulator::Launches().size(), 1u);
-         EXPECT_EQ(emulator::Launches()[0].commandLine, "\\Windows\\Ocean.tsk");
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    const ProgramRun run = Mzhost(c.args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.err.empty()) << run.err;
-    EXPECT_NE(run.out.find(c.prints), std::string::npos) << run.out;
-    c.check();
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Tables, CommandTableTest,
+                         testing::Values("mzhost.tsv", "mzhost-files.tsv", "phonectl.tsv"));
 
 // `export -o` writes what the name leads to: a file is replaced whole and
-// keeps its mode, a link stays a link, a FIFO or device is written in place,
-// a folder is refused.
+// keeps its mode, a link stays a link, a FIFO is written in place, and no
+// temporary file is left (a device and a folder are in data/mzhost.tsv).
 TEST_F(MzhostTest, ExportWritesTheTargetAsUsersExpect) {
   namespace fs = std::filesystem;
   Write(File("in.vcf"), NumberedCards("F", 3));
@@ -249,38 +116,19 @@ TEST_F(MzhostTest, ExportWritesTheTargetAsUsersExpect) {
   fs::create_directories(File("sub"));
   fs::create_symlink("sub/real.vcf", File("link.vcf"));
   ASSERT_EQ(mkfifo(File("pipe").c_str(), 0600), 0);
-  struct Case {
-    std::string target;
-    int status;
-    std::function<void()> check;
-  } cases[] = {
-      {File("private.vcf"), 0,
-       [&] {
-         EXPECT_EQ(Slurp(File("private.vcf")), text);
-         EXPECT_EQ(fs::status(File("private.vcf")).permissions(), fs::perms(0600));
-       }},
-      {File("link.vcf"), 0,
-       [&] {
-         EXPECT_TRUE(fs::is_symlink(File("link.vcf")));
-         EXPECT_EQ(Slurp(File("sub/real.vcf")), text);
-       }},
-      {"/dev/null", 0, [] { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
-      {File("sub"), 1, [] {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.target);
-    const ProgramRun run = Mzhost({"contacts", "export", "-o", c.target});
-    EXPECT_EQ(run.status, c.status) << run.err;
-    if (c.status != 0) ExpectOneErrorLine(run, "cannot write " + c.target + ": it is a folder");
-    c.check();
-  }
   std::string piped;
-  std::thread reader([&] { piped = Slurp(File("pipe")); });
-  EXPECT_EQ(Mzhost({"contacts", "export", "-o", File("pipe")}).status, 0);
+  std::thread reader([&] { piped = FileContents(File("pipe")); });
+  for (const char* target : {"private.vcf", "link.vcf", "pipe"}) {
+    EXPECT_EQ(Mzhost({"contacts", "export", "-o", File(target)}).status, 0) << target;
+  }
   reader.join();
+  EXPECT_EQ(FileContents(File("private.vcf")), text);
+  EXPECT_EQ(fs::status(File("private.vcf")).permissions(), fs::perms(0600));
+  EXPECT_EQ(FileContents(File("sub/real.vcf")), text);
+  EXPECT_TRUE(fs::is_symlink(File("link.vcf")));
   EXPECT_EQ(piped, text);
   EXPECT_TRUE(fs::is_fifo(File("pipe")));
-  EXPECT_EQ(fs::directory_iterator(File("sub"))->path().filename(), "real.vcf");  // no temp left
+  EXPECT_EQ(fs::directory_iterator(File("sub"))->path().filename(), "real.vcf");
 }
 
 // Under a file-size limit the device's database stops growing: the import
@@ -301,19 +149,14 @@ TEST_F(MzhostTest, AFileSizeLimitStopsAnImportAndSparesTheExportTarget) {
   }
   ProgramRun run = limited(limit, {"contacts", "import", File("many.vcf")});
   EXPECT_EQ(run.status, 1);
-  const std::vector<std::string> families = StoredFamilies();
-  ASSERT_FALSE(families.empty()) << run.err;
-  ASSERT_LT(families.size(), static_cast<std::size_t>(kCards));
-  EXPECT_EQ(run.out,
-            "imported " + std::to_string(families.size()) + " of 3000 cards before the failure\n");
-  ExpectOneErrorLine({0, "", run.err},
-                     File("many.vcf") + ":" + std::to_string(5 * families.size() + 1) + ": card " +
-                         std::to_string(families.size() + 1) +
-                         " was not stored: File too large; the import stopped there\n");
-  for (std::size_t i = 0; i < families.size(); ++i) {
-    EXPECT_EQ(emulator::ReadContact(emulator::ContactOids()[i])->text,
-              NumberedContact("F" + std::to_string(i), "F"));
-  }
+  const std::size_t stored = emulator::ContactOids().size();
+  ASSERT_GT(stored, 0u) << run.err;
+  ASSERT_LT(stored, static_cast<std::size_t>(kCards));
+  EXPECT_EQ(run.out, "imported " + std::to_string(stored) + " of 3000 cards before the failure\n");
+  ExpectOneLine(run.err, File("many.vcf") + ":" + std::to_string(5 * stored + 1) + ": card " +
+                             std::to_string(stored + 1) +
+                             " was not stored: File too large; the import "
+                             "stopped there\n");
 
   // An export longer than the limit, which leaves room for what opening the
   // device writes into an emptied log.
@@ -322,8 +165,8 @@ TEST_F(MzhostTest, AFileSizeLimitStopsAnImportAndSparesTheExportTarget) {
   Write(File("b.vcf"), "old contacts\n");
   run = limited(128 * 1024, {"contacts", "export", "-o", File("b.vcf")});
   EXPECT_EQ(run.status, 1);
-  ExpectOneErrorLine(run, "cannot write " + File("b.vcf") + ": File too large\n");
-  EXPECT_EQ(Slurp(File("b.vcf")), "old contacts\n");
+  ExpectOneLine(run.err, "cannot write " + File("b.vcf") + ": File too large\n");
+  EXPECT_EQ(FileContents(File("b.vcf")), "old contacts\n");
 }
 
 TEST_F(MzhostTest, DemoRunsEveryStepAndRemovesItsPhone) {

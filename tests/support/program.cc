@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -25,23 +26,13 @@ std::string TempFile(const char* role) {
   return path;
 }
 
-std::string Contents(const std::string& path) {
+}  // namespace
+
+std::string FileContents(const std::string& path) {
   std::stringstream content;
   content << std::ifstream(path, std::ios::binary).rdbuf();
   return content.str();
 }
-
-bool WaitForText(const std::string& path, const std::string& text,
-                 std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (Contents(path).find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-}  // namespace
 
 RunningProgram::RunningProgram(const std::vector<std::string>& argv,
                                const std::vector<std::string>& env, const std::string& input)
@@ -50,12 +41,11 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv,
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
-    bool overridden = false;
-    for (const auto& extra : env) {
-      overridden =
-          overridden || text.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0;
+    if (std::none_of(env.begin(), env.end(), [&](const std::string& extra) {
+          return text.starts_with(extra.substr(0, extra.find('=') + 1));
+        })) {
+      environment.push_back(text);
     }
-    if (!overridden) environment.push_back(text);
   }
   environment.insert(environment.end(), env.begin(), env.end());
 
@@ -85,19 +75,20 @@ RunningProgram::~RunningProgram() {
 }
 
 std::string RunningProgram::Out() const {
-  return Contents(outPath_);
+  return FileContents(outPath_);
 }
 
 std::string RunningProgram::Err() const {
-  return Contents(errPath_);
-}
-
-bool RunningProgram::WaitForOut(const std::string& text, std::chrono::milliseconds limit) const {
-  return WaitForText(outPath_, text, limit);
+  return FileContents(errPath_);
 }
 
 bool RunningProgram::WaitForErr(const std::string& text, std::chrono::milliseconds limit) const {
-  return WaitForText(errPath_, text, limit);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (Err().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 void RunningProgram::Signal(int signal) const {

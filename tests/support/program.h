@@ -28,10 +28,8 @@ class RunningProgram {
   std::string Out() const;
   std::string Err() const;
 
-  // Waits until `text` appears in stdout (or stderr); the limit only guards
-  // against a hang and is not a timing assertion.
-  bool WaitForOut(const std::string& text,
-                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+  // Waits until `text` appears in stderr; the limit only guards against a
+  // hang and is not a timing assertion.
   bool WaitForErr(const std::string& text,
                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
@@ -46,6 +44,9 @@ class RunningProgram {
   std::string errPath_;
   std::string inPath_;
 };
+
+// The whole text of a file; empty when it cannot be read.
+std::string FileContents(const std::string& path);
 
 // Runs a program to its end.
 ProgramRun RunProgram(const std::vector<std::string>& argv,

@@ -1,0 +1,42 @@
+// Test cases kept as data: one case a line, fields split by tabs, blank lines
+// and lines starting with '#' skipped. In a field, \xNN stands for the byte
+// NN (a tab, a line end, a zero byte, bytes that are not UTF-8); every other
+// backslash is itself.
+#pragma once
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using TableRow = std::vector<std::string>;
+
+inline std::string Unescape(const std::string& field) {
+  std::string text;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field.compare(i, 2, "\\x") == 0 && i + 4 <= field.size()) {
+      text += static_cast<char>(std::stoi(field.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      text += field[i];
+    }
+  }
+  return text;
+}
+
+inline std::vector<TableRow> ReadTable(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) throw std::runtime_error("cannot read " + path);
+  std::vector<TableRow> rows;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    TableRow row;
+    for (std::size_t at = 0, tab;; at = tab + 1) {
+      tab = line.find('\t', at);
+      row.push_back(Unescape(line.substr(at, tab - at)));
+      if (tab == std::string::npos) break;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
