@@ -106,34 +106,4 @@ TEST_F(CrtTest, AnAnsiNameBecomesItsUtf8HostNameAndOnlyRegularFilesOpen) {
   }
 }
 
-// Buffered writes reach the file at the flush, so that is where a full disk
-// shows; the error stays on the stream.
-TEST_F(CrtTest, InjectedFaultsFailTheTransferWithTheirErrno) {
-  emulator::InjectFault("fopen", 1, EMFILE);
-  errno = 0;
-  EXPECT_EQ(crt::fopen("\\Temp\\f.txt", "w"), nullptr);
-  EXPECT_EQ(errno, EMFILE);
-  EXPECT_FALSE(fs::exists(Temp("f.txt")));
-
-  std::FILE* file = crt::fopen("\\Temp\\f.txt", "w+");
-  ASSERT_NE(file, nullptr);
-  emulator::InjectFault("fwrite", 1, ENOSPC);
-  EXPECT_EQ(std::fputs("text", file), 1) << "buffered";
-  EXPECT_EQ(std::fflush(file), EOF);
-  EXPECT_EQ(errno, ENOSPC);
-  EXPECT_TRUE(std::ferror(file));
-  EXPECT_EQ(Slurp(Temp("f.txt")), "");
-
-  std::clearerr(file);
-  ASSERT_EQ(std::fputs("text", file), 1);
-  emulator::InjectFault("fseek", 1, EIO);
-  EXPECT_EQ(std::fseek(file, 0, SEEK_SET), -1);
-  emulator::ClearFaults();
-  ASSERT_EQ(std::fseek(file, 0, SEEK_SET), 0);
-  emulator::InjectFault("fread", 1, EIO);
-  EXPECT_EQ(std::fgetc(file), EOF);
-  EXPECT_TRUE(std::ferror(file));
-  std::fclose(file);
-}
-
 }  // namespace

@@ -90,7 +90,7 @@ struct World {
       const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
       storeId.assign(reinterpret_cast<const char*>(id.lpb), id.cb);
       FreeProws(rows);
-      ASSERT_EQ(Open(session.get(), storeId, store.put_as<IUnknown>()), S_OK);
+      ASSERT_EQ(Open(session, storeId, store.put_as<IUnknown>()), S_OK);
       SizedSPropTagArray(1, tags) = {1, {PR_CE_IPM_INBOX_ENTRYID}};
       ULONG count = 0;
       SPropValue* values = nullptr;
@@ -98,10 +98,10 @@ struct World {
       inboxId.assign(reinterpret_cast<const char*>(values[0].Value.bin.lpb),
                      values[0].Value.bin.cb);
       MAPIFreeBuffer(values);
-      ASSERT_EQ(Open(store.get(), inboxId, inbox.put_as<IUnknown>()), S_OK);
+      ASSERT_EQ(Open(store, inboxId, inbox.put_as<IUnknown>()), S_OK);
       ASSERT_EQ(inbox->GetContentsTable(0, table.put()), S_OK);
       messageId = emulator::ListMessages("SMS", "Inbox").at(0).entryId;
-      ASSERT_EQ(Open(inbox.get(), messageId, message.put_as<IUnknown>()), S_OK);
+      ASSERT_EQ(Open(inbox, messageId, message.put_as<IUnknown>()), S_OK);
     } else if (setup == "sms") {
       ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &sms, nullptr), S_OK);
     } else if (setup == "file") {
@@ -116,36 +116,31 @@ struct World {
   }
 
   template <class From>
-  static HRESULT Open(From* from, const std::string& id, IUnknown** to) {
+  static HRESULT Open(const ComRef<From>& from, const std::string& id, IUnknown** to) {
     return from->OpenEntry(static_cast<ULONG>(id.size()),
                            reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data())), nullptr,
                            MAPI_BEST_ACCESS, nullptr, to);
   }
 };
 
-// Sets what a call gives out to garbage, so that the row can see it cleared.
-template <class T>
-T* Garbage(T* out) {
-  std::memset(static_cast<void*>(out), 0x5A, sizeof *out);
-  return out;
-}
-
-// A failed call's result, once what it gives out is seen cleared.
-template <class T>
-std::int32_t Cleared(std::int32_t result, const T& out) {
-  EXPECT_TRUE(out == T{}) << "left something in an out parameter";
-  return result;
-}
+// Where a call gives its result out. The place holds garbage before the call;
+// the row's "clears" column says how many of its bytes a failed call zeroes.
+struct Out {
+  void* place;
+  template <class T>
+  operator T*() const {
+    return static_cast<T*>(place);
+  }
+};
 
 // What a call that fails by returning FALSE, 0 or null reported: the error
-// it left, or 0 when it succeeded.
+// it left, or 0 when it succeeded; an allocation reports only by null.
 std::int32_t LastError(bool ok) {
   return ok ? 0 : static_cast<std::int32_t>(GetLastError());
 }
 std::int32_t Errno(bool ok) {
   return ok ? 0 : errno;
 }
-// An allocation that reports only by null.
 std::int32_t Null(const void* result) {
   return result == nullptr ? E_OUTOFMEMORY : S_OK;
 }
@@ -164,294 +159,166 @@ struct CountingSink final : IMAPIAdviseSink {
 
 const FILETIME kEpoch = {0xD53E8000, 0x019DB1DE};  // 1970-01-01
 const SYSTEMTIME kNewYear = {2000, 1, 0, 1, 0, 0, 0, 0};
+const WCHAR* const kRing = u"\\Windows\\Ring1.wav";
+const BYTE kBytes[] = {1, 2, 3, 4};
+ULONG given;  // counts the calls below give out besides their result
 
-using Call = std::function<std::int32_t(World&)>;
+using Call = std::function<std::int32_t(World&, Out)>;
 
-// The calls the table names. Each sets what it gives out to garbage first.
+// The calls the table names, by the name of the method or function.
 const std::map<std::string, Call>& Calls() {
   static const auto* calls = new std::map<std::string, Call>{
       // COM, automation strings and local memory.
-      {"CoInitializeEx", [](World&) { return CoInitializeEx(nullptr, COINIT_MULTITHREADED); }},
+      {"CoInitializeEx", [](World&, Out) { return CoInitializeEx(nullptr, 0); }},
       {"CoCreateInstance",
-       [](World&) {
-         void* app;
-         return Cleared(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IPOutlookApp, Garbage(&app)),
-                        app);
+       [](World&, Out out) {
+         return CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp, out);
        }},
-      {"SysAllocStringByteLen", [](World&) { return Null(SysAllocStringByteLen("ab", 2)); }},
-      {"LocalAlloc", [](World&) { return LastError(LocalAlloc(LPTR, 4) != nullptr); }},
+      {"SysAllocStringByteLen", [](World&, Out) { return Null(SysAllocStringByteLen("ab", 2)); }},
+      {"LocalAlloc", [](World&, Out) { return LastError(LocalAlloc(LPTR, 4) != nullptr); }},
       // Contacts.
-      {"Logon", [](World& w) { return w.app->Logon(0); }},
-      {"Logoff", [](World& w) { return w.app->Logoff(); }},
-      {"GetDefaultFolder",
-       [](World& w) {
-         IFolder* folder;
-         return Cleared(w.app->GetDefaultFolder(olFolderContacts, Garbage(&folder)), folder);
-       }},
-      {"get_Items",
-       [](World& w) {
-         IPOutlookItemCollection* items;
-         return Cleared(w.folder->get_Items(Garbage(&items)), items);
-       }},
-      {"get_Count",
-       [](World& w) {
-         int count;
-         return Cleared(w.items->get_Count(Garbage(&count)), count);
-       }},
-      {"Item",
-       [](World& w) {
-         IDispatch* item;
-         return Cleared(w.items->Item(1, Garbage(&item)), item);
-       }},
-      {"Add",
-       [](World& w) {
-         IDispatch* item;
-         return Cleared(w.items->Add(Garbage(&item)), item);
-       }},
-      {"Save", [](World& w) { return w.contact->Save(); }},
-      {"Delete", [](World& w) { return w.contact->Delete(); }},
-      {"get_Oid",
-       [](World& w) {
-         LONG oid;
-         return Cleared(w.contact->get_Oid(Garbage(&oid)), oid);
-       }},
-      {"get_Birthday",
-       [](World& w) {
-         DATE date;
-         return Cleared(w.contact->get_Birthday(Garbage(&date)), date);
-       }},
-      {"put_Birthday", [](World& w) { return w.contact->put_Birthday(2.0); }},
-#define TEXT_CALLS(Name)                                            \
-  {"get_" #Name,                                                    \
-   [](World& w) {                                                   \
-     BSTR value;                                                    \
-     return Cleared(w.contact->get_##Name(Garbage(&value)), value); \
-   }},                                                              \
-      {"put_" #Name, [](World& w) { return w.contact->put_##Name(nullptr); }},
+      {"Logon", [](World& w, Out) { return w.app->Logon(0); }},
+      {"Logoff", [](World& w, Out) { return w.app->Logoff(); }},
+      {"GetDefaultFolder", [](World& w, Out out) { return w.app->GetDefaultFolder(olFolderContacts, out); }},
+      {"get_Items", [](World& w, Out out) { return w.folder->get_Items(out); }},
+      {"get_Count", [](World& w, Out out) { return w.items->get_Count(out); }},
+      {"Item", [](World& w, Out out) { return w.items->Item(1, out); }},
+      {"Add", [](World& w, Out out) { return w.items->Add(out); }},
+      {"Save", [](World& w, Out) { return w.contact->Save(); }},
+      {"Delete", [](World& w, Out) { return w.contact->Delete(); }},
+      {"get_Oid", [](World& w, Out out) { return w.contact->get_Oid(out); }},
+      {"get_Birthday", [](World& w, Out out) { return w.contact->get_Birthday(out); }},
+      {"put_Birthday", [](World& w, Out) { return w.contact->put_Birthday(2.0); }},
+#define TEXT_CALLS(Name)                                                        \
+  {"get_" #Name, [](World& w, Out out) { return w.contact->get_##Name(out); }}, \
+      {"put_" #Name, [](World& w, Out) { return w.contact->put_##Name(nullptr); }},
       PLATFORM_CONTACT_TEXT_PROPERTIES(TEXT_CALLS)
 #undef TEXT_CALLS
       // Messages.
-      {"MAPIInitialize", [](World&) { return MAPIInitialize(nullptr); }},
-      {"MAPILogonEx",
-       [](World&) {
-         IMAPISession* session;
-         return Cleared(MAPILogonEx(0, nullptr, nullptr, 0, Garbage(&session)), session);
-       }},
-      {"GetMsgStoresTable",
-       [](World& w) {
-         IMAPITable* table;
-         return Cleared(w.session->GetMsgStoresTable(0, Garbage(&table)), table);
-       }},
-      {"session OpenEntry",
-       [](World& w) {
-         IUnknown* store;
-         return Cleared(World::Open(w.session.get(), w.storeId, Garbage(&store)), store);
-       }},
-      {"session Logoff", [](World& w) { return w.session->Logoff(0, 0, 0); }},
-      {"store GetProps",
-       [](World& w) {
-         ULONG count;
-         SPropValue* values;
-         Garbage(&count);
-         return Cleared(w.store->GetProps(nullptr, 0, &count, Garbage(&values)), values);
-       }},
-      {"store OpenEntry",
-       [](World& w) {
-         IUnknown* folder;
-         return Cleared(World::Open(w.store.get(), w.inboxId, Garbage(&folder)), folder);
-       }},
+      {"MAPIInitialize", [](World&, Out) { return MAPIInitialize(nullptr); }},
+      {"MAPILogonEx", [](World&, Out out) { return MAPILogonEx(0, nullptr, nullptr, 0, out); }},
+      {"GetMsgStoresTable", [](World& w, Out out) { return w.session->GetMsgStoresTable(0, out); }},
+      {"session OpenEntry", [](World& w, Out out) { return w.Open(w.session, w.storeId, out); }},
+      {"session Logoff", [](World& w, Out) { return w.session->Logoff(0, 0, 0); }},
+      {"store GetProps", [](World& w, Out out) { return w.store->GetProps(0, 0, &given, out); }},
+      {"store OpenEntry", [](World& w, Out out) { return w.Open(w.store, w.inboxId, out); }},
       {"Advise",
-       [](World& w) {
+       [](World& w, Out out) {
          CountingSink sink;
-         ULONG connection;
-         const HRESULT hr =
-             w.store->Advise(0, nullptr, fnevObjectCreated, &sink, Garbage(&connection));
+         const HRESULT hr = w.store->Advise(0, nullptr, fnevObjectCreated, &sink, out);
          EXPECT_EQ(sink.refs, 1u);
-         return Cleared(hr, connection);
+         return hr;
        }},
-      {"Unadvise", [](World& w) { return w.store->Unadvise(12345); }},
-      {"folder GetProps",
-       [](World& w) {
-         ULONG count;
-         SPropValue* values;
-         return Cleared(w.inbox->GetProps(nullptr, 0, Garbage(&count), Garbage(&values)), values);
-       }},
-      {"GetContentsTable",
-       [](World& w) {
-         IMAPITable* table;
-         return Cleared(w.inbox->GetContentsTable(0, Garbage(&table)), table);
-       }},
-      {"folder OpenEntry",
-       [](World& w) {
-         IUnknown* message;
-         return Cleared(World::Open(w.inbox.get(), w.messageId, Garbage(&message)), message);
-       }},
+      {"Unadvise", [](World& w, Out) { return w.store->Unadvise(12345); }},
+      {"folder GetProps", [](World& w, Out out) { return w.inbox->GetProps(0, 0, &given, out); }},
+      {"GetContentsTable", [](World& w, Out out) { return w.inbox->GetContentsTable(0, out); }},
+      {"folder OpenEntry", [](World& w, Out out) { return w.Open(w.inbox, w.messageId, out); }},
       {"DeleteMessages",
-       [](World& w) {
-         SBinary id{static_cast<ULONG>(w.messageId.size()),
-                    reinterpret_cast<BYTE*>(w.messageId.data())};
+       [](World& w, Out) {
+         SBinary id{static_cast<ULONG>(w.messageId.size()), reinterpret_cast<BYTE*>(w.messageId.data())};
          SBinaryArray ids{1, &id};
          return w.inbox->DeleteMessages(&ids, 0, nullptr, 0);
        }},
-      {"EmptyFolder", [](World& w) { return w.inbox->EmptyFolder(0, nullptr, 0); }},
+      {"EmptyFolder", [](World& w, Out) { return w.inbox->EmptyFolder(0, nullptr, 0); }},
       {"SetColumns",
-       [](World& w) {
+       [](World& w, Out) {
          SizedSPropTagArray(1, tags) = {1, {PR_SUBJECT_W}};
          return w.table->SetColumns(reinterpret_cast<SPropTagArray*>(&tags), 0);
        }},
       // A failed read leaves the cursor where it was.
       {"QueryRows",
-       [](World& w) {
-         SRowSet* rows;
-         const HRESULT hr = Cleared(w.table->QueryRows(1, 0, Garbage(&rows)), rows);
+       [](World& w, Out out) {
+         const HRESULT hr = w.table->QueryRows(1, 0, out);
+         SRowSet* rows = nullptr;
          EXPECT_EQ(w.table->QueryRows(1, 0, &rows), S_OK);
          const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
          EXPECT_EQ(std::string(reinterpret_cast<const char*>(id.lpb), id.cb), w.messageId);
          FreeProws(rows);
          return hr;
        }},
-      {"GetRowCount",
-       [](World& w) {
-         ULONG count;
-         return Cleared(w.table->GetRowCount(0, Garbage(&count)), count);
-       }},
-      {"SeekRow", [](World& w) { return w.table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr); }},
-      {"message GetProps",
-       [](World& w) {
-         ULONG count;
-         SPropValue* values;
-         return Cleared(w.message->GetProps(nullptr, 0, Garbage(&count), Garbage(&values)), values);
-       }},
-      {"GetRecipientTable",
-       [](World& w) {
-         IMAPITable* table;
-         return Cleared(w.message->GetRecipientTable(0, Garbage(&table)), table);
-       }},
-      // The SMS radio; a failed close keeps the handle open.
-      {"SmsOpen",
-       [](World&) {
-         SMS_HANDLE handle = nullptr;  // the fault point comes before the handle is cleared
-         return Cleared(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &handle, nullptr), handle);
-       }},
+      {"GetRowCount", [](World& w, Out out) { return w.table->GetRowCount(0, out); }},
+      {"SeekRow", [](World& w, Out out) { return w.table->SeekRow(BOOKMARK_CURRENT, 1, out); }},
+      {"message GetProps", [](World& w, Out out) { return w.message->GetProps(0, 0, &given, out); }},
+      {"GetRecipientTable", [](World& w, Out out) { return w.message->GetRecipientTable(0, out); }},
+      // The SMS radio (the handle is cleared after the fault point).
+      {"SmsOpen", [](World&, Out out) { return SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, out, nullptr); }},
       {"SmsSendMessage",
-       [](World& w) {
+       [](World& w, Out) {
          SMS_ADDRESS to{SMSAT_UNKNOWN, u"0123"};
          TEXT_PROVIDER_SPECIFIC_DATA provider{};
-         const char16_t text[] = u"hi";
-         return SmsSendMessage(w.sms, nullptr, &to, nullptr, reinterpret_cast<const BYTE*>(text), 4,
+         return SmsSendMessage(w.sms, nullptr, &to, nullptr, kBytes, 4,
                                reinterpret_cast<const BYTE*>(&provider), sizeof provider,
                                SMSDE_OPTIMAL, SMS_OPTION_DELIVERY_NONE, nullptr);
        }},
-      {"SmsClose", [](World& w) { return SmsClose(w.sms); }},
+      {"SmsClose", [](World& w, Out) { return SmsClose(w.sms); }},
       // Sounds.
       {"SndGetSoundDirectoriesList",
-       [](World&) {
-         SNDDIRECTORYINFO* list;
-         int count;
-         const HRESULT hr = SndGetSoundDirectoriesList(SND_EVENT_REMINDER, SND_LOCATION_ALL,
-                                                       Garbage(&list), Garbage(&count));
-         EXPECT_EQ(count, 0);
-         return Cleared(hr, list);
+       [](World&, Out out) {
+         int listed = -1;
+         const HRESULT hr = SndGetSoundDirectoriesList(SND_EVENT_REMINDER, SND_LOCATION_ALL, out, &listed);
+         EXPECT_EQ(listed, 0);
+         return hr;
        }},
       {"SndSetSound",
-       [](World&) {
+       [](World&, Out) {
          SNDFILEINFO sound{u"\\Windows\\Alert1.wav", u"Alert", SND_SOUNDTYPE_FILE};
          return SndSetSound(SND_EVENT_RINGTONELINE1, &sound, FALSE);
        }},
       // Registry.
       {"RegCreateKeyExW",
-       [](World&) {
-         HKEY key;
-         return Cleared(RegCreateKeyExW(HKEY_CURRENT_USER, u"New", 0, nullptr, 0, 0, nullptr,
-                                        Garbage(&key), nullptr),
-                        key);
+       [](World&, Out out) {
+         return RegCreateKeyExW(HKEY_CURRENT_USER, u"New", 0, nullptr, 0, 0, nullptr, out, nullptr);
        }},
       {"RegOpenKeyExW",
-       [](World&) {
-         HKEY key;
-         return Cleared(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel", 0, 0, Garbage(&key)),
-                        key);
-       }},
+       [](World&, Out out) { return RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel", 0, 0, out); }},
       {"RegSetValueExW",
-       [](World&) {
-         const BYTE data[] = {'x', 0, 0, 0};
-         return RegSetValueExW(HKEY_CURRENT_USER, u"Faulty", 0, REG_SZ, data, 4);
+       [](World&, Out) {
+         return RegSetValueExW(HKEY_CURRENT_USER, u"Faulty", 0, REG_BINARY, kBytes, 4);
        }},
       {"RegQueryValueExW",
-       [](World&) {
-         DWORD size = 0;
-         return RegQueryValueExW(HKEY_CURRENT_USER, u"", nullptr, nullptr, nullptr, &size);
-       }},
-      {"RegCloseKey", [](World&) { return RegCloseKey(HKEY_CURRENT_USER); }},
-      // Files and the C runtime; a failed transfer is an error on the stream.
-      {"CopyFileW",
-       [](World&) { return LastError(CopyFileW(u"\\Windows\\Ring1.wav", u"\\Temp\\a", 0)); }},
-      {"DeleteFileW", [](World&) { return LastError(DeleteFileW(u"\\Windows\\Ring1.wav")); }},
-      {"GetFileAttributesW",
-       [](World&) {
-         return LastError(GetFileAttributesW(u"\\Windows") != INVALID_FILE_ATTRIBUTES);
-       }},
-      {"GetTempPathW",
-       [](World&) {
-         WCHAR buffer[16];
-         return LastError(GetTempPathW(16, buffer) != 0);
-       }},
-      {"fopen", [](World&) { return Errno(crt::fopen("\\Temp\\new.txt", "w") != nullptr); }},
+       [](World&, Out out) { return RegQueryValueExW(HKEY_CURRENT_USER, u"", 0, 0, 0, out); }},
+      {"RegCloseKey", [](World&, Out) { return RegCloseKey(HKEY_CURRENT_USER); }},
+      // Files, and the C runtime whose failed transfers are errors on the stream.
+      {"CopyFileW", [](World&, Out) { return LastError(CopyFileW(kRing, u"\\Temp\\a", 0)); }},
+      {"DeleteFileW", [](World&, Out) { return LastError(DeleteFileW(kRing)); }},
+      {"GetFileAttributesW", [](World&, Out) { return LastError(GetFileAttributesW(kRing) != INVALID_FILE_ATTRIBUTES); }},
+      {"GetTempPathW", [](World&, Out out) { return LastError(GetTempPathW(16, out) != 0); }},
+      {"fopen", [](World&, Out) { return Errno(crt::fopen("\\Temp\\new.txt", "w") != nullptr); }},
       {"fwrite",
-       [](World& w) {
+       [](World& w, Out) {
          EXPECT_EQ(std::fputs("more", w.file), 1) << "buffered";
          const bool ok = std::fflush(w.file) == 0;
          EXPECT_TRUE(std::ferror(w.file));
          return Errno(ok);
        }},
-      {"fseek", [](World& w) { return Errno(std::fseek(w.file, 0, SEEK_END) == 0); }},
+      {"fseek", [](World& w, Out) { return Errno(std::fseek(w.file, 0, SEEK_END) == 0); }},
       {"fread",
-       [](World& w) {
+       [](World& w, Out) {
          const bool ok = std::fgetc(w.file) != EOF;
          EXPECT_TRUE(std::ferror(w.file));
          return Errno(ok);
        }},
       // Launches.
       {"CreateProcessW",
-       [](World&) {
+       [](World&, Out) {
          WCHAR line[] = u"\\Windows\\Default.tsk";
-         return LastError(CreateProcessW(u"\\Windows\\cusTSK.exe", line, nullptr, nullptr, FALSE, 0,
-                                         nullptr, nullptr, nullptr, nullptr));
+         return LastError(CreateProcessW(u"\\Windows\\cusTSK.exe", line, 0, 0, 0, 0, 0, 0, 0, 0));
        }},
-      {"CloseHandle", [](World&) { return LastError(CloseHandle(reinterpret_cast<HANDLE>(16))); }},
+      {"CloseHandle", [](World&, Out) { return LastError(CloseHandle(&given)); }},
       // Clocks and code pages.
       {"FileTimeToLocalFileTime",
-       [](World&) {
-         FILETIME local;
-         return LastError(FileTimeToLocalFileTime(&kEpoch, &local));
-       }},
+       [](World&, Out out) { return LastError(FileTimeToLocalFileTime(&kEpoch, out)); }},
       {"FileTimeToSystemTime",
-       [](World&) {
-         SYSTEMTIME fields;
-         return LastError(FileTimeToSystemTime(&kEpoch, &fields));
-       }},
+       [](World&, Out out) { return LastError(FileTimeToSystemTime(&kEpoch, out)); }},
       {"SystemTimeToVariantTime",
-       [](World&) {
-         DATE date = 42.0;
-         const bool ok = SystemTimeToVariantTime(&kNewYear, &date);
-         EXPECT_EQ(date, 42.0);
-         return LastError(ok);
-       }},
+       [](World&, Out out) { return LastError(SystemTimeToVariantTime(&kNewYear, out)); }},
       {"VariantTimeToSystemTime",
-       [](World&) {
-         SYSTEMTIME fields;
-         return LastError(VariantTimeToSystemTime(2.0, &fields));
-       }},
+       [](World&, Out out) { return LastError(VariantTimeToSystemTime(2.0, out)); }},
       {"MultiByteToWideChar",
-       [](World&) {
-         char16_t wide[4];
-         return LastError(MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, 4) != 0);
-       }},
+       [](World&, Out out) { return LastError(MultiByteToWideChar(CP_UTF8, 0, "a", 1, out, 4)); }},
       {"WideCharToMultiByte",
-       [](World&) {
-         char bytes[4];
-         return LastError(WideCharToMultiByte(CP_UTF8, 0, u"a", 1, bytes, 4, nullptr, nullptr));
+       [](World&, Out out) {
+         return LastError(WideCharToMultiByte(CP_UTF8, 0, u"a", 1, out, 4, nullptr, nullptr));
        }},
   };
   return *calls;
@@ -489,21 +356,26 @@ class FaultTest : public DeviceTest, public testing::WithParamInterface<tables::
 
 TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
   const tables::Row& row = GetParam();
-  ASSERT_EQ(row.size(), 7u);
+  ASSERT_EQ(row.size(), 8u);
   const auto call = Calls().find(row[0]);
   ASSERT_NE(call, Calls().end()) << row[0];
   World world;
   ASSERT_NO_FATAL_FAILURE(world.Set(row[1]));
   const std::string before = Snapshot();
   const long objects = emulator::LiveObjects(), buffers = emulator::OutstandingBuffers();
+  unsigned char place[16];
+  std::memset(place, 0x5A, sizeof place);
 
   emulator::InjectFault(row[2], tables::Number(row[3]), tables::Number(row[4]), row[6] == "yes");
   errno = 0;
   SetLastError(0);
-  EXPECT_EQ(call->second(world), tables::Number(row[5]));
+  EXPECT_EQ(call->second(world, Out{place}), tables::Number(row[5]));
   EXPECT_GE(emulator::CallCount(row[2]), tables::Number(row[3])) << "the point was not passed";
   emulator::ClearFaults();
 
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(place), tables::Number(row[7])),
+            std::string(tables::Number(row[7]), '\0'))
+      << "something given out";
   EXPECT_EQ(emulator::LiveObjects(), objects) << "COM objects";
   EXPECT_EQ(emulator::OutstandingBuffers(), buffers) << "platform buffers";
   EXPECT_EQ(Snapshot(), before) << "the device changed";

@@ -1,9 +1,13 @@
 // The registry calls against the device database: keys, values, handles,
-// persistence and faults.
+// persistence (faults: faults_test.cc).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device_fixture.h"
@@ -74,27 +78,131 @@ TEST_F(RegistryTest, StringRoundTripsAndASmallBufferGetsMoreDataAndTheSizeNeeded
   EXPECT_EQ(emulator::ReadRegistryString("HKCU", kNotifications, "Wave"), "\\Windows\\ring.wav");
 }
 
-TEST_F(RegistryTest, KeysAndValueNamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
-  EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, u"Software\\Vendor\\App"), REG_CREATED_NEW_KEY);
-  // Doubled, leading and trailing backslashes and case do not make a new key.
-  EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, u"\\\\SOFTWARE\\\\vendor\\app\\"), REG_OPENED_EXISTING_KEY);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software\\VENDOR", 0, 0, &key), kOk);
-  EXPECT_EQ(Create(key, u"App\\Cache"), REG_CREATED_NEW_KEY);  // below an open key
-  EXPECT_EQ(Create(key, nullptr), REG_OPENED_EXISTING_KEY);    // the key itself
-  for (const DWORD value : {1u, 2u}) {
-    ASSERT_EQ(RegSetValueExW(key, value == 1 ? u"Volume" : u"VOLUME", 0, REG_DWORD,
-                             reinterpret_cast<const BYTE*>(&value), 4),
-              kOk);
+// The registry against a model: keys and value names match without regard to
+// ASCII case and keep their first spelling, doubled, leading and trailing
+// backslashes name the same key, keys live per root, and a value keeps its
+// type and bytes, also across a reopening of the device. Seeded random
+// creations (from the root or below an open key), writes and reads.
+using Values = std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>;
+
+Values Dump() {
+  Values values;
+  for (const auto& [name, value] : emulator::DumpRegistry()) {
+    values[name] = {value.type, value.data};
   }
-  EXPECT_EQ(RegCloseKey(key), kOk);
-  const auto dump = emulator::DumpRegistry();
-  ASSERT_EQ(dump.count("HKLM\\Software\\Vendor\\Volume"), 1u);
-  EXPECT_EQ(dump.at("HKLM\\Software\\Vendor\\Volume").data, (std::vector<BYTE>{2, 0, 0, 0}));
-  EXPECT_EQ(dump.size(), 3u);
-  // Keys live per root.
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Vendor", 0, 0, &key), kNotFound);
-  EXPECT_EQ(key, nullptr);
+  return values;
+}
+
+std::string Fold(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::u16string Wide(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+struct RegistryModel {
+  std::map<std::string, std::string> keys;   // folded "ROOT\key" -> first spelling
+  std::map<std::string, std::string> names;  // folded "ROOT\key\value" -> first spelling
+  Values values;                             // by first spelling
+
+  // Adds root\names[0]\names[1]... and its parents; whether the last is new.
+  bool Create(std::string path, const std::vector<std::string>& names) {
+    bool created = false;
+    for (const std::string& name : names) {
+      path = keys.count(Fold(path)) ? keys[Fold(path)] : path;
+      path += "\\" + name;
+      created = keys.emplace(Fold(path), path).second;
+    }
+    return created;
+  }
+  void Set(const std::string& key, const std::string& name, DWORD type, std::vector<BYTE> data) {
+    const std::string spelled = keys.at(Fold(key)) + "\\" + name;
+    const std::string& first = names.emplace(Fold(spelled), spelled).first->second;
+    values[first] = {type, std::move(data)};
+  }
+  const std::pair<DWORD, std::vector<BYTE>>* Get(const std::string& key, const std::string& name) {
+    const auto found = names.find(Fold(key + "\\" + name));
+    return found == names.end() ? nullptr : &values[found->second];
+  }
+};
+
+TEST_F(RegistryTest, KeysAndValuesFollowTheModel) {
+  RegistryModel model;
+  model.values = Dump();  // the default sounds
+  for (const auto& [name, value] : model.values) model.names[Fold(name)] = name;
+  std::mt19937 random(14);
+  auto pick = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
+  auto spell = [&](std::string name) {  // the name in a random case
+    for (char& c : name) c = static_cast<char>(pick(0, 1) ? std::toupper(c) : std::tolower(c));
+    return name;
+  };
+  for (int step = 0; step < 300; ++step) {
+    SCOPED_TRACE(testing::Message() << "step " << step);
+    const HKEY root = pick(0, 1) ? HKEY_LOCAL_MACHINE : HKEY_USERS;
+    const std::string rootName = root == HKEY_USERS ? "HKU" : "HKLM";
+    std::vector<std::string> names;
+    std::string key = rootName, path = pick(0, 1) ? "\\" : "", below;
+    for (int n = pick(1, 3); n > 0; --n) {
+      names.push_back(spell(pick(0, 1) ? "Alpha" : "Beta"));
+      key += "\\" + names.back();
+      path += names.back() + (pick(0, 3) ? "\\" : "\\\\");
+      if (names.size() > 1) below += names.back() + "\\";
+    }
+    if (pick(0, 1)) path.pop_back();
+    const std::string value = spell(pick(0, 1) ? "Volume" : "Tone");
+    const std::u16string widePath = Wide(path), wideBelow = Wide(below), wideValue = Wide(value);
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    switch (pick(0, 2)) {
+      case 0:  // a key from the root
+        ASSERT_EQ(RegCreateKeyExW(root, widePath.c_str(), 0, nullptr, 0, 0, nullptr, &opened,
+                                  &disposition),
+                  kOk);
+        EXPECT_EQ(disposition,
+                  model.Create(rootName, names) ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY);
+        break;
+      case 1: {  // a value, in a key made below the first one (or that key itself)
+        HKEY first = nullptr;
+        ASSERT_EQ(Create(root, Wide(names[0]).c_str(), &first), model.Create(rootName, {names[0]})
+                                                                    ? REG_CREATED_NEW_KEY
+                                                                    : REG_OPENED_EXISTING_KEY);
+        ASSERT_EQ(RegCreateKeyExW(first, below.empty() ? nullptr : wideBelow.c_str(), 0, nullptr, 0,
+                                  0, nullptr, &opened, nullptr),
+                  kOk);
+        EXPECT_EQ(RegCloseKey(first), kOk);
+        model.Create(rootName, names);
+        const DWORD type = pick(0, 1) ? REG_BINARY : REG_DWORD;
+        std::vector<BYTE> data(pick(0, 4));
+        for (BYTE& b : data) b = static_cast<BYTE>(pick(0, 255));
+        ASSERT_EQ(RegSetValueExW(opened, wideValue.c_str(), 0, type, data.data(),
+                                 static_cast<DWORD>(data.size())),
+                  kOk);
+        model.Set(key, value, type, data);
+        break;
+      }
+      default: {  // a read
+        const LONG result = RegOpenKeyExW(root, widePath.c_str(), 0, 0, &opened);
+        EXPECT_EQ(result, model.keys.count(Fold(key)) ? kOk : kNotFound);
+        if (result != kOk) break;
+        const auto* expected = model.Get(model.keys[Fold(key)], value);
+        DWORD type = 0, size = 16;
+        std::vector<BYTE> data(16);
+        EXPECT_EQ(RegQueryValueExW(opened, wideValue.c_str(), nullptr, &type, data.data(), &size),
+                  expected ? kOk : kNotFound);
+        data.resize(expected ? size : 0);
+        EXPECT_EQ(std::make_pair(type, data), expected ? *expected : std::make_pair(DWORD{}, data));
+      }
+    }
+    if (opened != nullptr) {
+      EXPECT_EQ(RegCloseKey(opened), kOk);
+    }
+  }
+  EXPECT_EQ(Dump(), model.values);
+  emulator::CloseDevice();
+  ASSERT_TRUE(emulator::OpenDevice(dir()));
+  EXPECT_EQ(Dump(), model.values);
 }
 
 TEST_F(RegistryTest, ValuesKeepTheirTypeAndBytes) {
@@ -147,31 +255,6 @@ TEST_F(RegistryTest, MissingKeysValuesAndBadHandlesAreReported) {
     EXPECT_EQ(RegQueryValueExW(bad, u"v", nullptr, nullptr, nullptr, &size), kInvalidHandle);
   }
   EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), kOk);
-}
-
-TEST_F(RegistryTest, ValuesSurviveReopeningTheDevice) {
-  const auto data = Sz(u"kept");
-  HKEY key = nullptr;
-  EXPECT_EQ(Create(HKEY_USERS, u"Persist", &key), REG_CREATED_NEW_KEY);
-  ASSERT_EQ(RegSetValueExW(key, u"Text", 0, REG_SZ, data.data(), 10), kOk);
-  ASSERT_EQ(RegCloseKey(key), kOk);
-  emulator::CloseDevice();
-  ASSERT_TRUE(emulator::OpenDevice(dir()));
-  EXPECT_EQ(emulator::ReadRegistryString("HKU", "Persist", "Text"), "kept");
-}
-
-TEST_F(RegistryTest, InjectedFaultsReturnTheirValueAndChangeNothing) {
-  const auto data = Sz(u"x");
-  emulator::InjectFault("RegSetValueExW", 1, 5);
-  EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"Faulty", 0, REG_SZ, data.data(), 4), 5);
-  EXPECT_FALSE(emulator::ReadRegistryValue("HKCU", "", "Faulty").has_value());
-
-  HKEY key = nullptr;
-  emulator::InjectFault("alloc", 1, 1);
-  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"New", 0, nullptr, 0, 0, nullptr, &key, nullptr),
-            LONG{ERROR_OUTOFMEMORY});
-  EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"New", 0, 0, &key), kNotFound);
 }
 
 }  // namespace
