@@ -12,17 +12,18 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "device_fixture.h"
 #include "frame/com_ref.h"
+#include "mapi.h"
 #include "platform/clock.h"
 #include "platform/contact_store.h"
 #include "platform/crt.h"
 #include "platform/emulator.h"
 #include "platform/files.h"
-#include "platform/message_store.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/sms.h"
@@ -41,18 +42,16 @@ namespace fs = std::filesystem;
 // first message, "sms" a radio handle, "file" \Temp\f.txt holding "text".
 struct World {
   struct Uninitialize {  // declared first, so it runs after every release
-    bool com = false, mapi = false;
+    bool com = false;
     ~Uninitialize() {
-      if (mapi) MAPIUninitialize();
       if (com) CoUninitialize();
     }
   } uninitialize;
+  std::optional<mapi::SmsSession> messages;
   ComRef<IPOutlookApp> app;
   ComRef<IFolder> folder;
   ComRef<IPOutlookItemCollection> items;
   ComRef<IContact> contact;
-  ComRef<IMAPISession> session;
-  ComRef<IMsgStore> store;
   ComRef<IMAPIFolder> inbox;
   ComRef<IMAPITable> table;
   ComRef<IMessage> message;
@@ -81,27 +80,13 @@ struct World {
       WCHAR name[] = u"Changed";
       ASSERT_EQ(contact->put_FirstName(name), S_OK);
     } else if (setup == "messages") {
-      uninitialize.mapi = MAPIInitialize(nullptr) == S_OK;
-      ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, session.put()), S_OK);
-      ComRef<IMAPITable> stores;
-      SRowSet* rows = nullptr;
-      ASSERT_EQ(session->GetMsgStoresTable(0, stores.put()), S_OK);
-      ASSERT_EQ(stores->QueryRows(1, 0, &rows), S_OK);  // SMS comes first
-      const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
-      storeId.assign(reinterpret_cast<const char*>(id.lpb), id.cb);
-      FreeProws(rows);
-      ASSERT_EQ(Open(session, storeId, store.put_as<IUnknown>()), S_OK);
-      SizedSPropTagArray(1, tags) = {1, {PR_CE_IPM_INBOX_ENTRYID}};
-      ULONG count = 0;
-      SPropValue* values = nullptr;
-      ASSERT_EQ(store->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count, &values), S_OK);
-      inboxId.assign(reinterpret_cast<const char*>(values[0].Value.bin.lpb),
-                     values[0].Value.bin.cb);
-      MAPIFreeBuffer(values);
-      ASSERT_EQ(Open(store, inboxId, inbox.put_as<IUnknown>()), S_OK);
+      const mapi::SmsSession& sms = messages.emplace();
+      storeId = sms.storeId;
+      inboxId = mapi::BinaryProp(sms.store.get(), PR_CE_IPM_INBOX_ENTRYID);
+      ASSERT_EQ(mapi::Open(sms.store.get(), inboxId, inbox.put_as<IUnknown>()), S_OK);
       ASSERT_EQ(inbox->GetContentsTable(0, table.put()), S_OK);
       messageId = emulator::ListMessages("SMS", "Inbox").at(0).entryId;
-      ASSERT_EQ(Open(inbox, messageId, message.put_as<IUnknown>()), S_OK);
+      ASSERT_EQ(mapi::Open(inbox.get(), messageId, message.put_as<IUnknown>()), S_OK);
     } else if (setup == "sms") {
       ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &sms, nullptr), S_OK);
     } else if (setup == "file") {
@@ -113,13 +98,6 @@ struct World {
     } else {
       ASSERT_EQ(setup, "none");
     }
-  }
-
-  template <class From>
-  static HRESULT Open(const ComRef<From>& from, const std::string& id, IUnknown** to) {
-    return from->OpenEntry(static_cast<ULONG>(id.size()),
-                           reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data())), nullptr,
-                           MAPI_BEST_ACCESS, nullptr, to);
   }
 };
 
@@ -197,22 +175,22 @@ const std::map<std::string, Call>& Calls() {
       // Messages.
       {"MAPIInitialize", [](World&, Out) { return MAPIInitialize(nullptr); }},
       {"MAPILogonEx", [](World&, Out out) { return MAPILogonEx(0, nullptr, nullptr, 0, out); }},
-      {"GetMsgStoresTable", [](World& w, Out out) { return w.session->GetMsgStoresTable(0, out); }},
-      {"session OpenEntry", [](World& w, Out out) { return w.Open(w.session, w.storeId, out); }},
-      {"session Logoff", [](World& w, Out) { return w.session->Logoff(0, 0, 0); }},
-      {"store GetProps", [](World& w, Out out) { return w.store->GetProps(0, 0, &given, out); }},
-      {"store OpenEntry", [](World& w, Out out) { return w.Open(w.store, w.inboxId, out); }},
+      {"GetMsgStoresTable", [](World& w, Out out) { return w.messages->session->GetMsgStoresTable(0, out); }},
+      {"session OpenEntry", [](World& w, Out out) { return mapi::Open(w.messages->session.get(), w.storeId, out); }},
+      {"session Logoff", [](World& w, Out) { return w.messages->session->Logoff(0, 0, 0); }},
+      {"store GetProps", [](World& w, Out out) { return w.messages->store->GetProps(0, 0, &given, out); }},
+      {"store OpenEntry", [](World& w, Out out) { return mapi::Open(w.messages->store.get(), w.inboxId, out); }},
       {"Advise",
        [](World& w, Out out) {
          CountingSink sink;
-         const HRESULT hr = w.store->Advise(0, nullptr, fnevObjectCreated, &sink, out);
+         const HRESULT hr = w.messages->store->Advise(0, nullptr, fnevObjectCreated, &sink, out);
          EXPECT_EQ(sink.refs, 1u);
          return hr;
        }},
-      {"Unadvise", [](World& w, Out) { return w.store->Unadvise(12345); }},
+      {"Unadvise", [](World& w, Out) { return w.messages->store->Unadvise(12345); }},
       {"folder GetProps", [](World& w, Out out) { return w.inbox->GetProps(0, 0, &given, out); }},
       {"GetContentsTable", [](World& w, Out out) { return w.inbox->GetContentsTable(0, out); }},
-      {"folder OpenEntry", [](World& w, Out out) { return w.Open(w.inbox, w.messageId, out); }},
+      {"folder OpenEntry", [](World& w, Out out) { return mapi::Open(w.inbox.get(), w.messageId, out); }},
       {"DeleteMessages",
        [](World& w, Out) {
          SBinary id{static_cast<ULONG>(w.messageId.size()), reinterpret_cast<BYTE*>(w.messageId.data())};

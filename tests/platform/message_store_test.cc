@@ -1,143 +1,48 @@
+// The message store's object model: stores, folders, contents tables and
+// their cursor, properties, recipients and deletion (faults: faults_test.cc).
 #include "platform/message_store.h"
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <optional>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "device_fixture.h"
-#include "frame/com_ref.h"
+#include "mapi.h"
 #include "platform/emulator.h"
 
 namespace {
 
-template <typename T>
-using Ref = mz::ComRef<T>;
+using namespace mapi;
 
-// Property values and row sets a call hands out, freed with the scope.
-struct Values {
-  ULONG count = 0;
-  SPropValue* v = nullptr;
-  ~Values() { MAPIFreeBuffer(v); }
-  const SPropValue& operator[](ULONG i) const { return v[i]; }
-};
-struct Rows {
-  SRowSet* set = nullptr;
-  ~Rows() { FreeProws(set); }
-  SRowSet* operator->() const { return set; }
-};
-
-// A counted tag list, passed where calls take an SPropTagArray*.
-struct Tags {
-  std::vector<ULONG> v;
-  Tags(std::initializer_list<ULONG> tags) : v{static_cast<ULONG>(tags.size())} {
-    v.insert(v.end(), tags);
-  }
-  operator SPropTagArray*() { return reinterpret_cast<SPropTagArray*>(v.data()); }
-  ULONG operator[](std::size_t i) const { return v[i + 1]; }
-};
-
-// A setup step that has to work; gtest reports the exception as a failure.
-void Must(bool ok, const char* what) {
-  if (!ok) throw std::runtime_error(what);
-}
-
-std::string Bytes(const SBinary& bin) {
-  return std::string(reinterpret_cast<const char*>(bin.lpb), bin.cb);
-}
-
-LPENTRYID AsEntryId(const std::string& id) {
-  return reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data()));
-}
-
-std::u16string Text(const SPropValue& value) {
-  return value.Value.lpszW != nullptr ? std::u16string(value.Value.lpszW) : std::u16string();
-}
-
-// Opens an entry of a session, store or folder; the type it reports.
-template <typename From, typename T>
-ULONG Open(From* from, const std::string& id, Ref<T>* to, ULONG flags = MAPI_BEST_ACCESS) {
-  ULONG type = 0;
-  Must(!id.empty() && from->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr, flags,
-                                      &type, to->template put_as<IUnknown>()) == S_OK,
-       "open entry");
-  return type;
-}
-
-// A session on the fixture's device with the SMS store open, and helpers
-// that walk to folders and messages through the object model.
+// The fixture's device with the SMS store open, and helpers that walk to
+// folders and messages through the object model.
 class MessageStoreTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, session_.put()), S_OK);
-    // SMS, as the first test checks.
-    EXPECT_EQ(Open(session_.get(), Stores().at(0).first, &sms_), MAPI_STORE);
+    sms_.emplace();
   }
   void TearDown() override {
-    sms_.Reset();
-    if (session_) session_->Logoff(0, 0, 0);
-    session_.Reset();
-    MAPIUninitialize();
+    sms_.reset();
     DeviceTest::TearDown();
   }
-
-  // (entry id, display name) of every store, in the table's order.
-  std::vector<std::pair<std::string, std::u16string>> Stores() {
-    Ref<IMAPITable> table;
-    Rows rows;
-    Must(session_->GetMsgStoresTable(MAPI_UNICODE, table.put()) == S_OK &&
-             table->QueryRows(100, 0, &rows.set) == S_OK,
-         "store table");
-    std::vector<std::pair<std::string, std::u16string>> stores;
-    for (ULONG i = 0; i < rows->cRows; ++i) {
-      const SRow& row = rows->aRow[i];
-      EXPECT_EQ(row.cValues, 2u);
-      EXPECT_EQ(row.lpProps[0].ulPropTag, PR_ENTRYID);
-      EXPECT_EQ(row.lpProps[1].ulPropTag, PR_DISPLAY_NAME_W);
-      stores.emplace_back(Bytes(row.lpProps[0].Value.bin), Text(row.lpProps[1]));
-    }
-    return stores;
-  }
-
-  // A binary property of a store, folder or message; empty when missing.
-  static std::string EntryIdProp(IMAPIProp* object, ULONG tag) {
-    Values values;
-    return object->GetProps(Tags{tag}, MAPI_UNICODE, &values.count, &values.v) == S_OK &&
-                   values[0].ulPropTag == tag
-               ? Bytes(values[0].Value.bin)
-               : "";
-  }
+  IMsgStore* store() const { return sms_->store.get(); }
 
   // Opens the folder whose id the SMS store holds under `tag`.
-  void OpenFolder(ULONG tag, Ref<IMAPIFolder>* folder) {
-    EXPECT_EQ(Open(sms_.get(), EntryIdProp(sms_.get(), tag), folder, MAPI_MODIFY), MAPI_FOLDER);
+  void OpenFolder(ULONG tag, ComRef<IMAPIFolder>* folder) {
+    ULONG type = 0;
+    EXPECT_EQ(
+        Open(store(), BinaryProp(store(), tag), folder->put_as<IUnknown>(), MAPI_MODIFY, &type),
+        S_OK);
+    EXPECT_EQ(type, MAPI_FOLDER);
   }
 
-  void OpenContents(ULONG tag, Ref<IMAPITable>* table, Ref<IMAPIFolder>* folder = nullptr) {
-    Ref<IMAPIFolder> own;
-    if (folder == nullptr) folder = &own;
+  void OpenContents(ULONG tag, ComRef<IMAPITable>* table, ComRef<IMAPIFolder>* folder) {
     OpenFolder(tag, folder);
-    Must((*folder)->GetContentsTable(0, table->put()) == S_OK, "contents table");
-  }
-
-  // The next row's entry id; empty at the end of the table.
-  static std::string Next(IMAPITable* table) {
-    Rows rows;
-    EXPECT_EQ(table->QueryRows(1, 0, &rows.set), S_OK);
-    if (rows.set == nullptr || rows->cRows != 1) return "";
-    EXPECT_EQ(rows->aRow[0].lpProps[0].ulPropTag, PR_ENTRYID);
-    return Bytes(rows->aRow[0].lpProps[0].Value.bin);
-  }
-
-  static std::vector<std::string> Rest(IMAPITable* table) {
-    std::vector<std::string> ids;
-    for (std::string id = Next(table); !id.empty(); id = Next(table)) ids.push_back(id);
-    return ids;
+    ASSERT_EQ((*folder)->GetContentsTable(0, table->put()), S_OK);
   }
 
   static ULONG RowCount(IMAPITable* table) {
@@ -155,24 +60,27 @@ class MessageStoreTest : public DeviceTest {
 
   static HRESULT Delete(IMAPIFolder* folder, const std::vector<std::string>& ids) {
     std::vector<SBinary> list;
-    for (const auto& id : ids) {
-      list.push_back(
-          {static_cast<ULONG>(id.size()), reinterpret_cast<BYTE*>(const_cast<char*>(id.data()))});
-    }
+    for (const auto& id : ids)
+      list.push_back({static_cast<ULONG>(id.size()), reinterpret_cast<BYTE*>(AsEntryId(id))});
     SBinaryArray array{static_cast<ULONG>(list.size()), list.data()};
     return folder->DeleteMessages(&array, 0, nullptr, 0);
   }
 
-  Ref<IMAPISession> session_;
-  Ref<IMsgStore> sms_;
+  std::optional<SmsSession> sms_;
 };
 
 TEST_F(MessageStoreTest, FreshDeviceListsSmsThenMailAndTheStandardFoldersOpen) {
-  const auto stores = Stores();
-  ASSERT_EQ(stores.size(), 2u);
-  EXPECT_EQ(stores[0].second, u"SMS");
-  EXPECT_EQ(stores[1].second, u"Mail");
-  EXPECT_NE(stores[0].first, stores[1].first);
+  ComRef<IMAPITable> stores;
+  Rows rows;
+  ASSERT_EQ(sms_->session->GetMsgStoresTable(MAPI_UNICODE, stores.put()), S_OK);
+  ASSERT_EQ(stores->QueryRows(100, 0, &rows.set), S_OK);
+  ASSERT_EQ(rows->cRows, 2u);
+  for (ULONG i = 0; i < 2; ++i) {
+    ASSERT_EQ(rows->aRow[i].cValues, 2u);
+    EXPECT_EQ(rows->aRow[i].lpProps[0].ulPropTag, PR_ENTRYID);
+    EXPECT_EQ(Text(rows->aRow[i].lpProps[1]), i == 0 ? u"SMS" : u"Mail");
+  }
+  EXPECT_NE(Bytes(rows->aRow[1].lpProps[0].Value.bin), sms_->storeId);
 
   // The SMS store's properties open its five standard folders.
   const struct {
@@ -186,15 +94,15 @@ TEST_F(MessageStoreTest, FreshDeviceListsSmsThenMailAndTheStandardFoldersOpen) {
                  {PR_IPM_WASTEBASKET_ENTRYID, u"Deleted Items", 0}};
   for (const auto& f : folders) {
     SCOPED_TRACE(testing::Message() << "tag " << std::hex << f.tag);
-    Ref<IMAPIFolder> folder;
+    ComRef<IMAPIFolder> folder;
     OpenFolder(f.tag, &folder);
     Values values;
     ASSERT_EQ(folder->GetProps(Tags{PR_DISPLAY_NAME_W, PR_ENTRYID}, 0, &values.count, &values.v),
               S_OK);
     ASSERT_EQ(values.count, 2u);
     EXPECT_EQ(Text(values[0]), f.name);
-    EXPECT_EQ(Bytes(values[1].Value.bin), EntryIdProp(sms_.get(), f.tag));
-    Ref<IMAPITable> table;
+    EXPECT_EQ(Bytes(values[1].Value.bin), BinaryProp(store(), f.tag));
+    ComRef<IMAPITable> table;
     ASSERT_EQ(folder->GetContentsTable(0, table.put()), S_OK);
     EXPECT_EQ(RowCount(table.get()), f.fresh);
   }
@@ -233,8 +141,8 @@ TEST_F(MessageStoreTest, CursorFollowsTheModelWhileRowsChangeUnderIt) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     std::mt19937 random(seed);
     auto pick = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
-    Ref<IMAPIFolder> folder;
-    Ref<IMAPITable> table;
+    ComRef<IMAPIFolder> folder;
+    ComRef<IMAPITable> table;
     OpenContents(PR_IPM_OUTBOX_ENTRYID, &table, &folder);
     ASSERT_EQ(folder->EmptyFolder(0, nullptr, 0), S_OK);
     CursorModel model;
@@ -289,8 +197,9 @@ TEST_F(MessageStoreTest, CursorFollowsTheModelWhileRowsChangeUnderIt) {
 
 TEST_F(MessageStoreTest, ColumnsComeInTheOrderSetAndMissingOnesAsErrors) {
   const std::string id = Seed("Outbox", "no time");
-  Ref<IMAPITable> table;
-  OpenContents(PR_IPM_OUTBOX_ENTRYID, &table);
+  ComRef<IMAPIFolder> folder;
+  ComRef<IMAPITable> table;
+  OpenContents(PR_IPM_OUTBOX_ENTRYID, &table, &folder);
   ASSERT_EQ(table->SetColumns(Tags{PR_SUBJECT_W, PR_ENTRYID, PR_MESSAGE_DELIVERY_TIME}, 0), S_OK);
   Rows rows;
   ASSERT_EQ(table->QueryRows(1, 0, &rows.set), S_OK);
@@ -312,8 +221,10 @@ TEST_F(MessageStoreTest, GetPropsAnswersEachTagWithItsValueOrAnError) {
   seed.deliveryTime = 0x0123456789ABCDEFull;
   seed.sender = "+15550100";
   const std::string id = emulator::SeedMessage(seed);
-  Ref<IMessage> message;
-  EXPECT_EQ(Open(sms_.get(), id, &message, 0), MAPI_MESSAGE);
+  ComRef<IMessage> message;
+  ULONG type = 0;
+  ASSERT_EQ(Open(store(), id, message.put_as<IUnknown>(), 0, &type), S_OK);
+  EXPECT_EQ(type, MAPI_MESSAGE);
 
   // Present tags answer S_OK with their values. A missing tag, one asked
   // with the wrong type, or one a message never has marks the call and comes
@@ -358,23 +269,22 @@ TEST_F(MessageStoreTest, RecipientTablesGiveSeveralPropertiesPerRecipientInOrder
   seed.recipients.clear();
   const std::string without = emulator::SeedMessage(seed);
 
-  Ref<IMAPIFolder> folder;
+  ComRef<IMAPIFolder> folder;
   OpenFolder(PR_IPM_SENTMAIL_ENTRYID, &folder);
   // The property tags of each row of the message's recipient table.
   auto recipients = [&](const std::string& id) {
-    Ref<IMessage> message;
-    Ref<IMAPITable> table;
-    Open(folder.get(), id, &message);
-    Must(message->GetRecipientTable(0, table.put()) == S_OK, "recipient table");
+    ComRef<IMessage> message;
+    ComRef<IMAPITable> table;
+    EXPECT_EQ(Open(folder.get(), id, message.put_as<IUnknown>()), S_OK);
+    EXPECT_EQ(message->GetRecipientTable(0, table.put()), S_OK);
     Rows rows;
-    Must(table->QueryRows(100, 0, &rows.set) == S_OK, "recipient rows");
+    EXPECT_EQ(table->QueryRows(100, 0, &rows.set), S_OK);
     std::vector<std::vector<ULONG>> tags(rows->cRows);
     for (ULONG r = 0; r < rows->cRows; ++r) {
       for (ULONG i = 0; i < rows->aRow[r].cValues; ++i)
         tags[r].push_back(rows->aRow[r].lpProps[i].ulPropTag);
     }
     EXPECT_EQ(RowCount(table.get()), rows->cRows);
-    EXPECT_EQ(Next(table.get()), "");
     return tags;
   };
   EXPECT_EQ(recipients(withRecipients),
@@ -400,7 +310,7 @@ TEST_F(MessageStoreTest, EntryIdsAreShortAndUniqueAndSeedsMayChooseTheirOwn) {
 }
 
 TEST_F(MessageStoreTest, DeleteMessagesReportsWhatItFoundAndEmptyFolderClearsOnlyItsFolder) {
-  Ref<IMAPIFolder> outbox, inbox;
+  ComRef<IMAPIFolder> outbox, inbox;
   OpenFolder(PR_IPM_OUTBOX_ENTRYID, &outbox);
   OpenFolder(PR_CE_IPM_INBOX_ENTRYID, &inbox);
   const std::string elsewhere = Seed("Drafts", "keep");
@@ -423,7 +333,7 @@ TEST_F(MessageStoreTest, DeleteMessagesReportsWhatItFoundAndEmptyFolderClearsOnl
   }
   EXPECT_EQ(emulator::ListMessages("SMS", "Drafts").back().entryId, elsewhere);
   EXPECT_EQ(outbox->DeleteMessages(nullptr, 0, nullptr, 0), E_INVALIDARG);
-  Ref<IMAPITable> table;
+  ComRef<IMAPITable> table;
   ASSERT_EQ(outbox->GetContentsTable(0, table.put()), S_OK);
   EXPECT_EQ(table->SeekRow(7, 0, nullptr), E_INVALIDARG);
 
@@ -439,7 +349,7 @@ TEST_F(MessageStoreTest, BuffersAreCountedUntilFreed) {
   const long before = emulator::OutstandingBuffers();
   ULONG count = 0;
   SPropValue* values = nullptr;
-  ASSERT_EQ(sms_->GetProps(nullptr, 0, &count, &values), S_OK);
+  ASSERT_EQ(store()->GetProps(nullptr, 0, &count, &values), S_OK);
   EXPECT_EQ(count, 8u);  // name, entry id, object type, five folders
   EXPECT_EQ(emulator::OutstandingBuffers(), before + 1);
   MAPIFreeBuffer(values);

@@ -1,3 +1,6 @@
+// The notifier: new objects announced to advised sinks, once and in order,
+// also from another process; Unadvise from anywhere, and the last
+// MAPIUninitialize, stop the calls.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -5,6 +8,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -12,6 +16,7 @@
 
 #include "device_fixture.h"
 #include "frame/com_ref.h"
+#include "mapi.h"
 #include "platform/emulator.h"
 #include "platform/message_store.h"
 #include "program.h"
@@ -78,10 +83,6 @@ std::vector<std::string> Ids(const std::vector<Seen>& seen) {
   return ids;
 }
 
-LPENTRYID AsEntryId(const std::string& id) {
-  return reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data()));
-}
-
 std::string Seed(const std::string& folder, const std::string& subject,
                  const std::string& store = "SMS") {
   emulator::MessageSeed seed;
@@ -96,25 +97,10 @@ class NotifierTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, session_.put()), S_OK);
-    mz::ComRef<IMAPITable> stores;
-    ASSERT_EQ(session_->GetMsgStoresTable(MAPI_UNICODE, stores.put()), S_OK);
-    SRowSet* rows = nullptr;
-    EXPECT_EQ(stores->QueryRows(1, 0, &rows), S_OK);  // SMS comes first
-    ASSERT_EQ(rows->cRows, 1u);
-    const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
-    EXPECT_EQ(session_->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr,
-                                  MAPI_BEST_ACCESS, nullptr, store_.put_as<IUnknown>()),
-              S_OK);
-    FreeProws(rows);
-    ASSERT_TRUE(store_);
+    store_ = sms_.emplace().store.get();
   }
   void TearDown() override {
-    store_.Reset();
-    if (session_) session_->Logoff(0, 0, 0);
-    session_.Reset();
-    MAPIUninitialize();
+    sms_.reset();
     DeviceTest::TearDown();
   }
 
@@ -133,27 +119,14 @@ class NotifierTest : public DeviceTest {
     ULONG connection = 0;
   };
 
-  std::string FolderId(ULONG tag) {
-    SizedSPropTagArray(1, tags) = {1, {tag}};
-    ULONG count = 0;
-    SPropValue* values = nullptr;
-    std::string id;
-    if (store_->GetProps(reinterpret_cast<SPropTagArray*>(&tags), MAPI_UNICODE, &count, &values) ==
-        S_OK) {
-      id.assign(reinterpret_cast<const char*>(values[0].Value.bin.lpb), values[0].Value.bin.cb);
-    }
-    MAPIFreeBuffer(values);
-    return id;
-  }
-
-  mz::ComRef<IMAPISession> session_;
-  mz::ComRef<IMsgStore> store_;
+  std::optional<mapi::SmsSession> sms_;
+  IMsgStore* store_ = nullptr;
 };
 
 TEST_F(NotifierTest, EachLaterNewObjectOfTheStoreIsAnnouncedOnceInOrder) {
   Seed("Inbox", "before");
   RecordingSink sink;
-  Advised advised(store_.get(), &sink);
+  Advised advised(store_, &sink);
   Seed("Inbox", "other store", "Mail");
   emulator::CreateFolder("Mail", "Elsewhere");
   std::vector<std::string> ids = {Seed("Inbox", "hello"), Seed("Drafts", "draft")};
@@ -170,23 +143,23 @@ TEST_F(NotifierTest, EachLaterNewObjectOfTheStoreIsAnnouncedOnceInOrder) {
     EXPECT_EQ(seen[i].event, fnevObjectCreated) << i;
     EXPECT_EQ(seen[i].type, i == 2 ? MAPI_FOLDER : MAPI_MESSAGE) << i;
   }
-  EXPECT_EQ(seen[0].parent, FolderId(PR_CE_IPM_INBOX_ENTRYID));
-  EXPECT_EQ(seen[1].parent, FolderId(PR_CE_IPM_DRAFTS_ENTRYID));
+  EXPECT_EQ(seen[0].parent, mapi::BinaryProp(store_, PR_CE_IPM_INBOX_ENTRYID));
+  EXPECT_EQ(seen[1].parent, mapi::BinaryProp(store_, PR_CE_IPM_DRAFTS_ENTRYID));
   EXPECT_EQ(seen[3].parent, seen[2].id);
 
   // The new folder opens by its announced id, the way a sink would open it.
   mz::ComRef<IUnknown> folder;
   ULONG type = 0;
-  EXPECT_EQ(store_->OpenEntry(static_cast<ULONG>(ids[2].size()), AsEntryId(ids[2]), nullptr, 0,
-                              &type, folder.put()),
+  EXPECT_EQ(store_->OpenEntry(static_cast<ULONG>(ids[2].size()), mapi::AsEntryId(ids[2]), nullptr,
+                              0, &type, folder.put()),
             S_OK);
   EXPECT_EQ(type, MAPI_FOLDER);
 }
 
 TEST_F(NotifierTest, UnadviseDuringABurstStopsCallsAtOnceAndReleasesTheSink) {
   RecordingSink gone, staying;
-  Advised advisedStaying(store_.get(), &staying);
-  Advised advisedGone(store_.get(), &gone);
+  Advised advisedStaying(store_, &staying);
+  Advised advisedGone(store_, &gone);
   EXPECT_EQ(gone.refs(), 2u);
   const ULONG connection = advisedGone.connection;
   constexpr int kBurst = 100;
@@ -207,19 +180,15 @@ TEST_F(NotifierTest, SinkCanReadTheStoreAndUnadviseItselfFromInsideOnNotify) {
   RecordingSink reader, self;
   reader.hook = [this](const NOTIFICATION& n) {
     mz::ComRef<IMessage> message;
-    SizedSPropTagArray(1, tags) = {1, {PR_SUBJECT_W}};
-    ULONG count = 0;
-    SPropValue* values = nullptr;
-    std::string subject = "cannot read";
-    if (SUCCEEDED(store_->OpenEntry(n.info.obj.cbEntryID, n.info.obj.lpEntryID, nullptr, 0, nullptr,
-                                    message.put_as<IUnknown>())) &&
-        message->GetProps(reinterpret_cast<SPropTagArray*>(&tags), MAPI_UNICODE, &count, &values) ==
+    mapi::Values values;
+    if (FAILED(store_->OpenEntry(n.info.obj.cbEntryID, n.info.obj.lpEntryID, nullptr, 0, nullptr,
+                                 message.put_as<IUnknown>())) ||
+        message->GetProps(mapi::Tags{PR_SUBJECT_W}, MAPI_UNICODE, &values.count, &values.v) !=
             S_OK) {
-      std::u16string text(values[0].Value.lpszW);
-      subject.assign(text.begin(), text.end());  // ASCII in this test
+      return std::string("cannot read");
     }
-    MAPIFreeBuffer(values);
-    return subject;
+    const std::u16string text = mapi::Text(values[0]);
+    return std::string(text.begin(), text.end());  // ASCII in this test
   };
   std::atomic<ULONG> connection{0};
   self.hook = [&](const NOTIFICATION&) {
@@ -228,7 +197,7 @@ TEST_F(NotifierTest, SinkCanReadTheStoreAndUnadviseItselfFromInsideOnNotify) {
   ULONG number = 0;
   ASSERT_EQ(store_->Advise(0, nullptr, fnevObjectCreated, &self, &number), S_OK);
   connection = number;
-  Advised advised(store_.get(), &reader);
+  Advised advised(store_, &reader);
   Seed("Inbox", "one");
   Seed("Inbox", "two");
   const auto read = reader.WaitFor(2);
@@ -243,7 +212,7 @@ TEST_F(NotifierTest, SinkCanReadTheStoreAndUnadviseItselfFromInsideOnNotify) {
 
 TEST_F(NotifierTest, MessageFromAnotherProcessIsAnnouncedOnce) {
   RecordingSink sink;
-  Advised advised(store_.get(), &sink);
+  Advised advised(store_, &sink);
   const std::string from = "+15550177";
   ASSERT_EQ(RunProgram({DEVICE_WRITER, dir(), "sms", from, "from afar"}).status, 0);
 
@@ -257,13 +226,13 @@ TEST_F(NotifierTest, MessageFromAnotherProcessIsAnnouncedOnce) {
 
 TEST_F(NotifierTest, AdviseRefusesWhatItCannotWatch) {
   RecordingSink sink;
-  const std::string folder = FolderId(PR_CE_IPM_INBOX_ENTRYID);
+  const std::string folder = mapi::BinaryProp(store_, PR_CE_IPM_INBOX_ENTRYID);
   // The result; a refusal gives no connection and keeps no reference.
   auto advise = [&](const std::string& id, ULONG events, IMAPIAdviseSink* to) {
     ULONG connection = 77;
     const HRESULT hr =
-        store_->Advise(static_cast<ULONG>(id.size()), id.empty() ? nullptr : AsEntryId(id), events,
-                       to, &connection);
+        store_->Advise(static_cast<ULONG>(id.size()), id.empty() ? nullptr : mapi::AsEntryId(id),
+                       events, to, &connection);
     EXPECT_EQ(connection, 0u);
     EXPECT_EQ(sink.refs(), 1u);
     return hr;
@@ -285,7 +254,7 @@ TEST_F(NotifierTest, LastUninitializeCancelsEveryRegistration) {
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown
 
   // The notifier starts again for the next sink.
-  Advised advised(store_.get(), &sink);
+  Advised advised(store_, &sink);
   const std::string id = Seed("Inbox", "again");
   EXPECT_EQ(Ids(sink.WaitFor(1)), std::vector<std::string>{id});
 }
