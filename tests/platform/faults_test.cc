@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -325,7 +326,9 @@ std::string Snapshot() {
   for (const auto& launch : emulator::Launches()) out << "launch " << launch.commandLine << "\n";
   for (const auto& entry : fs::recursive_directory_iterator(emulator::HostPath("\\"))) {
     std::ifstream in(entry.path(), std::ios::binary);
-    out << entry.path().string() << " " << in.rdbuf() << "\n";
+    out << entry.path().string() << " ";
+    if (entry.is_regular_file()) out << std::string(std::istreambuf_iterator<char>(in), {});
+    out << "\n";
   }
   return out.str();
 }
