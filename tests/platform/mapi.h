@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame/com_ref.h"
+#include "platform/emulator.h"
 #include "platform/message_store.h"
 
 namespace mapi {
@@ -55,6 +56,16 @@ template <class From>
 HRESULT Open(From* from, const std::string& id, IUnknown** to, ULONG flags = MAPI_BEST_ACCESS,
              ULONG* type = nullptr) {
   return from->OpenEntry(static_cast<ULONG>(id.size()), AsEntryId(id), nullptr, flags, type, to);
+}
+
+// Stores a message with that subject (announced to sinks); its entry id.
+inline std::string Seed(const std::string& folder, const std::string& subject,
+                        const std::string& store = "SMS") {
+  emulator::MessageSeed seed;
+  seed.store = store;
+  seed.folder = folder;
+  seed.subject = subject;
+  return emulator::SeedMessage(seed);
 }
 
 // A binary property of a store, folder or message; empty when missing.

@@ -52,13 +52,6 @@ class MessageStoreTest : public DeviceTest {
     return count;
   }
 
-  static std::string Seed(const std::string& folder, const std::string& subject) {
-    emulator::MessageSeed seed;
-    seed.folder = folder;
-    seed.subject = subject;
-    return emulator::SeedMessage(seed);
-  }
-
   static HRESULT Delete(IMAPIFolder* folder, const std::vector<std::string>& ids) {
     std::vector<SBinary> list;
     for (const auto& id : ids)

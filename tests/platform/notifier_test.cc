@@ -83,14 +83,7 @@ std::vector<std::string> Ids(const std::vector<Seen>& seen) {
   return ids;
 }
 
-std::string Seed(const std::string& folder, const std::string& subject,
-                 const std::string& store = "SMS") {
-  emulator::MessageSeed seed;
-  seed.store = store;
-  seed.folder = folder;
-  seed.subject = subject;
-  return emulator::SeedMessage(seed);
-}
+using mapi::Seed;
 
 // A session with the SMS store open.
 class NotifierTest : public DeviceTest {
