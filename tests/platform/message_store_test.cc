@@ -72,6 +72,7 @@ TEST_F(MessageStoreTest, FreshDeviceListsSmsThenMailAndTheStandardFoldersOpen) {
   for (ULONG i = 0; i < 2; ++i) {
     ASSERT_EQ(rows->aRow[i].cValues, 2u);
     EXPECT_EQ(rows->aRow[i].lpProps[0].ulPropTag, PR_ENTRYID);
+    EXPECT_EQ(rows->aRow[i].lpProps[1].ulPropTag, PR_DISPLAY_NAME_W);
     EXPECT_EQ(Text(rows->aRow[i].lpProps[1]), i == 0 ? u"SMS" : u"Mail");
   }
   EXPECT_NE(Bytes(rows->aRow[1].lpProps[0].Value.bin), sms_->storeId);
