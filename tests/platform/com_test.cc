@@ -75,26 +75,6 @@ TEST_F(ComTest, BuffersAreCountedUntilFreed) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
-TEST_F(ComTest, FaultStrikesTheChosenCallOnlyOrFromItOnWhenPersistent) {
-  emulator::InjectFault("LocalAlloc", 2, 0);
-  HLOCAL blocks[] = {LocalAlloc(LPTR, 4), LocalAlloc(LPTR, 4), LocalAlloc(LPTR, 4)};
-  EXPECT_NE(blocks[0], nullptr);
-  EXPECT_EQ(blocks[1], nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_NE(blocks[2], nullptr);
-  EXPECT_EQ(emulator::CallCount("LocalAlloc"), 3);
-  LocalFree(blocks[0]);
-  LocalFree(blocks[2]);
-
-  emulator::InjectFault("alloc", 2, 0, /*persistent=*/true);
-  BSTR a = SysAllocString(u"a");
-  EXPECT_NE(a, nullptr);
-  EXPECT_EQ(SysAllocString(u"b"), nullptr);
-  EXPECT_EQ(LocalAlloc(LPTR, 1), nullptr);
-  emulator::ClearFaults();
-  SysFreeString(a);
-}
-
 TEST(InterlockedTest, ReturnsTheNewValue) {
   LONG volatile value = 1;
   EXPECT_EQ(InterlockedIncrement(&value), 2);

@@ -1,6 +1,6 @@
 // The phone's C runtime: phone paths in the ANSI code page opened as
-// standard-I/O streams, each mode doing what the C library's does, and
-// transfers that fail where a test says.
+// standard-I/O streams, each mode doing what the C library's does; the cases
+// are in data/platform/crt.tsv (faults: faults_test.cc).
 #include "platform/crt.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "device_fixture.h"
-#include "platform/emulator.h"
+#include "tables.h"
 
 namespace {
 
@@ -31,109 +31,44 @@ class CrtTest : public DeviceTest {
   }
 };
 
-TEST_F(CrtTest, EachModeReadsWritesTruncatesOrAppendsLikeTheCLibrary) {
-  constexpr const char* kMissing = nullptr;
-  const struct {
-    const char* mode;
-    const char* before;    // the file's content, or kMissing
-    const char* write;     // written, then flushed
-    const char* readBack;  // read from the start afterwards; nullptr: not readable
-    const char* after;     // the file's content at the end, or kMissing
-    int error;             // errno when the open fails
-  } cases[] = {
-      {"r", kMissing, "", nullptr, kMissing, ENOENT},
-      {"rb", "abc", "", "abc", "abc", 0},
-      {"r+", "abc", "X", "Xbc", "Xbc", 0},
-      {"w", "abc", "xy", nullptr, "xy", 0},
-      {"wt", kMissing, "xy", nullptr, "xy", 0},
-      {"w+", "abc", "xy", "xy", "xy", 0},
-      {"w+b", kMissing, "", "", "", 0},
-      {"a", "abc", "de", nullptr, "abcde", 0},
-      {"a+", "abc", "de", "abcde", "abcde", 0},
-      {"", "abc", "", nullptr, "abc", EINVAL},
-      {"x", "abc", "", nullptr, "abc", EINVAL},
-      {"w+q", "abc", "", nullptr, "abc", EINVAL},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.mode);
-    fs::remove(Temp("f.txt"));
-    if (c.before != kMissing) std::ofstream(Temp("f.txt"), std::ios::binary) << c.before;
-    errno = 0;
-    // Existing names match in any case.
-    std::FILE* file = crt::fopen(c.before != kMissing ? "\\TEMP\\F.TXT" : "\\Temp\\f.txt", c.mode);
-    EXPECT_EQ(file == nullptr, c.error != 0);
-    if (file == nullptr) {
-      EXPECT_EQ(errno, c.error);
-    }
-    if (file != nullptr) {
-      EXPECT_EQ(std::fputs(c.write, file) >= 0, true);
-      EXPECT_EQ(std::fflush(file), 0);
-      if (c.readBack != nullptr) {
-        ASSERT_EQ(std::fseek(file, 0, SEEK_SET), 0);
-        std::string back;
-        for (int b; (b = std::fgetc(file)) != EOF;) back.push_back(static_cast<char>(b));
-        EXPECT_EQ(back, c.readBack);
-      }
-      std::fclose(file);
-    }
-    EXPECT_EQ(fs::exists(Temp("f.txt")), c.after != kMissing);
-    if (c.after != kMissing) {
-      EXPECT_EQ(Slurp(Temp("f.txt")), c.after);
-    }
+// The cases of data/platform/crt.tsv.
+class CrtTableTest : public CrtTest, public testing::WithParamInterface<tables::Row> {};
+
+TEST_P(CrtTableTest, OpensAsTheTableSays) {
+  const tables::Row& row = GetParam();
+  errno = 0;
+  if (row.at(0) == "refused") {
+    ASSERT_EQ(mkfifo(Temp("pipe").c_str(), 0600), 0);
+    EXPECT_EQ(crt::fopen(row.at(1).c_str(), row.at(2).c_str()), nullptr);
+    EXPECT_EQ(errno, std::stoi(row.at(3)));
+    return;
   }
+  const std::string &before = row.at(2), &readBack = row.at(4), &after = row.at(5);
+  if (before != "-") std::ofstream(Temp("f.txt"), std::ios::binary) << before;
+  std::FILE* file =
+      crt::fopen(before != "-" ? "\\TEMP\\F.TXT" : "\\Temp\\f.txt", row.at(1).c_str());
+  EXPECT_EQ(file == nullptr ? errno : 0, std::stoi(row.at(6)));
+  if (file != nullptr) {
+    EXPECT_GE(std::fputs(row.at(3).c_str(), file), 0);
+    EXPECT_EQ(std::fflush(file), 0);
+    if (readBack != "-") {
+      ASSERT_EQ(std::fseek(file, 0, SEEK_SET), 0);
+      std::string back;
+      for (int b; (b = std::fgetc(file)) != EOF;) back.push_back(static_cast<char>(b));
+      EXPECT_EQ(back, readBack);
+    }
+    std::fclose(file);
+  }
+  EXPECT_EQ(fs::exists(Temp("f.txt")) ? Slurp(Temp("f.txt")) : "-", after);
 }
 
-TEST_F(CrtTest, AnAnsiNameBecomesItsUtf8HostNameAndOnlyRegularFilesOpen) {
+INSTANTIATE_TEST_SUITE_P(Table, CrtTableTest, testing::ValuesIn(tables::Read("crt.tsv")));
+
+TEST_F(CrtTest, AnAnsiNameBecomesItsUtf8HostName) {
   std::FILE* file = crt::fopen("\\Temp\\caf\xe9 \x80.txt", "w");
   ASSERT_NE(file, nullptr);
   std::fclose(file);
   EXPECT_TRUE(fs::exists(Temp("café €.txt")));
-
-  ASSERT_EQ(mkfifo(Temp("pipe").c_str(), 0600), 0);
-  const struct {
-    const char* path;
-    const char* mode;
-    int error;
-  } refused[] = {{"\\Windows", "r", EISDIR},
-                 {"\\Windows", "w", EISDIR},
-                 {"\\Temp\\pipe", "r", EACCES},
-                 {"\\Temp\\pipe", "w", EACCES},
-                 {"\\Nowhere\\f.txt", "w", ENOENT}};
-  for (const auto& r : refused) {
-    errno = 0;
-    EXPECT_EQ(crt::fopen(r.path, r.mode), nullptr) << r.path << " " << r.mode;
-    EXPECT_EQ(errno, r.error) << r.path << " " << r.mode;
-  }
-}
-
-// Buffered writes reach the file at the flush, so that is where a full disk
-// shows; the error stays on the stream.
-TEST_F(CrtTest, InjectedFaultsFailTheTransferWithTheirErrno) {
-  emulator::InjectFault("fopen", 1, EMFILE);
-  errno = 0;
-  EXPECT_EQ(crt::fopen("\\Temp\\f.txt", "w"), nullptr);
-  EXPECT_EQ(errno, EMFILE);
-  EXPECT_FALSE(fs::exists(Temp("f.txt")));
-
-  std::FILE* file = crt::fopen("\\Temp\\f.txt", "w+");
-  ASSERT_NE(file, nullptr);
-  emulator::InjectFault("fwrite", 1, ENOSPC);
-  EXPECT_EQ(std::fputs("text", file), 1) << "buffered";
-  EXPECT_EQ(std::fflush(file), EOF);
-  EXPECT_EQ(errno, ENOSPC);
-  EXPECT_TRUE(std::ferror(file));
-  EXPECT_EQ(Slurp(Temp("f.txt")), "");
-
-  std::clearerr(file);
-  ASSERT_EQ(std::fputs("text", file), 1);
-  emulator::InjectFault("fseek", 1, EIO);
-  EXPECT_EQ(std::fseek(file, 0, SEEK_SET), -1);
-  emulator::ClearFaults();
-  ASSERT_EQ(std::fseek(file, 0, SEEK_SET), 0);
-  emulator::InjectFault("fread", 1, EIO);
-  EXPECT_EQ(std::fgetc(file), EOF);
-  EXPECT_TRUE(std::ferror(file));
-  std::fclose(file);
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
   std::vector<std::unique_ptr<RunningProgram>> writers;
   for (const char* name : {"A", "B", "C", "D"}) {
     writers.push_back(std::make_unique<RunningProgram>(
-        std::vector<std::string>{CONTACT_WRITER, dir.string(), name}));
+        std::vector<std::string>{DEVICE_WRITER, dir.string(), "add", name}));
   }
   for (auto& writer : writers) {
     const ProgramRun run = writer->Wait();

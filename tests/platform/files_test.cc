@@ -1,6 +1,6 @@
 // The file calls and the path rules under them: which paths resolve inside
 // the device's fs/ folder, which are refused, and that refused calls never
-// touch host files.
+// touch host files. Faults: faults_test.cc.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,6 +14,7 @@
 #include "platform/crt.h"
 #include "platform/emulator.h"
 #include "platform/files.h"
+#include "tables.h"
 
 namespace {
 
@@ -153,74 +154,32 @@ TEST_F(FileTest, DeleteRemovesFilesByPhoneOrTempPath) {
   EXPECT_FALSE(fs::exists(Fs() / "Temp" / "t.txt"));
 }
 
-TEST_F(FileTest, CopyAndDeleteReportWhatIsMissingOrUnsuitableAndChangeNothing) {
-  constexpr const char16_t* kDelete = nullptr;  // as destination: delete the source instead
-  struct Case {
-    const char16_t* source;
-    const char16_t* destination;
-    BOOL failIfExists;
-    DWORD error;
-  } cases[] = {
-      {u"\\Windows\\None.wav", u"\\Temp\\a.wav", FALSE, ERROR_FILE_NOT_FOUND},
-      {u"\\Nowhere\\x.wav", u"\\Temp\\a.wav", FALSE, ERROR_PATH_NOT_FOUND},
-      {kRing, u"\\Nowhere\\a.wav", FALSE, ERROR_PATH_NOT_FOUND},
-      {u"\\Windows", u"\\Temp\\a.wav", FALSE, ERROR_ACCESS_DENIED},
-      {kRing, u"\\Windows", FALSE, ERROR_ACCESS_DENIED},
-      {kRing, u"\\Windows", TRUE, ERROR_FILE_EXISTS},
-      {kRing, u"\\windows\\ring1.wav", FALSE, ERROR_SHARING_VIOLATION},
-      {kRing, u"\\windows\\ring1.wav", TRUE, ERROR_FILE_EXISTS},
-      {nullptr, u"\\Temp\\a.wav", FALSE, ERROR_INVALID_PARAMETER},
-      {u"\\Windows\\None.wav", kDelete, FALSE, ERROR_FILE_NOT_FOUND},
-      {u"\\Windows", kDelete, FALSE, ERROR_ACCESS_DENIED},
-      {nullptr, kDelete, FALSE, ERROR_INVALID_PARAMETER},
-  };
+// The cases of data/platform/files.tsv: each call fails with its error and
+// leaves the device's files as they were.
+class FileTableTest : public FileTest, public testing::WithParamInterface<tables::Row> {};
+
+TEST_P(FileTableTest, CallAnswersAsTheTableSaysAndChangesNothing) {
+  const tables::Row& row = GetParam();
+  const std::u16string source = Wide(row.at(1)), destination = Wide(row.at(2));
+  const char16_t* path = row.at(1) == "-" ? nullptr : source.c_str();
   const std::string ring = ReadFile(Ring());
   const long files_in_windows = FilesIn(Fs() / "Windows");
-  for (const auto& c : cases) {
-    EXPECT_EQ(ErrorOf([&] {
-                return c.destination == kDelete
-                           ? DeleteFileW(c.source)
-                           : CopyFileW(c.source, c.destination, c.failIfExists);
-              }),
-              c.error)
-        << "case " << &c - cases;
+  if (row[0] == "copy") {
+    EXPECT_EQ(ErrorOf([&] { return CopyFileW(path, destination.c_str(), row.at(3) == "1"); }),
+              std::stoul(row.at(4)));
+  } else if (row[0] == "delete") {
+    EXPECT_EQ(ErrorOf([&] { return DeleteFileW(path); }), std::stoul(row.at(2)));
+  } else {
+    ASSERT_EQ(row[0], "attributes");
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesW(path), std::stoul(row.at(2)));
+    EXPECT_EQ(GetLastError(), std::stoul(row.at(3)));
   }
   EXPECT_FALSE(fs::exists(Fs() / "Temp" / "a.wav"));
   EXPECT_EQ(ReadFile(Ring()), ring);
   EXPECT_EQ(FilesIn(Fs() / "Windows"), files_in_windows) << "leftover temporary";
 }
 
-TEST_F(FileTest, InjectedFaultsFailWithTheirValueAndTouchNothing) {
-  emulator::InjectFault("CopyFileW", 1, 5);
-  EXPECT_EQ(ErrorOf([] { return CopyFileW(kRing, u"\\Temp\\a.wav", FALSE); }), 5u);
-  EXPECT_FALSE(fs::exists(Fs() / "Temp" / "a.wav"));
-  emulator::InjectFault("DeleteFileW", 1, 32);
-  EXPECT_EQ(ErrorOf([] { return DeleteFileW(kRing); }), 32u);
-  EXPECT_TRUE(fs::exists(Ring()));
-}
-
-TEST_F(FileTest, AttributesTellFilesFromFoldersAndNameWhatIsMissing) {
-  emulator::InjectFault("GetFileAttributesW", 1, 21);
-  const struct {
-    const char16_t* path;
-    DWORD attributes;
-    DWORD error;
-  } cases[] = {
-      {kRing, INVALID_FILE_ATTRIBUTES, 21},  // the injected fault
-      {kRing, FILE_ATTRIBUTE_NORMAL, 0},
-      {u"\\windows\\ring1.WAV", FILE_ATTRIBUTE_NORMAL, 0},
-      {u"\\Windows", FILE_ATTRIBUTE_DIRECTORY, 0},
-      {u"\\Windows\\None.wav", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
-      {u"\\Nowhere\\None.wav", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
-      {u"\\..\\device.db", INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED},
-      {u"C:\\x", INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER},
-      {nullptr, INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER},
-  };
-  for (const auto& c : cases) {
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesW(c.path), c.attributes);
-    EXPECT_EQ(GetLastError(), c.error);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Table, FileTableTest, testing::ValuesIn(tables::Read("files.tsv")));
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The registry calls against the device database: keys, values, handles,
-// persistence and faults.
+// persistence (faults: faults_test.cc).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device_fixture.h"
@@ -18,13 +22,6 @@ constexpr const char* kNotifications =
 // Registry calls return LONG; the error numbers are DWORD.
 constexpr LONG kOk = ERROR_SUCCESS, kNotFound = ERROR_FILE_NOT_FOUND,
                kInvalidHandle = ERROR_INVALID_HANDLE, kInvalidParameter = ERROR_INVALID_PARAMETER;
-
-// REG_SZ data: the text and its terminator, as bytes.
-std::vector<BYTE> Sz(std::u16string_view text) {
-  std::vector<BYTE> bytes((text.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), text.data(), text.size() * 2);
-  return bytes;
-}
 
 // Creates or opens a key and gives its disposition; the key is closed unless
 // the caller takes it.
@@ -49,80 +46,147 @@ TEST_F(RegistryTest, FreshDeviceHasTheDefaultSounds) {
   EXPECT_EQ(emulator::DumpRegistry().size(), 2u);
 }
 
-TEST_F(RegistryTest, StringRoundTripsAndASmallBufferGetsMoreDataAndTheSizeNeeded) {
-  HKEY key = nullptr;
-  const std::u16string path =
-      u"\\" + std::u16string(kNotifications, kNotifications + std::strlen(kNotifications));
-  EXPECT_EQ(Create(HKEY_CURRENT_USER, path.c_str(), &key), REG_OPENED_EXISTING_KEY);
-  const auto data = Sz(u"\\Windows\\ring.wav");
-  ASSERT_EQ(data.size(), 36u);
-  ASSERT_EQ(RegSetValueExW(key, u"Wave", 0, REG_SZ, data.data(), 36), kOk);
+// The registry against a model: keys and value names match without regard to
+// ASCII case and keep their first spelling, doubled, leading and trailing
+// backslashes name the same key, keys live per root, and a value keeps its
+// type and bytes (read into too small a buffer: ERROR_MORE_DATA, the size
+// needed and the buffer untouched), the default value answers to a null or
+// empty name, and all of it survives a reopening of the device. Seeded
+// random creations (from the root or below an open key), writes and reads.
+using Values = std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>;
 
-  std::vector<BYTE> read(10, 0xAA);
-  DWORD type = 0, size = 10;
-  EXPECT_EQ(RegQueryValueExW(key, u"Wave", nullptr, &type, read.data(), &size),
-            LONG{ERROR_MORE_DATA});
-  EXPECT_EQ(size, 36u);
-  EXPECT_EQ(read, std::vector<BYTE>(10, 0xAA));
-  read.resize(size);
-  ASSERT_EQ(RegQueryValueExW(key, u"Wave", nullptr, &type, read.data(), &size), kOk);
-  EXPECT_EQ(type, REG_SZ);
-  EXPECT_EQ(read, data);
-  EXPECT_EQ(RegQueryValueExW(key, u"Wave", nullptr, &type, read.data(), nullptr),
-            kInvalidParameter);
-  EXPECT_EQ(RegCloseKey(key), kOk);
-  EXPECT_EQ(emulator::ReadRegistryString("HKCU", kNotifications, "Wave"), "\\Windows\\ring.wav");
-}
-
-TEST_F(RegistryTest, KeysAndValueNamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
-  EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, u"Software\\Vendor\\App"), REG_CREATED_NEW_KEY);
-  // Doubled, leading and trailing backslashes and case do not make a new key.
-  EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, u"\\\\SOFTWARE\\\\vendor\\app\\"), REG_OPENED_EXISTING_KEY);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software\\VENDOR", 0, 0, &key), kOk);
-  EXPECT_EQ(Create(key, u"App\\Cache"), REG_CREATED_NEW_KEY);  // below an open key
-  EXPECT_EQ(Create(key, nullptr), REG_OPENED_EXISTING_KEY);    // the key itself
-  for (const DWORD value : {1u, 2u}) {
-    ASSERT_EQ(RegSetValueExW(key, value == 1 ? u"Volume" : u"VOLUME", 0, REG_DWORD,
-                             reinterpret_cast<const BYTE*>(&value), 4),
-              kOk);
+Values Dump() {
+  Values values;
+  for (const auto& [name, value] : emulator::DumpRegistry()) {
+    values[name] = {value.type, value.data};
   }
-  EXPECT_EQ(RegCloseKey(key), kOk);
-  const auto dump = emulator::DumpRegistry();
-  ASSERT_EQ(dump.count("HKLM\\Software\\Vendor\\Volume"), 1u);
-  EXPECT_EQ(dump.at("HKLM\\Software\\Vendor\\Volume").data, (std::vector<BYTE>{2, 0, 0, 0}));
-  EXPECT_EQ(dump.size(), 3u);
-  // Keys live per root.
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Vendor", 0, 0, &key), kNotFound);
-  EXPECT_EQ(key, nullptr);
+  return values;
 }
 
-TEST_F(RegistryTest, ValuesKeepTheirTypeAndBytes) {
-  const BYTE binary[] = {0, 1, 0, 255};
-  struct Case {
-    const char16_t* name;
-    const char* utf8_name;
-    DWORD type;
-    std::vector<BYTE> data;
-  } cases[] = {
-      {u"Bin", "Bin", REG_BINARY, {binary, binary + 4}},
-      {u"Multi", "Multi", REG_MULTI_SZ, Sz(std::u16string_view(u"a\0b\0", 4))},
-      {u"Empty", "Empty", REG_NONE, {}},
-      {nullptr, "", REG_SZ, Sz(u"default")},
+std::string Fold(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::u16string Wide(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+struct RegistryModel {
+  std::map<std::string, std::string> keys;   // folded "ROOT\key" -> first spelling
+  std::map<std::string, std::string> names;  // folded "ROOT\key\value" -> first spelling
+  Values values;                             // by first spelling
+
+  // Adds root\names[0]\names[1]... and its parents; whether the last is new.
+  bool Create(std::string path, const std::vector<std::string>& names) {
+    bool created = false;
+    for (const std::string& name : names) {
+      path = keys.count(Fold(path)) ? keys[Fold(path)] : path;
+      path += "\\" + name;
+      created = keys.emplace(Fold(path), path).second;
+    }
+    return created;
+  }
+  void Set(const std::string& key, const std::string& name, DWORD type, std::vector<BYTE> data) {
+    const std::string spelled = keys.at(Fold(key)) + "\\" + name;
+    const std::string& first = names.emplace(Fold(spelled), spelled).first->second;
+    values[first] = {type, std::move(data)};
+  }
+  const std::pair<DWORD, std::vector<BYTE>>* Get(const std::string& key, const std::string& name) {
+    const auto found = names.find(Fold(key + "\\" + name));
+    return found == names.end() ? nullptr : &values[found->second];
+  }
+};
+
+TEST_F(RegistryTest, KeysAndValuesFollowTheModel) {
+  RegistryModel model;
+  model.values = Dump();  // the default sounds
+  for (const auto& [name, value] : model.values) model.names[Fold(name)] = name;
+  std::mt19937 random(14);
+  auto pick = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
+  auto spell = [&](std::string name) {  // the name in a random case
+    for (char& c : name) c = static_cast<char>(pick(0, 1) ? std::toupper(c) : std::tolower(c));
+    return name;
   };
-  for (const auto& c : cases) {
-    ASSERT_EQ(RegSetValueExW(HKEY_CURRENT_USER, c.name, 0, c.type, c.data.data(),
-                             static_cast<DWORD>(c.data.size())),
-              kOk);
-    auto stored = emulator::ReadRegistryValue("HKCU", "", c.utf8_name);
-    ASSERT_TRUE(stored.has_value()) << c.utf8_name;
-    EXPECT_EQ(stored->type, c.type);
-    EXPECT_EQ(stored->data, c.data);
+  for (int step = 0; step < 300; ++step) {
+    SCOPED_TRACE(testing::Message() << "step " << step);
+    const HKEY root = pick(0, 1) ? HKEY_LOCAL_MACHINE : HKEY_USERS;
+    const std::string rootName = root == HKEY_USERS ? "HKU" : "HKLM";
+    std::vector<std::string> names;
+    std::string key = rootName, path = pick(0, 1) ? "\\" : "", below;
+    for (int n = pick(1, 3); n > 0; --n) {
+      names.push_back(spell(pick(0, 1) ? "Alpha" : "Beta"));
+      key += "\\" + names.back();
+      path += names.back() + (pick(0, 3) ? "\\" : "\\\\");
+      if (names.size() > 1) below += names.back() + "\\";
+    }
+    if (pick(0, 1)) path.pop_back();
+    const std::string value = spell(pick(0, 2) == 0 ? "" : pick(0, 1) ? "Volume" : "Tone");
+    const std::u16string widePath = Wide(path), wideBelow = Wide(below), wideValue = Wide(value);
+    const char16_t* valueName = value.empty() && pick(0, 1) ? nullptr : wideValue.c_str();
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    switch (pick(0, 2)) {
+      case 0:  // a key from the root
+        ASSERT_EQ(RegCreateKeyExW(root, widePath.c_str(), 0, nullptr, 0, 0, nullptr, &opened,
+                                  &disposition),
+                  kOk);
+        EXPECT_EQ(disposition,
+                  model.Create(rootName, names) ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY);
+        break;
+      case 1: {  // a value, in a key made below the first one (or that key itself)
+        HKEY first = nullptr;
+        ASSERT_EQ(Create(root, Wide(names[0]).c_str(), &first), model.Create(rootName, {names[0]})
+                                                                    ? REG_CREATED_NEW_KEY
+                                                                    : REG_OPENED_EXISTING_KEY);
+        ASSERT_EQ(RegCreateKeyExW(first, below.empty() ? nullptr : wideBelow.c_str(), 0, nullptr, 0,
+                                  0, nullptr, &opened, nullptr),
+                  kOk);
+        EXPECT_EQ(RegCloseKey(first), kOk);
+        model.Create(rootName, names);
+        const DWORD type = pick(REG_NONE, REG_MULTI_SZ);
+        std::vector<BYTE> data(pick(0, 4));
+        for (BYTE& b : data) b = static_cast<BYTE>(pick(0, 255));
+        ASSERT_EQ(RegSetValueExW(opened, valueName, 0, type, data.data(),
+                                 static_cast<DWORD>(data.size())),
+                  kOk);
+        model.Set(key, value, type, data);
+        break;
+      }
+      default: {  // a read
+        const LONG result = RegOpenKeyExW(root, widePath.c_str(), 0, 0, &opened);
+        EXPECT_EQ(result, model.keys.count(Fold(key)) ? kOk : kNotFound);
+        if (result != kOk) break;
+        const auto* expected = model.Get(model.keys[Fold(key)], value);
+        DWORD type = 0, size = pick(0, 4);
+        std::vector<BYTE> data(4, 0xAA);
+        const bool fits = expected && expected->second.size() <= size;
+        EXPECT_EQ(RegQueryValueExW(opened, valueName, nullptr, &type, data.data(), &size),
+                  !expected ? kNotFound
+                  : fits    ? kOk
+                            : LONG{ERROR_MORE_DATA});
+        if (!expected) break;
+        EXPECT_EQ(type, expected->first);
+        EXPECT_EQ(size, expected->second.size());
+        data.resize(size);
+        EXPECT_EQ(data, fits ? expected->second : std::vector<BYTE>(size, 0xAA));
+      }
+    }
+    if (opened != nullptr) {
+      EXPECT_EQ(RegCloseKey(opened), kOk);
+    }
   }
-  // The default value answers to the empty name too.
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(HKEY_CURRENT_USER, u"", nullptr, nullptr, nullptr, &size), kOk);
-  EXPECT_EQ(size, 16u);
+  EXPECT_EQ(Dump(), model.values);
+  emulator::CloseDevice();
+  ASSERT_TRUE(emulator::OpenDevice(dir()));
+  EXPECT_EQ(Dump(), model.values);
+}
+
+// Data without a place for its size, or a size without data, is refused.
+TEST_F(RegistryTest, DataComesWithItsSize) {
+  BYTE data[4];
+  EXPECT_EQ(RegQueryValueExW(HKEY_CURRENT_USER, u"", nullptr, nullptr, data, nullptr),
+            kInvalidParameter);
   EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"Bad", 0, REG_BINARY, nullptr, 4),
             kInvalidParameter);
 }
@@ -147,31 +211,6 @@ TEST_F(RegistryTest, MissingKeysValuesAndBadHandlesAreReported) {
     EXPECT_EQ(RegQueryValueExW(bad, u"v", nullptr, nullptr, nullptr, &size), kInvalidHandle);
   }
   EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), kOk);
-}
-
-TEST_F(RegistryTest, ValuesSurviveReopeningTheDevice) {
-  const auto data = Sz(u"kept");
-  HKEY key = nullptr;
-  EXPECT_EQ(Create(HKEY_USERS, u"Persist", &key), REG_CREATED_NEW_KEY);
-  ASSERT_EQ(RegSetValueExW(key, u"Text", 0, REG_SZ, data.data(), 10), kOk);
-  ASSERT_EQ(RegCloseKey(key), kOk);
-  emulator::CloseDevice();
-  ASSERT_TRUE(emulator::OpenDevice(dir()));
-  EXPECT_EQ(emulator::ReadRegistryString("HKU", "Persist", "Text"), "kept");
-}
-
-TEST_F(RegistryTest, InjectedFaultsReturnTheirValueAndChangeNothing) {
-  const auto data = Sz(u"x");
-  emulator::InjectFault("RegSetValueExW", 1, 5);
-  EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"Faulty", 0, REG_SZ, data.data(), 4), 5);
-  EXPECT_FALSE(emulator::ReadRegistryValue("HKCU", "", "Faulty").has_value());
-
-  HKEY key = nullptr;
-  emulator::InjectFault("alloc", 1, 1);
-  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"New", 0, nullptr, 0, 0, nullptr, &key, nullptr),
-            LONG{ERROR_OUTOFMEMORY});
-  EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"New", 0, 0, &key), kNotFound);
 }
 
 }  // namespace

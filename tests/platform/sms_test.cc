@@ -124,19 +124,6 @@ TEST_F(SmsTest, MalformedMessagesAndBadHandlesAreRefusedAndNothingIsSent) {
   EXPECT_TRUE(emulator::SentMessages().empty());
 }
 
-TEST_F(SmsTest, InjectedFaultsFailTheirCallAndSendNothing) {
-  SMS_HANDLE handle = Open();
-  emulator::InjectFault("SmsSendMessage", 1, E_OUTOFMEMORY);
-  EXPECT_EQ(Message(u"0123", u"hi").Send(handle), E_OUTOFMEMORY);
-  EXPECT_TRUE(emulator::SentMessages().empty());
-  emulator::InjectFault("SmsOpen", 1, E_FAIL);
-  SMS_HANDLE other = nullptr;
-  EXPECT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &other, nullptr), E_FAIL);
-  emulator::InjectFault("SmsClose", 1, E_FAIL);
-  EXPECT_EQ(SmsClose(handle), E_FAIL);  // the handle stays open
-  EXPECT_EQ(SmsClose(handle), S_OK);
-}
-
 TEST_F(SmsTest, MessageToTheOwnNumberArrivesInTheInboxWrittenAnyWay) {
   ASSERT_EQ(emulator::OwnNumber(), "+15550199");
   const std::size_t before = emulator::ListMessages("SMS", "Inbox").size();

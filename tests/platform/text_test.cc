@@ -1,4 +1,5 @@
-// Code-page conversion: UTF-8 and Windows-1252 to and from UTF-16.
+// Code-page conversion: UTF-8 and Windows-1252 to and from UTF-16; the table
+// cases are in data/platform/text.tsv.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -6,8 +7,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/emulator.h"
 #include "platform/text.h"
+#include "tables.h"
 
 namespace {
 
@@ -46,53 +47,56 @@ std::string Narrow(UINT page, std::u16string_view text, DWORD flags = 0,
   return out;
 }
 
-TEST(CodePageTest, Utf8AndUtf16ConvertBothWaysEvenWhenStrict) {
-  struct Case {
-    std::string_view utf8;
-    std::u16string_view utf16;
-  } cases[] = {
-      {"Hello, world", u"Hello, world"},
-      {"caf\xC3\xA9", u"caf\u00E9"},
-      {"\xE4\xB8\xAD", u"\u4E2D"},
-      {"a\xF0\x9F\x98\x80z", u"a\xD83D\xDE00z"},
-      {std::string_view("a\0b", 3), std::u16string_view(u"a\0b", 3)},  // explicit length
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.utf8)));
-    EXPECT_EQ(Widen(CP_UTF8, c.utf8), c.utf16);
-    EXPECT_EQ(Widen(CP_UTF8, c.utf8, MB_ERR_INVALID_CHARS), c.utf16);
-    EXPECT_EQ(Narrow(CP_UTF8, c.utf16), c.utf8);
-    EXPECT_EQ(Narrow(CP_UTF8, c.utf16, WC_ERR_INVALID_CHARS), c.utf8);
+// The cases of data/platform/text.tsv.
+class CodePageTableTest : public testing::TestWithParam<tables::Row> {};
+
+TEST_P(CodePageTableTest, ConvertsAsTheTableSays) {
+  const tables::Row& row = GetParam();
+  const std::string& kind = row.at(0);
+  if (kind == "utf8") {
+    const std::string utf8 = tables::Bytes(row.at(1));
+    const std::u16string utf16 = tables::Units(row.at(2));
+    EXPECT_EQ(Widen(CP_UTF8, utf8), utf16);
+    EXPECT_EQ(Widen(CP_UTF8, utf8, MB_ERR_INVALID_CHARS), utf16);
+    EXPECT_EQ(Narrow(CP_UTF8, utf16), utf8);
+    EXPECT_EQ(Narrow(CP_UTF8, utf16, WC_ERR_INVALID_CHARS), utf8);
+  } else if (kind == "bad-utf8") {
+    EXPECT_EQ(Widen(CP_UTF8, tables::Bytes(row.at(1))), tables::Units(row.at(2)));
+    EXPECT_EQ(Widen(CP_UTF8, tables::Bytes(row.at(1)), MB_ERR_INVALID_CHARS), u"");
+    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+  } else if (kind == "bad-utf16") {
+    EXPECT_EQ(Narrow(CP_UTF8, tables::Units(row.at(1))), tables::Bytes(row.at(2)));
+    EXPECT_EQ(Narrow(CP_UTF8, tables::Units(row.at(1)), WC_ERR_INVALID_CHARS), "");
+    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+  } else if (kind == "full") {
+    const UINT page = static_cast<UINT>(tables::Number(row.at(1)));
+    const bool bytes = row.at(2).rfind("bytes:", 0) == 0;
+    const std::string in = tables::Bytes(bytes ? row.at(2).substr(6) : "");
+    const std::u16string text = tables::Units(bytes ? "" : row.at(2));
+    const int capacity = tables::Number(row.at(3));
+    char16_t wideOut[5] = {u'#', u'#', u'#', u'#', u'#'};
+    char byteOut[5] = {'#', '#', '#', '#', '#'};
+    SetLastError(0);
+    EXPECT_EQ(bytes ? MultiByteToWideChar(page, 0, in.data(), static_cast<int>(in.size()), wideOut,
+                                          capacity)
+                    : WideCharToMultiByte(page, 0, text.data(), static_cast<int>(text.size()),
+                                          byteOut, capacity, nullptr, nullptr),
+              0);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    for (int i = tables::Number(row.at(4)); i <= capacity; ++i) {
+      EXPECT_TRUE(wideOut[i] == u'#' && byteOut[i] == '#') << "written at " << i;
+    }
+  } else {
+    ASSERT_EQ(kind, "default");
+    BOOL usedDefault = FALSE;
+    EXPECT_EQ(Narrow(CP_ACP, tables::Units(row.at(1)), 0,
+                     row.at(2) == "-" ? nullptr : row.at(2).c_str(), &usedDefault),
+              row.at(3));
+    EXPECT_TRUE(usedDefault);
   }
 }
 
-TEST(CodePageTest, InvalidInputBecomesOneReplacementPerMaximalSubpartOrFailsWhenStrict) {
-  struct Case {
-    std::string_view bytes;
-    std::u16string_view expected;
-  } cases[] = {
-      {"a\x80z", u"a\uFFFDz"},                  // lone continuation byte
-      {"a\xE4\xB8", u"a\uFFFD"},                // sequence cut off at the end
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong "/"
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
-      {"\xF0\x9F\x98z", u"\uFFFDz"},            // three of four bytes
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.bytes)));
-    EXPECT_EQ(Widen(CP_UTF8, c.bytes), c.expected);
-    EXPECT_EQ(Widen(CP_UTF8, c.bytes, MB_ERR_INVALID_CHARS), u"");
-    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
-  }
-  const std::pair<std::u16string_view, std::string_view> lone[] = {
-      {std::u16string_view(u"a\xD800z", 3), "a\xEF\xBF\xBDz"},
-      {std::u16string_view(u"\xDE00\xD83D", 2), "\xEF\xBF\xBD\xEF\xBF\xBD"},  // reversed pair
-  };
-  for (const auto& c : lone) {
-    EXPECT_EQ(Narrow(CP_UTF8, c.first), c.second);
-    EXPECT_EQ(Narrow(CP_UTF8, c.first, WC_ERR_INVALID_CHARS), "");
-    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Table, CodePageTableTest, testing::ValuesIn(tables::Read("text.tsv")));
 
 TEST(CodePageTest, MinusOneLengthCountsTheTerminatorAndCapacityZeroWritesNothing) {
   char16_t wide[8] = {u'#'};
@@ -108,40 +112,6 @@ TEST(CodePageTest, MinusOneLengthCountsTheTerminatorAndCapacityZeroWritesNothing
   EXPECT_EQ(std::string_view(bytes, 4), std::string_view("ab\xE9", 4));
 }
 
-TEST(CodePageTest, OutputThatDoesNotFitFailsAndStaysWithinCapacity) {
-  // From `untouched` on, through the guard at the capacity, nothing may be
-  // written: a character that fits only in part is not written at all.
-  struct Case {
-    UINT page;
-    std::string_view bytes;    // converted to UTF-16 when not empty,
-    std::u16string_view text;  // else this to bytes
-    int capacity;
-    int untouched;
-  } cases[] = {
-      {CP_UTF8, "a\xF0\x9F\x98\x80", u"", 2, 1},
-      {CP_ACP, "abc", u"", 2, 2},
-      {CP_UTF8, "", u"abc", 2, 2},
-      {CP_UTF8, "", u"a\u4E2D", 3, 1},
-      {CP_UTF8, "", u"a\xD83D\xDE00", 4, 1},
-      {CP_ACP, "", u"abc", 2, 2},
-  };
-  for (const auto& c : cases) {
-    char16_t wideOut[5] = {u'#', u'#', u'#', u'#', u'#'};
-    char byteOut[5] = {'#', '#', '#', '#', '#'};
-    SetLastError(0);
-    EXPECT_EQ(c.bytes.empty()
-                  ? WideCharToMultiByte(c.page, 0, c.text.data(), static_cast<int>(c.text.size()),
-                                        byteOut, c.capacity, nullptr, nullptr)
-                  : MultiByteToWideChar(c.page, 0, c.bytes.data(), static_cast<int>(c.bytes.size()),
-                                        wideOut, c.capacity),
-              0);
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER) << "case " << &c - cases;
-    for (int i = c.untouched; i <= c.capacity; ++i) {
-      EXPECT_TRUE(wideOut[i] == u'#' && byteOut[i] == '#') << "case " << &c - cases << " at " << i;
-    }
-  }
-}
-
 // Which character each byte stands for is checked against the host's own
 // conversion (tests/host/text_test.cc); here, that every byte decodes, under
 // either number of the code page, to a character that leads back to it.
@@ -155,24 +125,6 @@ TEST(CodePageTest, EveryWindows1252ByteMapsBothWays) {
     BOOL usedDefault = TRUE;
     EXPECT_EQ(Narrow(page, wide, 0, nullptr, &usedDefault), all);
     EXPECT_FALSE(usedDefault);
-  }
-}
-
-TEST(CodePageTest, CharactersWindows1252LacksBecomeTheDefaultChar) {
-  struct Case {
-    std::u16string_view text;
-    const char* defaultChar;
-    std::string_view expected;
-  } cases[] = {
-      {u"a\u4E2Db", nullptr, "a?b"},
-      {u"a\xD83D\xDE00z", nullptr, "a?z"},  // a pair is one character
-      {u"\u0080\u009F", nullptr, "??"},     // control codes bytes 80 and 9F do not carry
-      {u"\u4E2D", "*x", "*"},
-  };
-  for (const auto& c : cases) {
-    BOOL usedDefault = FALSE;
-    EXPECT_EQ(Narrow(CP_ACP, c.text, 0, c.defaultChar, &usedDefault), c.expected);
-    EXPECT_TRUE(usedDefault) << c.expected;
   }
 }
 
@@ -193,24 +145,6 @@ TEST(CodePageTest, BadArgumentsFailWithInvalidParameter) {
   for (std::size_t i = 0; i < std::size(calls); ++i) {
     EXPECT_EQ(ErrorOf(calls[i]), ERROR_INVALID_PARAMETER) << "case " << i;
   }
-}
-
-TEST(CodePageTest, InjectedFaultFailsOnlyTheChosenCall) {
-  struct Case {
-    const char* point;
-    int (*call)();
-  } cases[] = {
-      {"MultiByteToWideChar", [] { return MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, 4); }},
-      {"WideCharToMultiByte",
-       [] { return WideCharToMultiByte(CP_UTF8, 0, u"a", 1, bytes, 4, nullptr, nullptr); }},
-  };
-  for (const auto& c : cases) {
-    emulator::InjectFault(c.point, 2, 1234);
-    EXPECT_EQ(c.call(), 1) << c.point;
-    EXPECT_EQ(ErrorOf(c.call), 1234u) << c.point;
-    EXPECT_EQ(c.call(), 1) << c.point;
-  }
-  emulator::ClearFaults();
 }
 
 }  // namespace
