@@ -3,25 +3,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "stream/char_stream.h"
 
-// In each test file's own unnamed namespace, so that the table cases found
-// there by argument lookup print through PrintTo.
 namespace {
 
 constexpr size_t kNever = static_cast<size_t>(-1);
-
-// Failing table cases print as what they check.
-template <class T>
-requires requires(const T& t) {
-  t.what;
-}
-void PrintTo(const T& c, std::ostream* os) {
-  *os << c.what;
-}
 
 // Input that fails with `failCode` while at `failAt`, and an output (PutChar,
 // Seek from the current position, Tell) that refuses bytes past `outLimit`.
