@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -12,59 +9,11 @@
 
 #include "case_file.h"
 #include "frame/memory.h"
-#include "stream/text_buffer.h"
+#include "scripted_stream.h"
 
 namespace {
 
 using namespace mz;
-
-// An in-memory CharStream that takes `limit` bytes and then refuses every
-// write: PutChar and Printf with kStreamNoRoom, Write with a short count. It
-// counts the writes tried after the first refusal.
-struct TestStream {
-  CharStream base{};
-  std::string data;
-  std::size_t limit;
-  bool failed = false;
-  int callsAfterFailure = 0;
-
-  explicit TestStream(std::size_t limit) : limit(limit) {
-    base.self = this;
-    base.PutChar = [](CharStream* s, int byte) -> int32_t {
-      const char c = static_cast<char>(byte);
-      return Of(s)->Take(&c, 1, false) == 1 ? byte : kStreamNoRoom;
-    };
-    base.Write = [](CharStream* s, const void* source, int32_t count) -> int32_t {
-      return static_cast<int32_t>(
-          Of(s)->Take(static_cast<const char*>(source), static_cast<std::size_t>(count), true));
-    };
-    base.Printf = &Printf;
-  }
-
-  static int32_t Printf(CharStream* s, const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof text) return kStreamIoError;
-    const auto size = static_cast<std::size_t>(n);
-    return Of(s)->Take(text, size, false) == size ? n : kStreamNoRoom;
-  }
-
-  static TestStream* Of(CharStream* stream) { return static_cast<TestStream*>(stream->self); }
-
-  // Appends what fits of the n bytes, nothing unless all fit or `partial`;
-  // the count appended.
-  std::size_t Take(const char* bytes, std::size_t n, bool partial) {
-    callsAfterFailure += failed ? 1 : 0;
-    const std::size_t room = limit - std::min(limit, data.size());
-    failed = failed || n > room;
-    if (n > room && !partial) return 0;
-    data.append(bytes, std::min(n, room));
-    return std::min(n, room);
-  }
-};
 
 using Line = std::function<int32_t(VCardWriter*)>;
 
@@ -77,11 +26,12 @@ struct Written {
 // What `line` gives through a fresh writer onto a stream taking `limit`
 // bytes.
 Written Write(const Line& line, std::size_t limit = std::string::npos) {
-  TestStream stream(limit);
-  VCardWriter* writer = VCardWriter_create(&stream.base);
+  ScriptStream stream("");
+  stream.outLimit = limit;
+  VCardWriter* writer = VCardWriter_create(stream.stream());
   const int32_t result = line(writer);
   VCardWriter_free(writer);
-  return {result, stream.data, stream.callsAfterFailure};
+  return {result, stream.Written(), stream.triesAfterRefusal};
 }
 
 // Type flags named and joined by ",", or a number.
@@ -221,8 +171,8 @@ INSTANTIATE_TEST_SUITE_P(Table, VCardWriterLine, testing::ValuesIn(ReadCases("vc
 
 TEST(VCardWriterTest, CreateGivesNullWhenAllocationFails) {
   SetAllocationGate([](std::size_t) { return false; });
-  TestStream stream(0);
-  EXPECT_EQ(VCardWriter_create(&stream.base), nullptr);
+  ScriptStream stream("");
+  EXPECT_EQ(VCardWriter_create(stream.stream()), nullptr);
   SetAllocationGate(nullptr);
   VCardWriter_free(nullptr);
 }
