@@ -11,6 +11,7 @@
 #include <string>
 
 #include "scripted_stream.h"
+#include "vobject/calendar_record.h"
 
 namespace {
 
@@ -20,9 +21,9 @@ struct Read {
   std::unique_ptr<mz::ContactRecord> record = std::make_unique<mz::ContactRecord>();
   int32_t result;
 
-  explicit Read(mz::CharStream* stream) {
+  explicit Read(mz::CharStream* stream, mz::CalendarRecord* calendar = nullptr) {
     std::memset(record.get(), 0x5a, sizeof(mz::ContactRecord));
-    result = mz::ReadObject(stream, &type, record.get(), 0, nullptr);
+    result = mz::ReadObject(stream, &type, record.get(), 0, calendar);
   }
   bool Zero() const {
     const auto* bytes = reinterpret_cast<const unsigned char*>(record.get());
@@ -30,12 +31,16 @@ struct Read {
   }
 };
 
-// Without a calendar record a calendar object is read through, its lines
-// (a name too) kept out of the contact record, and the next object follows.
-TEST(ContactRecordTest, CalendarWithoutARecordIsReadThroughToTheNextObject) {
-  ScriptStream s(
-      "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nN:Doe\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"
-      "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Second\r\nEND:VCARD\r\n");
+// A calendar object's lines (a name too) stay out of the contact record;
+// without a calendar record the object is read through, and the next object
+// follows.
+TEST(ContactRecordTest, CalendarObjectsLeaveTheContactRecordEmpty) {
+  const std::string event =
+      "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nN:Doe\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  ScriptStream withRecord(event);
+  auto calendar = std::make_unique<mz::CalendarRecord>();
+  EXPECT_TRUE(Read(withRecord.stream(), calendar.get()).Zero());
+  ScriptStream s(event + "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Second\r\nEND:VCARD\r\n");
   Read first(s.stream());
   EXPECT_EQ(first.type, mz::kObjectEvent);
   EXPECT_TRUE(first.Zero());
