@@ -58,23 +58,6 @@ std::string Card(std::uint32_t oid, const std::string& lines) {
          "\r\nEND:VCARD\r\n";
 }
 
-// Whether the lines of `text` are, in order, lines of `full` or changed
-// forms of them with the same property name (what comes before the first
-// ';' or ':'): what failed property reads may make of the full text.
-bool DegradesFrom(const std::string& text, const std::string& full) {
-  const auto name = [](const std::string& line) {
-    return line.substr(0, line.find_first_of(";:"));
-  };
-  std::istringstream have(text), want(full);
-  std::string line, candidate;
-  while (std::getline(have, line)) {
-    do {
-      if (!std::getline(want, candidate)) return false;
-    } while (name(candidate) != name(line));
-  }
-  return true;
-}
-
 class ContactsExportE2e : public E2eTest {
  protected:
   struct Export {
@@ -269,59 +252,6 @@ TEST_F(ContactsExportE2e, CountAndExportNeedASessionAndAPlaceAndFailuresLeaveThe
   Done();
   expectNoSession("after MZ_Done");
   ExpectNothingHeld();
-}
-
-// --- Fault sweeps ------------------------------------------------------------
-
-TEST_F(ContactsExportE2e, ExportAtEveryFaultPointGivesItsDocumentedResult) {
-  const std::uint32_t oid = emulator::SeedContact(kFull, k19750309);
-  const std::string full = Card(oid, kFullLines);
-  const auto trace = Trace(true, [&] { EXPECT_EQ(Get(1).result, MZ_OK); });
-  const std::size_t folder = e2e::PositionOf(trace, "IPOutlookApp::GetDefaultFolder");
-  const std::size_t item = e2e::PositionOf(trace, "IPOutlookItemCollection::Item");
-  const std::size_t reads = e2e::PositionOf(trace, "IContact::get_LastName");
-  ASSERT_LT(folder, item);
-  ASSERT_LT(item, reads);
-  ASSERT_LT(reads, trace.size());
-  Export out;
-  Sweep(
-      trace, true, [&](const e2e::FaultPoint&) { out = Get(1, false); },
-      [&](const e2e::FaultPoint& point) {
-        // Before the folder: the scratch path or file.
-        EXPECT_EQ(out.result, point.position < folder || e2e::IsFileTransfer(point.name)
-                                  ? MZ_E_FAILED
-                              : point.position < item  ? MZ_E_NO_CONTACT
-                              : point.position < reads ? MZ_E_NO_MORE
-                                                       : MZ_OK);
-        if (out.result != MZ_OK) {
-          EXPECT_TRUE(out.Untouched());
-        } else if (point.name == "DeleteFileW") {
-          EXPECT_EQ(out.Text(), full);
-        } else if (point.name == "IContact::get_Oid") {
-          EXPECT_EQ(out.Text(), Card(0, kFullLines));
-          EXPECT_EQ(out.Id(), "0");
-        } else {
-          // A property that cannot be read leaves its line out or emptier.
-          EXPECT_NE(out.Text(), full);
-          EXPECT_TRUE(DegradesFrom(out.Text(), full)) << out.Text();
-          EXPECT_EQ(out.Id(), std::to_string(oid));
-        }
-        EXPECT_EQ(ScratchFileExists(), point.name == "DeleteFileW");
-        std::filesystem::remove(ScratchFile());
-      });
-}
-
-TEST_F(ContactsExportE2e, CountAtEveryFaultPointGivesItsDocumentedResult) {
-  emulator::SeedContact({{"FirstName", "Ann"}});
-  int32_t count = 0;
-  const auto trace = Trace(true, [&] { EXPECT_EQ(Count(&count), MZ_OK); });
-  const std::size_t counting = e2e::PositionOf(trace, "IPOutlookItemCollection::get_Count");
-  ASSERT_LT(counting, trace.size());
-  Sweep(trace, true, [&](const e2e::FaultPoint& point) {
-    // The store's own count is not examined: a failed count reads as 0.
-    EXPECT_EQ(Count(&count), point.position < counting ? MZ_E_NO_CONTACT : MZ_OK);
-    EXPECT_EQ(count, 0);
-  });
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -62,11 +63,6 @@ std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& 
 // ERROR_INVALID_PARAMETER, for calls that report a system error number.
 std::int32_t FailureFor(const std::string& point);
 
-// Whether a point is a transfer of the C runtime to or from a file ("fwrite",
-// "fread", "fseek"): failing one loses text on its way through the scratch
-// file, which the vCard exports report as MZ_E_FAILED.
-bool IsFileTransfer(const std::string& point);
-
 // Bytes as lower-case hex digits, two per byte.
 std::string Hex(const std::string& bytes);
 
@@ -83,6 +79,13 @@ Properties Stored(std::uint32_t oid);
 // A contact's stored birthday, -1 when there is no such contact.
 double Birthday(std::uint32_t oid);
 
+// A vCard 2.1 with `lines` between VERSION and END.
+std::string VCard(const std::string& lines);
+
+// A contact with every property the store has, and its birthday (1975-3-9).
+extern const Properties kFullContact;
+constexpr double kFullBirthday = 27462.0;
+
 // A transfer area holding `vcard` and `id` (cut to fit, zero-terminated),
 // its other bytes 'Z'.
 ContactTransfer Transfer(const std::string& vcard, const std::string& id = "");
@@ -91,6 +94,33 @@ ContactTransfer Transfer(const std::string& vcard, const std::string& id = "");
 // is there.
 std::filesystem::path ScratchFile();
 bool ScratchFileExists();
+
+// Writes a file at a phone path of the current device.
+void WriteHostFile(const std::string& phonePath, const std::string& content);
+
+// Little-endian bytes of a 32-bit number.
+std::string U32(std::uint32_t value);
+
+// ASCII text as UTF-16LE bytes.
+std::string Utf16(const std::string& text);
+
+// An input record in a heap block exactly its own size, so that reading past
+// it is caught.
+class Record {
+ public:
+  explicit Record(const std::string& bytes);
+  const void* data() const { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+};
+
+// The record of MZ_SetSMSRingtone for an ASCII directory and file name.
+Record SmsRecord(const std::string& directory, const std::string& name);
+
+// The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
+// display name "R", and flag.
+Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag);
 
 // A fixed-size text field up to its first zero byte.
 template <std::size_t N>
@@ -111,10 +141,61 @@ class E2eTest : public DeviceTest {
 
   const e2e::Library& mz() const { return *library_; }
 
+ public:
   // MZ_Init and its result. Whatever it returns, MZ_Done follows at Done or
   // at teardown, since a failed MZ_Init leaves what it opened open.
   int32_t Init();
   void Done();
+  bool SessionOpen() const { return session_open_; }
+
+ protected:
+  // Closes the device and opens a fresh one in a new folder beside it.
+  void NewDevice();
+
+  // The platform's live objects and buffers are what they were before the
+  // test made its first call: for checks between sessions inside one test.
+  void ExpectNothingHeld() const;
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+};
+
+// The record of MZ_SetSMSRingtone for an ASCII directory and file name.
+Record SmsRecord(const std::string& directory, const std::string& name);
+
+// The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
+// display name "R", and flag.
+Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag);
+
+// A fixed-size text field up to its first zero byte.
+template <std::size_t N>
+std::string Field(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+}  // namespace e2e
+
+// A fresh device and the loaded library. A session opened with Init is
+// closed at teardown even when the test stops early, and the device fixture
+// then fails the test if COM objects or platform buffers outlive it.
+// Local time is UTC ("UTC0") unless a test sets TZ before its first call.
+class E2eTest : public DeviceTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  const e2e::Library& mz() const { return *library_; }
+
+ public:
+  // MZ_Init and its result. Whatever it returns, MZ_Done follows at Done or
+  // at teardown, since a failed MZ_Init leaves what it opened open.
+  int32_t Init();
+  void Done();
+  bool SessionOpen() const { return session_open_; }
+
+ protected:
+  // Closes the device and opens a fresh one in a new folder beside it.
+  void NewDevice();
 
   // The platform's live objects and buffers are what they were before the
   // test made its first call: for checks between sessions inside one test.
@@ -134,6 +215,7 @@ class E2eTest : public DeviceTest {
  private:
   const e2e::Library* library_ = nullptr;
   bool session_open_ = false;
+  int devices_ = 0;
   long objects_at_start_ = 0;
   long buffers_at_start_ = 0;
 };

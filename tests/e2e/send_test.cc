@@ -71,17 +71,6 @@ TEST_F(SendE2e, RefusesWhatItCannotSendAndSendsNothing) {
   ExpectNothingHeld();
 }
 
-TEST_F(SendE2e, EveryFailingPlatformCallFailsTheSendAndClosesTheRadio) {
-  auto trace = Trace(false, [&] { ASSERT_EQ(mz().MZ_SendMessage("+15550123", "traced"), MZ_OK); });
-  ASSERT_FALSE(trace.empty());
-  // A close that fails after the send: see the test below.
-  std::erase_if(trace, [](const e2e::FaultPoint& point) { return point.name == "SmsClose"; });
-  Sweep(trace, false, [&](const e2e::FaultPoint&) {
-    EXPECT_EQ(mz().MZ_SendMessage("+15550123", "faulted"), MZ_E_FAILED);
-  });
-  EXPECT_EQ(emulator::SentMessages().size(), 1u) << "only the traced message went out";
-}
-
 // The platform keeps a handle it failed to close, so the case runs in a
 // process of its own, whose end releases it.
 TEST_F(SendE2e, FailedCloseStillReportsTheSend) {

@@ -236,29 +236,6 @@ TEST_F(SettingsE2e, FailedListingHandsOutNothingAndPassesTheStatus) {
   ExpectNothingHeld();
 }
 
-TEST_F(SettingsE2e, BlockThatCannotBeAllocatedIsNullWithSuccess) {
-  const Record record(U32(0) + U32(SND_LOCATION_SYSTEM) + std::string(8, '\0'));
-  std::uint32_t size = 0;
-  void* block = nullptr;
-  const auto trace = Trace(false, [&] {
-    ASSERT_EQ(mz().MZ_GetSoundDirectoriesList(0, record.data.get(), &size, &block), 0);
-    LocalFree(block);
-  });
-  // The last LocalAlloc the call makes is the block's.
-  int nth = 0;
-  for (const auto& point : trace) {
-    if (point.name == "LocalAlloc") nth = point.nth;
-  }
-  ASSERT_GT(nth, 0);
-  emulator::InjectFault("LocalAlloc", nth, 8);
-  block = &size;
-  EXPECT_EQ(mz().MZ_GetSoundDirectoriesList(0, record.data.get(), &size, &block), 0);
-  EXPECT_EQ(size, 524u);
-  EXPECT_EQ(block, nullptr);
-  emulator::ClearFaults();
-  ExpectNothingHeld();
-}
-
 Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag) {
   SNDFILEINFO sound{};
   for (std::size_t i = 0; i < path.size(); ++i) sound.szPathName[i] = path[i];

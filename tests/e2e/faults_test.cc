@@ -1,0 +1,380 @@
+// The fault table, tests/data/e2e/faults.tsv: every export made to fail at
+// each fault point its call passes, one point at a time, each on a fresh
+// device seeded as its row says. The row gives the result by the point hit;
+// whatever the result, every point must leave no COM object or platform
+// buffer held and no scratch file behind (unless deleting it was what
+// failed), and must leave the device as before (a failed call) or as after
+// the call without faults (a successful one), the host's output area
+// untouched or as the call without faults filled it. The row's list of
+// points must be what the call passes, so that a new fault point fails this
+// test until its row says what it gives. The file's head tells its format.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e.h"
+#include "platform/emulator.h"
+#include "platform/message_store.h"
+#include "platform/sound.h"
+#include "platform/system.h"
+
+namespace {
+
+using e2e::Field;
+
+// What a call gave: its result and what it wrote where the host can see it,
+// empty when it wrote nothing.
+struct Outcome {
+  Outcome(int32_t r = 0, std::string o = "") : result(r), out(std::move(o)) {}
+  int32_t result;
+  std::string out;
+};
+
+const MessageRecord kZeroRecord{};
+
+void NoCallback(MessageRecord* record) {
+  std::free(record);
+}
+
+Outcome NextMessage(const e2e::Library& mz, MessageFolder folder) {
+  MessageRecord record{};
+  const int32_t result = mz.MZ_GetMessageInfo(folder, &record);
+  if (std::memcmp(&record, &kZeroRecord, sizeof record) == 0) return {result, ""};
+  return {result, "text:" + Field(record.text) + "\nid:" + Field(record.entryIdHex) +
+                      "\naddress:" + Field(record.address) + "\ntime:" + Field(record.timeText) +
+                      "\nfolder:" + std::to_string(record.folder)};
+}
+
+// The call of each row by its name; MZ_Init and MZ_Done go through the test's
+// `session`, which closes the session at the end.
+std::map<std::string, std::function<Outcome(const e2e::Library&)>> Calls(E2eTest* session) {
+  using L = const e2e::Library&;
+  return {
+      {"MZ_Init", [session](L) { return Outcome{session->Init()}; }},
+      {"MZ_Done", [session](L) { return session->Done(), Outcome{}; }},
+      {"MZ_RegisterCallback", [](L mz) { return Outcome{mz.MZ_RegisterCallback(&NoCallback)}; }},
+      {"MZ_GetContactsCount",
+       [](L mz) {
+         int32_t n = 12345;
+         const int32_t result = mz.MZ_GetContactsCount(&n);
+         return Outcome{result, n != 0 ? std::to_string(n) : ""};
+       }},
+      {"MZ_GetContactInfo",
+       [](L mz) {
+         ContactTransfer area = e2e::Transfer("", "");
+         const int32_t result = mz.MZ_GetContactInfo(1, &area);
+         const std::string id = Field(area.contactId);
+         return Outcome{result, id.empty() ? "" : Field(area.vcard) + "id " + id};
+       }},
+      {"MZ_WriteContact",
+       [](L mz) {
+         const ContactTransfer card = e2e::Transfer(e2e::VCard("TEL;CELL:2\r\n"), "1");
+         return Outcome{mz.MZ_WriteContact(&card)};
+       }},
+      {"MZ_AddContact",
+       [](L mz) {
+         const ContactTransfer card = e2e::Transfer(e2e::VCard("N:Doe;John\r\nTEL;CELL:12\r\n"));
+         char id[MZ_NEW_ID_SIZE] = {};
+         return Outcome{mz.MZ_AddContact(&card, id, sizeof id), Field(id)};
+       }},
+      {"MZ_DeleteContact", [](L mz) { return Outcome{mz.MZ_DeleteContact("3")}; }},
+      {"MZ_DeleteAllContacts", [](L mz) { return Outcome{mz.MZ_DeleteAllContacts()}; }},
+      {"MZ_GetMessagesCount",
+       [](L mz) {
+         uint32_t n = 12345;
+         const int32_t result = mz.MZ_GetMessagesCount(MZ_FOLDER_INBOX, &n);
+         return Outcome{result, n != 0 ? std::to_string(n) : ""};
+       }},
+      {"MZ_StartGetMessage", [](L mz) { return Outcome{mz.MZ_StartGetMessage(MZ_FOLDER_INBOX)}; }},
+      {"MZ_GetMessageInfo inbox", [](L mz) { return NextMessage(mz, MZ_FOLDER_INBOX); }},
+      {"MZ_GetMessageInfo sent", [](L mz) { return NextMessage(mz, MZ_FOLDER_SENT); }},
+      {"MZ_DeleteMessage",
+       [](L mz) { return Outcome{mz.MZ_DeleteMessage(MZ_FOLDER_OUTBOX, "0102")}; }},
+      {"MZ_DeleteAllMessages",
+       [](L mz) { return Outcome{mz.MZ_DeleteAllMessages(MZ_FOLDER_OUTBOX)}; }},
+      {"MZ_SendMessage", [](L mz) { return Outcome{mz.MZ_SendMessage("+15550123", "hi")}; }},
+      {"MZ_GetSoundDirectoriesList",
+       [](L mz) {
+         const e2e::Record input(e2e::U32(0) + e2e::U32(SND_LOCATION_SYSTEM) + std::string(8, 0));
+         uint32_t size = 0;
+         void* block = nullptr;
+         const int32_t result = mz.MZ_GetSoundDirectoriesList(0, input.data(), &size, &block);
+         const std::string out = size != 0 || block != nullptr
+                                     ? std::to_string(size) + (block ? " block" : " no block")
+                                     : "";
+         LocalFree(block);
+         return Outcome{result, out};
+       }},
+      {"MZ_SetTelRingtone",
+       [](L mz) {
+         const e2e::Record input = e2e::TelRecord(0, "\\Windows\\tel.wav", 1);
+         return Outcome{mz.MZ_SetTelRingtone(0, input.data())};
+       }},
+      {"MZ_SetSMSRingtone",
+       [](L mz) {
+         const e2e::Record input = e2e::SmsRecord("\\My Documents", "ring.wav");
+         return Outcome{mz.MZ_SetSMSRingtone(0, input.data())};
+       }},
+      {"MZ_SetTheme",
+       [](L mz) {
+         const e2e::Record input(e2e::U32(6) + e2e::Utf16("abc"));
+         return Outcome{mz.MZ_SetTheme(0, input.data())};
+       }},
+  };
+}
+
+// What a seed word puts on the device; "session" is opened by the test.
+void Seed(const std::string& word) {
+  if (word == "contact") {
+    emulator::SeedContact(e2e::kFullContact, e2e::kFullBirthday);
+  } else if (word == "contacts3") {
+    for (const char* name : {"A", "B", "C"}) emulator::SeedContact({{"FirstName", name}});
+  } else if (word == "outbox") {
+    emulator::MessageSeed doomed;
+    doomed.folder = "Outbox";
+    doomed.subject = "doomed";
+    doomed.entryId = "\x01\x02";
+    emulator::SeedMessage(doomed);
+  } else if (word == "sounds") {
+    e2e::WriteHostFile("\\Windows\\tel.wav", "RIFF tel");
+    e2e::WriteHostFile("\\My Documents\\ring.wav", "RIFF ring");
+  } else {
+    ADD_FAILURE() << "unknown seed " << word;
+  }
+}
+
+// Everything on the device a call may change, but for the scratch file and
+// the times the platform stamps.
+std::string Snapshot() {
+  std::ostringstream text;
+  for (const std::uint32_t oid : emulator::ContactOids()) {
+    text << "contact " << oid << " " << e2e::Birthday(oid);
+    for (const auto& [name, value] : e2e::Stored(oid)) text << " " << name << "=" << value;
+    text << "\n";
+  }
+  for (const std::string& folder : emulator::StandardFolderNames()) {
+    for (const auto& message : emulator::ListMessages("SMS", folder)) {
+      text << folder << " " << e2e::Hex(message.entryId) << " " << message.subject.value_or("")
+           << "\n";
+    }
+  }
+  for (const auto& [name, value] : emulator::DumpRegistry()) {
+    text << name << " " << value.type << " " << e2e::Hex({value.data.begin(), value.data.end()})
+         << "\n";
+  }
+  for (const auto& sms : emulator::SentMessages())
+    text << "sent " << sms.address << sms.text << "\n";
+  for (const auto& launch : emulator::Launches()) text << "launch " << launch.commandLine << "\n";
+  const std::filesystem::path fs = emulator::HostPath("\\");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(fs)) {
+    if (entry.path() != e2e::ScratchFile()) {
+      text << "file " << entry.path().lexically_relative(fs).string() << "\n";
+    }
+  }
+  return text.str();
+}
+
+// A point's expected result; `output` and `store`: whether its output and
+// the device are compared.
+struct Expected {
+  int32_t result = 0;
+  bool output = true;
+  bool store = true;
+  bool skip = false;
+  bool degraded = false;
+  std::optional<std::string> out;  // the output when not the usual one
+};
+
+// Whether the lines of `text` are, in order, lines of `full` or changed
+// forms of them with the same property name (what comes before the first
+// ';' or ':'): what failed property reads may make of a full text.
+bool DegradesFrom(const std::string& text, const std::string& full) {
+  const auto name = [](const std::string& line) {
+    return line.substr(0, line.find_first_of(";:"));
+  };
+  std::istringstream have(text), want(full);
+  std::string line, candidate;
+  while (std::getline(have, line)) {
+    do {
+      if (!std::getline(want, candidate)) return false;
+    } while (name(candidate) != name(line));
+  }
+  return true;
+}
+
+struct Row {
+  std::string name;
+  std::vector<std::string> seed;
+  int32_t ok = 0;
+  // The result from each point on ("" for the first point).
+  std::vector<std::pair<std::string, int32_t>> phases;
+  std::map<std::string, Expected> overrides;  // by "NAME" or "NAME#n"
+  std::string points;
+
+  Expected For(const e2e::FaultPoint& point, const std::vector<e2e::FaultPoint>& trace) const {
+    const std::string nth = point.name + "#" + std::to_string(point.nth);
+    if (overrides.count(nth) != 0) return overrides.at(nth);
+    if (overrides.count(point.name) != 0) return overrides.at(point.name);
+    Expected expected;
+    for (const auto& [mark, result] : phases) {
+      const std::size_t hash = mark.find('#');
+      const std::string name = mark.substr(0, hash);
+      const int n = hash == std::string::npos ? 1 : std::stoi(mark.substr(hash + 1));
+      if (mark.empty() || e2e::PositionOf(trace, name, n) <= point.position) {
+        expected.result = result;
+      }
+    }
+    return expected;
+  }
+};
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::vector<Row> Rows() {
+  std::ifstream in(std::string(E2E_DATA_DIR) + "/faults.tsv");
+  std::vector<Row> rows;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+    cells.resize(6);
+    Row row{cells[0], Words(cells[1]), std::stoi(cells[2]), {}, {}, cells[5]};
+    const std::vector<std::string> phases = Words(cells[3]);
+    for (std::size_t i = 0; i < phases.size(); i += 2) {
+      row.phases.emplace_back(i == 0 ? "" : phases[i - 1], std::stoi(phases[i]));
+    }
+    for (const std::string& word : Words(cells[4])) {
+      const std::size_t equals = word.find('=');
+      const std::string value = word.substr(equals + 1);
+      Expected expected;
+      expected.skip = value == "skip";
+      if (!expected.skip) expected.result = std::stoi(value);
+      expected.degraded = value.find('<') != std::string::npos;
+      if (const std::size_t tilde = value.find('~');
+          tilde != std::string::npos && tilde + 1 < value.size()) {
+        expected.out = value.substr(tilde + 1) == "-" ? "" : value.substr(tilde + 1);
+        std::replace(expected.out->begin(), expected.out->end(), '_', ' ');
+      }
+      expected.output = value.find('~') == std::string::npos && !expected.degraded;
+      expected.store = value.find('!') == std::string::npos;
+      row.overrides[word.substr(0, equals)] = expected;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The points of a trace by name in order of first passing, "NAME*n" for a
+// name passed n > 1 times.
+std::string Summary(const std::vector<e2e::FaultPoint>& trace) {
+  std::vector<std::string> names;
+  std::map<std::string, int> counts;
+  for (const auto& point : trace) {
+    if (counts[point.name]++ == 0) names.push_back(point.name);
+  }
+  std::string summary;
+  for (const std::string& name : names) {
+    summary += (summary.empty() ? "" : " ") + name;
+    if (counts[name] > 1) summary += "*" + std::to_string(counts[name]);
+  }
+  return summary;
+}
+
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class FaultTableE2e : public E2eTest, public testing::WithParamInterface<Row> {
+ protected:
+  // A fresh device holding the row's seed, with a session when it says so.
+  void Prepare(const Row& row) {
+    NewDevice();
+    for (const std::string& word : row.seed) {
+      if (word == "session") {
+        ASSERT_EQ(Init(), MZ_OK);
+      } else {
+        Seed(word);
+      }
+    }
+  }
+  // The session closed, the scratch file removed and nothing held.
+  void Finish() {
+    if (SessionOpen()) Done();
+    std::filesystem::remove(e2e::ScratchFile());
+    ExpectNothingHeld();
+  }
+};
+
+TEST(FaultTable, HasARowForEveryExport) {
+  std::set<std::string> covered;
+  for (const Row& row : Rows()) covered.insert(row.name.substr(0, row.name.find(' ')));
+  const std::vector<std::string>& all = e2e::BuiltExports();
+  EXPECT_EQ(covered, std::set<std::string>(all.begin(), all.end()));
+}
+
+TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
+  const Row& row = GetParam();
+  const auto call = Calls(this).at(row.name);
+  Prepare(row);
+  Outcome traced;
+  const std::vector<e2e::FaultPoint> trace = e2e::TraceFaultPoints([&] { traced = call(mz()); });
+  ASSERT_EQ(traced.result, row.ok);
+  EXPECT_EQ(Summary(trace), row.points) << "the points the call passes";
+  EXPECT_FALSE(e2e::ScratchFileExists());
+  Finish();
+  const std::string after = Snapshot();
+  for (const e2e::FaultPoint& point : trace) {
+    const Expected expected = row.For(point, trace);
+    if (expected.skip) continue;
+    SCOPED_TRACE(testing::Message() << point);
+    Prepare(row);
+    const std::string before = Snapshot();
+    emulator::InjectFault(point.name, point.nth, e2e::FailureFor(point.name));
+    const Outcome outcome = call(mz());
+    EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
+    emulator::ClearFaults();
+    EXPECT_EQ(e2e::ScratchFileExists(), point.name == "DeleteFileW");
+    Finish();
+    EXPECT_EQ(outcome.result, expected.result);
+    const bool ok = outcome.result == row.ok;
+    if (expected.output) {
+      EXPECT_EQ(outcome.out, ok ? traced.out : "");
+    }
+    if (expected.out) {
+      EXPECT_EQ(outcome.out, *expected.out);
+    }
+    if (expected.degraded) {
+      EXPECT_NE(outcome.out, traced.out);
+      EXPECT_TRUE(DegradesFrom(outcome.out, traced.out)) << outcome.out;
+    }
+    if (expected.store) {
+      EXPECT_EQ(Snapshot(), ok ? after : before);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultTableE2e, testing::ValuesIn(Rows()),
+                         [](const testing::TestParamInfo<Row>& info) {
+                           std::string name = info.param.name;
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
+
+}  // namespace
