@@ -1,60 +1,14 @@
 #include "e2e.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <set>
 
 #include "platform/emulator.h"
 #include "platform/sound.h"
 
 namespace e2e {
-
-const Library* LoadLibrary(std::string* error) {
-  static Library library;
-  static const std::string failure = [] {
-    std::string why;
-    return mzhost::LoadLibrary(MZ_LIBRARY, &library, &why) ? std::string() : why;
-  }();
-  if (error != nullptr) *error = failure;
-  return failure.empty() ? &library : nullptr;
-}
-
-std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
-  return out << point.name << " #" << point.nth << " (point " << point.position << ")";
-}
-
-std::vector<FaultPoint> TraceFaultPoints(const std::function<void()>& call) {
-  emulator::StartTrace();
-  call();
-  std::vector<FaultPoint> points;
-  std::map<std::string, int> seen;
-  for (const std::string& name : emulator::StopTrace()) {
-    points.push_back({name, ++seen[name], points.size()});
-  }
-  return points;
-}
-
-std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& name, int nth) {
-  for (const FaultPoint& point : trace) {
-    if (point.name == name && point.nth == nth) return point.position;
-  }
-  return trace.size();
-}
-
-std::int32_t FailureFor(const std::string& point) {
-  // Free functions that return an HRESULT; interface methods all do.
-  static const std::set<std::string> kHresultCalls = {
-      "CoInitializeEx", "CoCreateInstance", "MAPIInitialize", "MAPILogonEx",
-      "SmsOpen",        "SmsSendMessage",   "SmsClose",       "SndGetSoundDirectoriesList",
-      "SndSetSound"};
-  if (point == "alloc") return E_OUTOFMEMORY;
-  if (point == "fopen" || point == "fwrite" || point == "fread" || point == "fseek") return ENOSPC;
-  if (point.find("::") != std::string::npos || kHresultCalls.count(point) != 0) return E_FAIL;
-  return static_cast<std::int32_t>(ERROR_INVALID_PARAMETER);
-}
 
 std::string Hex(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -183,9 +137,14 @@ void E2eTest::SetUp() {
   DeviceTest::SetUp();
   if (HasFatalFailure()) return;
   setenv("TZ", "UTC0", 1);
-  std::string error;
-  library_ = e2e::LoadLibrary(&error);
-  ASSERT_NE(library_, nullptr) << "cannot load " << e2e::LibraryPath() << ": " << error;
+  // Loaded once per process: its new-message sink lives until unload.
+  static e2e::Library library;
+  static const std::string error = [] {
+    std::string why;
+    return mzhost::LoadLibrary(MZ_LIBRARY, &library, &why) ? std::string() : why;
+  }();
+  ASSERT_EQ(error, "") << "cannot load " << MZ_LIBRARY;
+  library_ = &library;
   objects_at_start_ = emulator::LiveObjects();
   buffers_at_start_ = emulator::OutstandingBuffers();
 }

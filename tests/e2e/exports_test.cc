@@ -13,7 +13,7 @@ namespace {
 
 // The names `nm -D --defined-only` lists for the library, sorted.
 std::vector<std::string> DefinedDynamicSymbols() {
-  const std::string command = std::string("nm -D --defined-only '") + e2e::LibraryPath() + "'";
+  const std::string command = std::string("nm -D --defined-only '") + MZ_LIBRARY + "'";
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) {
     ADD_FAILURE() << "cannot run " << command;

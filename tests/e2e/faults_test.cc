@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -32,6 +34,42 @@
 namespace {
 
 using e2e::Field;
+
+// A fault point a call passes: its name, which of the points of that name it
+// is (1-based) and its position among all the call passes.
+struct FaultPoint {
+  std::string name;
+  int nth = 0;
+  std::size_t position = 0;
+};
+std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
+  return out << point.name << " #" << point.nth << " (point " << point.position << ")";
+}
+
+std::vector<FaultPoint> Trace(const std::function<void()>& call) {
+  emulator::StartTrace();
+  call();
+  std::vector<FaultPoint> points;
+  std::map<std::string, int> seen;
+  for (const std::string& name : emulator::StopTrace()) {
+    points.push_back({name, ++seen[name], points.size()});
+  }
+  return points;
+}
+
+// The failure injected at a point: E_OUTOFMEMORY for "alloc", a full disk
+// for the C runtime's file calls, E_FAIL for interface methods and the free
+// functions that return an HRESULT, else ERROR_INVALID_PARAMETER.
+std::int32_t FailureFor(const std::string& point) {
+  static const std::set<std::string> kHresultCalls = {
+      "CoInitializeEx", "CoCreateInstance", "MAPIInitialize", "MAPILogonEx",
+      "SmsOpen",        "SmsSendMessage",   "SmsClose",       "SndGetSoundDirectoriesList",
+      "SndSetSound"};
+  if (point == "alloc") return E_OUTOFMEMORY;
+  if (point == "fopen" || point == "fwrite" || point == "fread" || point == "fseek") return ENOSPC;
+  if (point.find("::") != std::string::npos || kHresultCalls.count(point) != 0) return E_FAIL;
+  return static_cast<std::int32_t>(ERROR_INVALID_PARAMETER);
+}
 
 // What a call gave: its result and what it wrote where the host can see it,
 // empty when it wrote nothing.
@@ -222,7 +260,7 @@ struct Row {
   std::map<std::string, Expected> overrides;  // by "NAME" or "NAME#n"
   std::string points;
 
-  Expected For(const e2e::FaultPoint& point, const std::vector<e2e::FaultPoint>& trace) const {
+  Expected For(const FaultPoint& point, const std::vector<FaultPoint>& trace) const {
     const std::string nth = point.name + "#" + std::to_string(point.nth);
     if (overrides.count(nth) != 0) return overrides.at(nth);
     if (overrides.count(point.name) != 0) return overrides.at(point.name);
@@ -231,7 +269,10 @@ struct Row {
       const std::size_t hash = mark.find('#');
       const std::string name = mark.substr(0, hash);
       const int n = hash == std::string::npos ? 1 : std::stoi(mark.substr(hash + 1));
-      if (mark.empty() || e2e::PositionOf(trace, name, n) <= point.position) {
+      const auto at = std::find_if(trace.begin(), trace.end(), [&](const FaultPoint& p) {
+        return p.name == name && p.nth == n;
+      });
+      if (mark.empty() || (at != trace.end() && at->position <= point.position)) {
         expected.result = result;
       }
     }
@@ -283,7 +324,7 @@ std::vector<Row> Rows() {
 
 // The points of a trace by name in order of first passing, "NAME*n" for a
 // name passed n > 1 times.
-std::string Summary(const std::vector<e2e::FaultPoint>& trace) {
+std::string Summary(const std::vector<FaultPoint>& trace) {
   std::vector<std::string> names;
   std::map<std::string, int> counts;
   for (const auto& point : trace) {
@@ -334,19 +375,19 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   const auto call = Calls(this).at(row.name);
   Prepare(row);
   Outcome traced;
-  const std::vector<e2e::FaultPoint> trace = e2e::TraceFaultPoints([&] { traced = call(mz()); });
+  const std::vector<FaultPoint> trace = Trace([&] { traced = call(mz()); });
   ASSERT_EQ(traced.result, row.ok);
   EXPECT_EQ(Summary(trace), row.points) << "the points the call passes";
   EXPECT_FALSE(e2e::ScratchFileExists());
   Finish();
   const std::string after = Snapshot();
-  for (const e2e::FaultPoint& point : trace) {
+  for (const FaultPoint& point : trace) {
     const Expected expected = row.For(point, trace);
     if (expected.skip) continue;
     SCOPED_TRACE(testing::Message() << point);
     Prepare(row);
     const std::string before = Snapshot();
-    emulator::InjectFault(point.name, point.nth, e2e::FailureFor(point.name));
+    emulator::InjectFault(point.name, point.nth, FailureFor(point.name));
     const Outcome outcome = call(mz());
     EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
     emulator::ClearFaults();
