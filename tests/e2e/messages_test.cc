@@ -34,7 +34,7 @@ using Fields = std::tuple<std::string, std::string, std::string, std::string, un
 
 // One of the phone's own messages to `recipients`, delivered at 2012-03-06
 // 09:15:00 and last changed at 2012-03-05 18:30:00; without recipients, one
-// received.
+// received from +15550108.
 emulator::MessageSeed Message(MessageFolder folder, std::string text,
                               std::optional<std::string> id = {},
                               std::vector<emulator::RecipientSeed> recipients = {},
@@ -46,6 +46,7 @@ emulator::MessageSeed Message(MessageFolder folder, std::string text,
   seed.flags = (recipients.empty() ? MSGFLAG_READ : MSGFLAG_FROMME) | flags;
   seed.deliveryTime = 129754989000000000;
   seed.modifiedTime = 129754458000000000;
+  if (recipients.empty()) seed.sender = "+15550108";
   seed.recipients = std::move(recipients);
   return seed;
 }
@@ -73,7 +74,11 @@ class MessagesE2e : public E2eTest {
   // Every record from the cursor to the end of the folder.
   std::vector<Fields> ReadToEnd(MessageFolder folder) {
     std::vector<Fields> records(1);
-    while (Next(folder, &records.back()) == MZ_OK && records.size() < 100) records.emplace_back();
+    int32_t result;
+    while ((result = Next(folder, &records.back())) == MZ_OK && records.size() < 100) {
+      records.emplace_back();
+    }
+    EXPECT_EQ(result, MZ_E_NO_MORE) << "the listing of folder " << folder << " ends";
     records.pop_back();
     return records;
   }
