@@ -187,6 +187,7 @@ void Seed(const std::string& word) {
   } else if (word == "sounds") {
     e2e::WriteHostFile("\\Windows\\tel.wav", "RIFF tel");
     e2e::WriteHostFile("\\My Documents\\ring.wav", "RIFF ring");
+    e2e::WriteHostFile("\\Windows\\ring.wav", "RIFF ring");
   } else {
     ADD_FAILURE() << "unknown seed " << word;
   }
