@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -224,20 +223,9 @@ std::string Snapshot() {
   return text.str();
 }
 
-// A point's expected result; `output` and `store`: whether its output and
-// the device are compared.
-struct Expected {
-  int32_t result = 0;
-  bool output = true;
-  bool store = true;
-  bool skip = false;
-  bool degraded = false;
-  std::optional<std::string> out;  // the output when not the usual one
-};
-
 // Whether the lines of `text` are, in order, lines of `full` or changed
-// forms of them with the same property name (what comes before the first
-// ';' or ':'): what failed property reads may make of a full text.
+// forms of them with the same name (what comes before the first ';' or
+// ':'): what failed reads of single properties or fields may make of it.
 bool DegradesFrom(const std::string& text, const std::string& full) {
   const auto name = [](const std::string& line) {
     return line.substr(0, line.find_first_of(";:"));
@@ -252,40 +240,43 @@ bool DegradesFrom(const std::string& text, const std::string& full) {
   return true;
 }
 
-struct Row {
-  std::string name;
-  std::vector<std::string> seed;
-  int32_t ok = 0;
-  // The result from each point on ("" for the first point).
-  std::vector<std::pair<std::string, int32_t>> phases;
-  std::map<std::string, Expected> overrides;  // by "NAME" or "NAME#n"
-  std::string points;
-
-  Expected For(const FaultPoint& point, const std::vector<FaultPoint>& trace) const {
-    const std::string nth = point.name + "#" + std::to_string(point.nth);
-    if (overrides.count(nth) != 0) return overrides.at(nth);
-    if (overrides.count(point.name) != 0) return overrides.at(point.name);
-    Expected expected;
-    for (const auto& [mark, result] : phases) {
-      const std::size_t hash = mark.find('#');
-      const std::string name = mark.substr(0, hash);
-      const int n = hash == std::string::npos ? 1 : std::stoi(mark.substr(hash + 1));
-      const auto at = std::find_if(trace.begin(), trace.end(), [&](const FaultPoint& p) {
-        return p.name == name && p.nth == n;
-      });
-      if (mark.empty() || (at != trace.end() && at->position <= point.position)) {
-        expected.result = result;
-      }
-    }
-    return expected;
-  }
-};
+std::string Key(const FaultPoint& point) {
+  return point.name + "#" + std::to_string(point.nth);
+}
 
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
   std::vector<std::string> words;
   for (std::string word; in >> word;) words.push_back(word);
   return words;
+}
+
+// A row of the table; marks and overrides by "NAME#n", or by "NAME" for
+// overrides that hold for every point of that name.
+struct Row {
+  std::string name, points;
+  std::vector<std::string> seed;
+  int32_t ok = 0, first = 0;
+  std::map<std::string, int32_t> marks;
+  std::map<std::string, std::string> overrides;
+
+  // The result of the phase `point` is in.
+  int32_t Phase(const FaultPoint& point, const std::vector<FaultPoint>& trace) const {
+    int32_t result = first;
+    for (std::size_t i = 0; i <= point.position; ++i) {
+      if (const auto mark = marks.find(Key(trace[i])); mark != marks.end()) result = mark->second;
+    }
+    return result;
+  }
+  std::string Override(const FaultPoint& point) const {
+    for (const std::string& key : {Key(point), point.name}) {
+      if (overrides.count(key) != 0) return overrides.at(key);
+    }
+    return "";
+  }
+};
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
 }
 
 std::vector<Row> Rows() {
@@ -297,26 +288,15 @@ std::vector<Row> Rows() {
     std::istringstream fields(line);
     for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
     cells.resize(6);
-    Row row{cells[0], Words(cells[1]), std::stoi(cells[2]), {}, {}, cells[5]};
     const std::vector<std::string> phases = Words(cells[3]);
-    for (std::size_t i = 0; i < phases.size(); i += 2) {
-      row.phases.emplace_back(i == 0 ? "" : phases[i - 1], std::stoi(phases[i]));
+    Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0)),
+            {},       {}};
+    for (std::size_t i = 1; i + 1 < phases.size(); i += 2) {
+      const bool nth = phases[i].find('#') != std::string::npos;
+      row.marks[phases[i] + (nth ? "" : "#1")] = std::stoi(phases[i + 1]);
     }
     for (const std::string& word : Words(cells[4])) {
-      const std::size_t equals = word.find('=');
-      const std::string value = word.substr(equals + 1);
-      Expected expected;
-      expected.skip = value == "skip";
-      if (!expected.skip) expected.result = std::stoi(value);
-      expected.degraded = value.find('<') != std::string::npos;
-      if (const std::size_t tilde = value.find('~');
-          tilde != std::string::npos && tilde + 1 < value.size()) {
-        expected.out = value.substr(tilde + 1) == "-" ? "" : value.substr(tilde + 1);
-        std::replace(expected.out->begin(), expected.out->end(), '_', ' ');
-      }
-      expected.output = value.find('~') == std::string::npos && !expected.degraded;
-      expected.store = value.find('!') == std::string::npos;
-      row.overrides[word.substr(0, equals)] = expected;
+      row.overrides[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
     }
     rows.push_back(row);
   }
@@ -337,10 +317,6 @@ std::string Summary(const std::vector<FaultPoint>& trace) {
     if (counts[name] > 1) summary += "*" + std::to_string(counts[name]);
   }
   return summary;
-}
-
-void PrintTo(const Row& row, std::ostream* out) {
-  *out << row.name;
 }
 
 class FaultTableE2e : public E2eTest, public testing::WithParamInterface<Row> {
@@ -383,8 +359,8 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   Finish();
   const std::string after = Snapshot();
   for (const FaultPoint& point : trace) {
-    const Expected expected = row.For(point, trace);
-    if (expected.skip) continue;
+    const std::string flags = row.Override(point);
+    if (flags == "skip") continue;
     SCOPED_TRACE(testing::Message() << point);
     Prepare(row);
     const std::string before = Snapshot();
@@ -394,19 +370,19 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
     emulator::ClearFaults();
     EXPECT_EQ(e2e::ScratchFileExists(), point.name == "DeleteFileW");
     Finish();
-    EXPECT_EQ(outcome.result, expected.result);
+    EXPECT_EQ(outcome.result, flags.empty() ? row.Phase(point, trace) : std::stoi(flags));
     const bool ok = outcome.result == row.ok;
-    if (expected.output) {
-      EXPECT_EQ(outcome.out, ok ? traced.out : "");
-    }
-    if (expected.out) {
-      EXPECT_EQ(outcome.out, *expected.out);
-    }
-    if (expected.degraded) {
+    const std::size_t tilde = flags.find('~');
+    if (flags.find('<') != std::string::npos) {
       EXPECT_NE(outcome.out, traced.out);
       EXPECT_TRUE(DegradesFrom(outcome.out, traced.out)) << outcome.out;
+    } else if (tilde == std::string::npos) {
+      EXPECT_EQ(outcome.out, ok ? traced.out : "");
+    } else if (std::string text = flags.substr(tilde + 1); !text.empty()) {
+      std::replace(text.begin(), text.end(), '_', ' ');
+      EXPECT_EQ(outcome.out, text == "-" ? "" : text);
     }
-    if (expected.store) {
+    if (flags.find('!') == std::string::npos) {
       EXPECT_EQ(Snapshot(), ok ? after : before);
     }
   }
