@@ -20,27 +20,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* p_NAME: a pointer of the type of export NAME's prototype. */
-#define BIND(name) static __typeof__(name)* p_##name;
-BIND(MZ_Init)
-BIND(MZ_Done)
-BIND(MZ_RegisterCallback)
-BIND(MZ_GetContactsCount)
-BIND(MZ_GetContactInfo)
-BIND(MZ_WriteContact)
-BIND(MZ_AddContact)
-BIND(MZ_DeleteContact)
-BIND(MZ_DeleteAllContacts)
-BIND(MZ_GetMessagesCount)
-BIND(MZ_StartGetMessage)
-BIND(MZ_GetMessageInfo)
-BIND(MZ_DeleteMessage)
-BIND(MZ_DeleteAllMessages)
-BIND(MZ_SendMessage)
-BIND(MZ_GetSoundDirectoriesList)
-BIND(MZ_SetTelRingtone)
-BIND(MZ_SetSMSRingtone)
-BIND(MZ_SetTheme)
+/* Every export; p_NAME: a pointer of the type of NAME's prototype. */
+#define EXPORTS(X)                                                                                 \
+  X(MZ_Init)                                                                                       \
+  X(MZ_Done) X(MZ_RegisterCallback) X(MZ_GetContactsCount) X(MZ_GetContactInfo) X(MZ_WriteContact) \
+      X(MZ_AddContact) X(MZ_DeleteContact) X(MZ_DeleteAllContacts) X(MZ_GetMessagesCount)          \
+          X(MZ_StartGetMessage) X(MZ_GetMessageInfo) X(MZ_DeleteMessage) X(MZ_DeleteAllMessages)   \
+              X(MZ_SendMessage) X(MZ_GetSoundDirectoriesList) X(MZ_SetTelRingtone)                 \
+                  X(MZ_SetSMSRingtone) X(MZ_SetTheme)
+#define DECLARE(name) static __typeof__(name)* p_##name;
+EXPORTS(DECLARE)
 
 static int failures = 0;
 
@@ -71,14 +60,8 @@ static void* OpenSession(const char* path, int withCallback) {
   int ok = 1;
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) return NULL;
-  RESOLVE(MZ_Init)
-  RESOLVE(MZ_Done) RESOLVE(MZ_RegisterCallback) RESOLVE(MZ_GetContactsCount)
-      RESOLVE(MZ_GetContactInfo) RESOLVE(MZ_WriteContact) RESOLVE(MZ_AddContact)
-          RESOLVE(MZ_DeleteContact) RESOLVE(MZ_DeleteAllContacts) RESOLVE(MZ_GetMessagesCount)
-              RESOLVE(MZ_StartGetMessage) RESOLVE(MZ_GetMessageInfo) RESOLVE(MZ_DeleteMessage)
-                  RESOLVE(MZ_DeleteAllMessages) RESOLVE(MZ_SendMessage)
-                      RESOLVE(MZ_GetSoundDirectoriesList) RESOLVE(MZ_SetTelRingtone)
-                          RESOLVE(MZ_SetSMSRingtone) RESOLVE(MZ_SetTheme) if (!ok) return NULL;
+  EXPORTS(RESOLVE)
+  if (!ok) return NULL;
   if (withCallback) CHECK(p_MZ_RegisterCallback(&Receive) == MZ_CALLBACK_STORED);
   return p_MZ_Init() == MZ_OK ? library : NULL;
 }
