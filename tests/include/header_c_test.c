@@ -21,15 +21,28 @@
 #include <string.h>
 
 /* Every export; p_NAME: a pointer of the type of NAME's prototype. */
-#define EXPORTS(X)                                                                                 \
-  X(MZ_Init)                                                                                       \
-  X(MZ_Done) X(MZ_RegisterCallback) X(MZ_GetContactsCount) X(MZ_GetContactInfo) X(MZ_WriteContact) \
-      X(MZ_AddContact) X(MZ_DeleteContact) X(MZ_DeleteAllContacts) X(MZ_GetMessagesCount)          \
-          X(MZ_StartGetMessage) X(MZ_GetMessageInfo) X(MZ_DeleteMessage) X(MZ_DeleteAllMessages)   \
-              X(MZ_SendMessage) X(MZ_GetSoundDirectoriesList) X(MZ_SetTelRingtone)                 \
-                  X(MZ_SetSMSRingtone) X(MZ_SetTheme)
-#define DECLARE(name) static __typeof__(name)* p_##name;
-EXPORTS(DECLARE)
+#define EXPORTS(X)               \
+  X(MZ_Init);                    \
+  X(MZ_Done);                    \
+  X(MZ_RegisterCallback);        \
+  X(MZ_GetContactsCount);        \
+  X(MZ_GetContactInfo);          \
+  X(MZ_WriteContact);            \
+  X(MZ_AddContact);              \
+  X(MZ_DeleteContact);           \
+  X(MZ_DeleteAllContacts);       \
+  X(MZ_GetMessagesCount);        \
+  X(MZ_StartGetMessage);         \
+  X(MZ_GetMessageInfo);          \
+  X(MZ_DeleteMessage);           \
+  X(MZ_DeleteAllMessages);       \
+  X(MZ_SendMessage);             \
+  X(MZ_GetSoundDirectoriesList); \
+  X(MZ_SetTelRingtone);          \
+  X(MZ_SetSMSRingtone);          \
+  X(MZ_SetTheme)
+#define DECLARE(name) static __typeof__(name)* p_##name
+EXPORTS(DECLARE);
 
 static int failures = 0;
 
@@ -48,7 +61,7 @@ static int Resolve(void* library, const char* name, void* pointer) {
   return symbol != NULL;
 }
 
-#define RESOLVE(name) ok = Resolve(library, #name, &p_##name) && ok;
+#define RESOLVE(name) ok = Resolve(library, #name, &p_##name) && ok
 
 static void Receive(MessageRecord* record) {
   free(record);
@@ -60,7 +73,7 @@ static void* OpenSession(const char* path, int withCallback) {
   int ok = 1;
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) return NULL;
-  EXPORTS(RESOLVE)
+  EXPORTS(RESOLVE);
   if (!ok) return NULL;
   if (withCallback) CHECK(p_MZ_RegisterCallback(&Receive) == MZ_CALLBACK_STORED);
   return p_MZ_Init() == MZ_OK ? library : NULL;
