@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -224,88 +225,59 @@ TEST_F(ContactsE2e, UnterminatedCardAreaIsReadForItsFirst1023BytesOnly) {
             Props({"Body=" + std::string(MZ_VCARD_SIZE - 1 - head.size(), 'x')}));
 }
 
-TEST_F(ContactsE2e, UpdateChangesOnlyWhatTheCardCarries) {
-  Properties stored = Props({"FirstName=Ann", "LastName=Example", "Title=Dr.", "Suffix=Jr.",
-                             "Body=old note", "MobileTelephoneNumber=100", "HomeAddressCity=Rome",
-                             "BusinessAddressCountry=Italy", "BusinessAddressCity=Milan"});
-  const std::uint32_t oid = emulator::SeedContact(stored, e2e::kFullBirthday);
-  const std::string f40(40, 'f'), g40(40, 'g'), note(100, 'n');
-  const struct {
-    std::string lines;
-    Properties changes;  // an empty value: the property is cleared
-  } steps[] = {
-      {"TEL;CELL:200\r\n", Props({"MobileTelephoneNumber=200"})},
-      // A medium name keeps the affixes, a short one clears them.
-      {"N:" + f40 + ";" + g40 + "\r\n", Props({"LastName=" + f40, "FirstName=" + g40})},
-      {"N:Doe;John\r\n", Props({"LastName=Doe", "FirstName=John", "Title=", "Suffix="})},
-      // A medium note wins over a short one, before or after it.
-      {"NOTE:short\r\nNOTE:" + note + "\r\n", Props({"Body=" + note})},
-      {"NOTE:" + note + "x\r\nNOTE:short\r\n", Props({"Body=" + note + "x"})},
-      // A work address without a country, in a short slot.
-      {"ADR;WORK:;;;Turin;;;\r\n", Props({"BusinessAddressCity=Turin"})},
-      {"", {}},
-  };
+// Update and deletion steps on one device (tests/data/e2e/contact_steps.tsv):
+// what a card changes and what it leaves, and the id text that finds a
+// contact.
+TEST_F(ContactsE2e, StepsChangeTheStoreAsTheirRowsSay) {
+  std::ifstream in(std::string(E2E_DATA_DIR) + "/contact_steps.tsv");
   ASSERT_EQ(Init(), MZ_OK);
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.lines);
-    ASSERT_EQ(Write(step.lines, std::to_string(oid)), MZ_OK);
-    for (const auto& [name, value] : step.changes) stored[name] = value;
-    std::erase_if(stored, [](const auto& entry) { return entry.second.empty(); });
-    EXPECT_EQ(Stored(oid), stored);
-    EXPECT_EQ(e2e::Birthday(oid), e2e::kFullBirthday);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line.substr(0, 80));
+    std::vector<std::string> cell(5);
+    std::istringstream fields(line);
+    for (std::string& text : cell) std::getline(fields, text, '\t');
+    if (cell[0] == "seed") {
+      Properties properties = Props({});
+      std::istringstream words(cell[2]);
+      for (std::string word; words >> word;) properties.merge(Props({word}));
+      const double birthday = properties.count("Birthday") ? std::stod(properties["Birthday"]) : 0;
+      properties.erase("Birthday");
+      emulator::SetNextContactOid(static_cast<std::uint32_t>(std::stoul(cell[1])));
+      emulator::SeedContact(properties, birthday);
+      continue;
+    }
+    const auto unescape = [](std::string text) {
+      for (const auto& [from, to] : {std::pair{"\\n", "\r\n"}, std::pair{"\\t", "\t"}}) {
+        for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, 2, to);
+      }
+      return text;
+    };
+    const std::string id = unescape(cell[1]);
+    EXPECT_EQ(cell[0] == "write" ? Write(unescape(cell[2]), id)
+                                 : mz().MZ_DeleteContact(id == "null" ? nullptr : id.c_str()),
+              std::stoi(cell[3]));
+    std::string store;
+    for (const std::uint32_t oid : emulator::ContactOids()) {
+      store += (store.empty() ? "" : " | ") + std::to_string(oid);
+      if (const double birthday = e2e::Birthday(oid); birthday != 0) {
+        store += "@" + std::to_string(static_cast<long>(birthday));
+      }
+      for (const auto& [name, value] : Stored(oid)) store += " " + name + "=" + value;
+    }
+    EXPECT_EQ(store, cell[4]);
   }
-  EXPECT_EQ(emulator::ContactOids(), Oids{oid});
 }
 
-// The id text is read as unsigned decimal after blanks, up to what is not a
-// digit, within its 11 bytes; a value beyond 32 bits names no contact.
-TEST_F(ContactsE2e, UpdateAndDeleteFindTheContactByItsIdText) {
+// An id area without a terminator is read within its 11 bytes.
+TEST_F(ContactsE2e, UnterminatedIdAreaIsReadWithinItsElevenBytes) {
   emulator::SetNextContactOid(5);
   const std::uint32_t five = emulator::SeedContact({{"FirstName", "Five"}});
-  emulator::SetNextContactOid(4294967295u);
-  const std::uint32_t last = emulator::SeedContact({{"FirstName", "Last"}});
-  const struct {
-    std::string id;
-    std::uint32_t found;  // 0: none
-  } cases[] = {
-      {"5", five}, {" \t5abc", five}, {"0005", five},    {"4294967295", last},
-      {"6", 0},    {"abc", 0},        {"4294967296", 0}, {"4294967301", 0},  // 2^32 + 5
-  };
   ASSERT_EQ(Init(), MZ_OK);
-  int serial = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.id);
-    Properties fiveAfter = Stored(five), lastAfter = Stored(last);
-    const std::string number = std::to_string(++serial);
-    EXPECT_EQ(Write("TEL;CELL:" + number + "\r\n", c.id), c.found ? MZ_OK : MZ_E_NO_CONTACT);
-    Properties none;
-    (c.found == five   ? fiveAfter
-     : c.found == last ? lastAfter
-                       : none)["MobileTelephoneNumber"] = number;
-    EXPECT_EQ(Stored(five), fiveAfter);
-    EXPECT_EQ(Stored(last), lastAfter);
-  }
   ContactTransfer card = Transfer(VCard("TEL;CELL:unterminated\r\n"));
   std::memcpy(card.contactId, "00000000005", sizeof card.contactId);
   EXPECT_EQ(mz().MZ_WriteContact(&card), MZ_OK);
   EXPECT_EQ(Stored(five).at("MobileTelephoneNumber"), "unterminated");
-
-  const struct {
-    const char* id;
-    int32_t result;
-    Oids left;
-  } deletions[] = {
-      {"5abc", MZ_OK, {last}},
-      {"5", MZ_E_NO_CONTACT, {last}},
-      {"4294967301", MZ_E_NO_CONTACT, {last}},
-      {nullptr, MZ_E_BAD_ARGUMENT, {last}},
-      {" 4294967295", MZ_OK, {}},
-  };
-  for (const auto& d : deletions) {
-    SCOPED_TRACE(d.id == nullptr ? "null" : d.id);
-    EXPECT_EQ(mz().MZ_DeleteContact(d.id), d.result);
-    EXPECT_EQ(emulator::ContactOids(), d.left);
-  }
 }
 
 TEST_F(ContactsE2e, DeleteAllEmptiesTheFolderAndStopsAtAFailedDeletion) {
