@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "platform/emulator.h"
 #include "platform/sound.h"
@@ -45,39 +46,19 @@ std::string VCard(const std::string& lines) {
   return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "END:VCARD\r\n";
 }
 
-const Properties kFullContact = Props({"FirstName=Ann",
-                                       "MiddleName=B",
-                                       "LastName=Example",
-                                       "Title=Dr.",
-                                       "Suffix=Jr.",
-                                       "JobTitle=Engineer",
-                                       "CompanyName=Example; Ltd",
-                                       "Department=Research",
-                                       "OfficeLocation=B2",
-                                       "HomeTelephoneNumber=+1 555 0100",
-                                       "BusinessTelephoneNumber=+1 555 0101",
-                                       "MobileTelephoneNumber=+1 555 0102",
-                                       "HomeFaxNumber=+1 555 0103",
-                                       "BusinessFaxNumber=+1 555 0104",
-                                       "Email1Address=ann@example.com",
-                                       "WebPage=http://example.com/ann",
-                                       "Body=Met at the fair",
-                                       "Categories=Friends",
-                                       "HomeAddressStreet=1 Main St",
-                                       "HomeAddressCity=Springfield",
-                                       "HomeAddressState=IL",
-                                       "HomeAddressPostalCode=62701",
-                                       "HomeAddressCountry=USA",
-                                       "BusinessAddressStreet=2 Work Rd",
-                                       "BusinessAddressCity=Shelbyville",
-                                       "BusinessAddressState=IL",
-                                       "BusinessAddressPostalCode=62565",
-                                       "BusinessAddressCountry=USA",
-                                       "OtherAddressStreet=3 Side Ln",
-                                       "OtherAddressCity=Capital City",
-                                       "OtherAddressState=IL",
-                                       "OtherAddressPostalCode=62702",
-                                       "OtherAddressCountry=USA"});
+Properties FullContact() {
+  std::ifstream in(std::string(E2E_DATA_DIR) + "/full_contact.txt");
+  Properties set;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') set.merge(Props({line}));
+  }
+  return set;
+}
+
+std::uint32_t SeedContact(Properties properties) {
+  const auto birthday = properties.extract("Birthday");
+  return emulator::SeedContact(properties, birthday ? std::stod(birthday.mapped()) : 0.0);
+}
 
 ContactTransfer Transfer(const std::string& vcard, const std::string& id) {
   ContactTransfer transfer;
@@ -118,8 +99,19 @@ Record::Record(const std::string& bytes) : bytes_(new unsigned char[bytes.size()
   std::memcpy(bytes_.get(), bytes.data(), bytes.size());
 }
 
-Record SmsRecord(const std::string& directory, const std::string& name) {
-  return Record(U32(2 * directory.size()) + Utf16(directory) + U32(2 * name.size()) + Utf16(name));
+Record Input(const std::string& spec) {
+  std::string bytes;
+  std::istringstream fields(spec);
+  for (std::string field; std::getline(fields, field, '|');) {
+    const std::size_t colon = field.find(':');
+    const auto size = static_cast<std::uint32_t>(std::stoul(field.substr(0, colon)));
+    bytes += U32(size);
+    if (colon == std::string::npos) continue;
+    std::string text = field.substr(colon + 1);
+    std::replace(text.begin(), text.end(), '^', '\0');
+    bytes += (Utf16(text) + std::string(size, '\0')).substr(0, size);
+  }
+  return Record(bytes);
 }
 
 Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag) {

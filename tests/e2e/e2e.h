@@ -48,9 +48,12 @@ double Birthday(std::uint32_t oid);
 // A vCard 2.1 with `lines` between VERSION and END.
 std::string VCard(const std::string& lines);
 
-// A contact with every property the store has, and its birthday (1975-3-9).
-extern const Properties kFullContact;
-constexpr double kFullBirthday = 27462.0;
+// A contact with every property the store has and a birthday
+// (tests/data/e2e/full_contact.txt).
+Properties FullContact();
+
+// Stores a contact; a "Birthday" entry is its birthday as a day number.
+std::uint32_t SeedContact(Properties properties);
 
 // A transfer area holding `vcard` and `id` (cut to fit, zero-terminated),
 // its other bytes 'Z'.
@@ -81,8 +84,10 @@ class Record {
   std::unique_ptr<unsigned char[]> bytes_;
 };
 
-// The record of MZ_SetSMSRingtone for an ASCII directory and file name.
-Record SmsRecord(const std::string& directory, const std::string& name);
+// An input record of length-prefixed texts, fields separated by '|': "N" is
+// the 32-bit number N alone, "N:TEXT" is N followed by the ASCII TEXT as
+// UTF-16LE cut or zero-padded to N bytes, '^' in it a zero character.
+Record Input(const std::string& spec);
 
 // The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
 // display name "R", and flag.

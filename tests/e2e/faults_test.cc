@@ -11,13 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -85,89 +88,126 @@ void NoCallback(MessageRecord* record) {
   std::free(record);
 }
 
-Outcome NextMessage(const e2e::Library& mz, MessageFolder folder) {
+Outcome NextMessage(const e2e::Library& mz, std::uint32_t folder, bool none) {
   MessageRecord record{};
-  const int32_t result = mz.MZ_GetMessageInfo(folder, &record);
+  const int32_t result = mz.MZ_GetMessageInfo(folder, none ? nullptr : &record);
   if (std::memcmp(&record, &kZeroRecord, sizeof record) == 0) return {result, ""};
   return {result, "text:" + Field(record.text) + "\nid:" + Field(record.entryIdHex) +
                       "\naddress:" + Field(record.address) + "\ntime:" + Field(record.timeText) +
                       "\nfolder:" + std::to_string(record.folder)};
 }
 
-// The call of each row by its name; MZ_Init and MZ_Done go through the test's
-// `session`, which closes the session at the end.
-std::map<std::string, std::function<Outcome(const e2e::Library&)>> Calls(E2eTest* session) {
+// A call's argument as the argument table gives it; none: the call's own.
+using Arg = std::optional<std::string>;
+
+// The argument as a number, `fallback` when there is none or it is a word.
+std::int64_t Number(const Arg& a, std::int64_t fallback) {
+  const bool number = a && !a->empty() && (std::isdigit(a->front()) || a->front() == '-');
+  return number ? std::stoll(*a) : fallback;
+}
+
+// The argument as a text, null for "null".
+const char* Text(const Arg& a, const char* fallback) {
+  return !a ? fallback : *a == "null" ? nullptr : a->c_str();
+}
+
+// The call of each row by its name, with the row's argument; MZ_Init and
+// MZ_Done go through the test's `session`, which closes it at the end.
+std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> Calls(
+    E2eTest* session) {
   using L = const e2e::Library&;
+  using A = const Arg&;
   return {
-      {"MZ_Init", [session](L) { return Outcome{session->Init()}; }},
-      {"MZ_Done", [session](L) { return session->Done(), Outcome{}; }},
-      {"MZ_RegisterCallback", [](L mz) { return Outcome{mz.MZ_RegisterCallback(&NoCallback)}; }},
+      {"MZ_Init", [session](L, A) { return Outcome{session->Init()}; }},
+      {"MZ_Done", [session](L, A) { return session->Done(), Outcome{}; }},
+      {"MZ_RegisterCallback", [](L mz, A) { return Outcome{mz.MZ_RegisterCallback(&NoCallback)}; }},
       {"MZ_GetContactsCount",
-       [](L mz) {
+       [](L mz, A a) {
          int32_t n = 12345;
-         const int32_t result = mz.MZ_GetContactsCount(&n);
+         const int32_t result = mz.MZ_GetContactsCount(a == "null" ? nullptr : &n);
          return Outcome{result, n != 0 ? std::to_string(n) : ""};
        }},
       {"MZ_GetContactInfo",
-       [](L mz) {
+       [](L mz, A a) {
          ContactTransfer area = e2e::Transfer("", "");
-         const int32_t result = mz.MZ_GetContactInfo(1, &area);
+         const auto position = static_cast<int32_t>(Number(a, 1));
+         const int32_t result = mz.MZ_GetContactInfo(position, a == "null" ? nullptr : &area);
          const std::string id = Field(area.contactId);
          return Outcome{result, id.empty() ? "" : Field(area.vcard) + "id " + id};
        }},
       {"MZ_WriteContact",
-       [](L mz) {
-         const ContactTransfer card = e2e::Transfer(e2e::VCard("TEL;CELL:2\r\n"), "1");
-         return Outcome{mz.MZ_WriteContact(&card)};
+       [](L mz, A a) {
+         const ContactTransfer card = e2e::Transfer(e2e::VCard("TEL;CELL:2\r\n"), a.value_or("1"));
+         return Outcome{mz.MZ_WriteContact(a == "null" ? nullptr : &card)};
        }},
       {"MZ_AddContact",
-       [](L mz) {
+       [](L mz, A a) {
          const ContactTransfer card = e2e::Transfer(e2e::VCard("N:Doe;John\r\nTEL;CELL:12\r\n"));
          char id[MZ_NEW_ID_SIZE] = {};
-         return Outcome{mz.MZ_AddContact(&card, id, sizeof id), Field(id)};
+         const auto size = static_cast<uint32_t>(Number(a, sizeof id));
+         return Outcome{
+             mz.MZ_AddContact(a == "null" ? nullptr : &card, a == "null id" ? nullptr : id, size),
+             Field(id)};
        }},
-      {"MZ_DeleteContact", [](L mz) { return Outcome{mz.MZ_DeleteContact("3")}; }},
-      {"MZ_DeleteAllContacts", [](L mz) { return Outcome{mz.MZ_DeleteAllContacts()}; }},
+      {"MZ_DeleteContact", [](L mz, A a) { return Outcome{mz.MZ_DeleteContact(Text(a, "3"))}; }},
+      {"MZ_DeleteAllContacts", [](L mz, A) { return Outcome{mz.MZ_DeleteAllContacts()}; }},
       {"MZ_GetMessagesCount",
-       [](L mz) {
+       [](L mz, A a) {
          uint32_t n = 12345;
-         const int32_t result = mz.MZ_GetMessagesCount(MZ_FOLDER_INBOX, &n);
+         const auto folder = static_cast<uint32_t>(Number(a, MZ_FOLDER_INBOX));
+         const int32_t result = mz.MZ_GetMessagesCount(folder, a == "null" ? nullptr : &n);
          return Outcome{result, n != 0 ? std::to_string(n) : ""};
        }},
-      {"MZ_StartGetMessage", [](L mz) { return Outcome{mz.MZ_StartGetMessage(MZ_FOLDER_INBOX)}; }},
-      {"MZ_GetMessageInfo inbox", [](L mz) { return NextMessage(mz, MZ_FOLDER_INBOX); }},
-      {"MZ_GetMessageInfo sent", [](L mz) { return NextMessage(mz, MZ_FOLDER_SENT); }},
+      {"MZ_StartGetMessage",
+       [](L mz, A a) { return Outcome{mz.MZ_StartGetMessage(Number(a, MZ_FOLDER_INBOX))}; }},
+      {"MZ_GetMessageInfo inbox",
+       [](L mz, A a) { return NextMessage(mz, Number(a, MZ_FOLDER_INBOX), a == "null"); }},
+      {"MZ_GetMessageInfo sent",
+       [](L mz, A a) { return NextMessage(mz, Number(a, MZ_FOLDER_SENT), a == "null"); }},
       {"MZ_DeleteMessage",
-       [](L mz) { return Outcome{mz.MZ_DeleteMessage(MZ_FOLDER_OUTBOX, "0102")}; }},
+       [](L mz, A a) {
+         const std::string spec = a.value_or("1 abcd"), id = spec.substr(spec.find(' ') + 1);
+         return Outcome{mz.MZ_DeleteMessage(std::stoul(spec), id == "null" ? nullptr : id.c_str())};
+       }},
       {"MZ_DeleteAllMessages",
-       [](L mz) { return Outcome{mz.MZ_DeleteAllMessages(MZ_FOLDER_OUTBOX)}; }},
-      {"MZ_SendMessage", [](L mz) { return Outcome{mz.MZ_SendMessage("+15550123", "hi")}; }},
+       [](L mz, A a) { return Outcome{mz.MZ_DeleteAllMessages(Number(a, MZ_FOLDER_OUTBOX))}; }},
+      {"MZ_SendMessage",
+       [](L mz, A a) {
+         const std::string spec = a.value_or("+15550123|hi");
+         const std::string number = spec.substr(0, spec.find('|'));
+         const std::string text = spec.substr(number.size() + 1);
+         return Outcome{mz.MZ_SendMessage(number == "null" ? nullptr : number.c_str(),
+                                          text == "null" ? nullptr : text.c_str())};
+       }},
       {"MZ_GetSoundDirectoriesList",
-       [](L mz) {
-         const e2e::Record input(e2e::U32(0) + e2e::U32(SND_LOCATION_SYSTEM) + std::string(8, 0));
-         uint32_t size = 0;
-         void* block = nullptr;
-         const int32_t result = mz.MZ_GetSoundDirectoriesList(0, input.data(), &size, &block);
+       [](L mz, A a) {
+         const e2e::Record input(e2e::U32(Number(a, 0)) + e2e::U32(SND_LOCATION_SYSTEM) +
+                                 std::string(8, 0));
+         uint32_t size = 99;
+         void* block = &size;  // both cleared first
+         const int32_t result =
+             mz.MZ_GetSoundDirectoriesList(0, a == "null" ? nullptr : input.data(), &size, &block);
          const std::string out = size != 0 || block != nullptr
                                      ? std::to_string(size) + (block ? " block" : " no block")
                                      : "";
-         LocalFree(block);
+         if (block != &size) LocalFree(block);
          return Outcome{result, out};
        }},
       {"MZ_SetTelRingtone",
-       [](L mz) {
-         const e2e::Record input = e2e::TelRecord(0, "\\Windows\\tel.wav", 1);
-         return Outcome{mz.MZ_SetTelRingtone(0, input.data())};
+       [](L mz, A a) {
+         const e2e::Record input = e2e::TelRecord(0, a.value_or("\\Windows\\tel.wav"), 1);
+         return Outcome{mz.MZ_SetTelRingtone(0, a == "null" ? nullptr : input.data())};
        }},
       {"MZ_SetSMSRingtone",
-       [](L mz) {
-         const e2e::Record input = e2e::SmsRecord("\\My Documents", "ring.wav");
-         return Outcome{mz.MZ_SetSMSRingtone(0, input.data())};
+       [](L mz, A a) {
+         const e2e::Record input =
+             e2e::Input(a == "null" ? "" : a.value_or("26:\\My Documents|16:ring.wav"));
+         return Outcome{mz.MZ_SetSMSRingtone(0, a == "null" ? nullptr : input.data())};
        }},
       {"MZ_SetTheme",
-       [](L mz) {
-         const e2e::Record input(e2e::U32(6) + e2e::Utf16("abc"));
-         return Outcome{mz.MZ_SetTheme(0, input.data())};
+       [](L mz, A a) {
+         const e2e::Record input = e2e::Input(a == "null" ? "" : a.value_or("6:abc"));
+         return Outcome{mz.MZ_SetTheme(0, a == "null" ? nullptr : input.data())};
        }},
   };
 }
@@ -175,14 +215,14 @@ std::map<std::string, std::function<Outcome(const e2e::Library&)>> Calls(E2eTest
 // What a seed word puts on the device; "session" is opened by the test.
 void Seed(const std::string& word) {
   if (word == "contact") {
-    emulator::SeedContact(e2e::kFullContact, e2e::kFullBirthday);
+    e2e::SeedContact(e2e::FullContact());
   } else if (word == "contacts3") {
     for (const char* name : {"A", "B", "C"}) emulator::SeedContact({{"FirstName", name}});
   } else if (word == "outbox") {
     emulator::MessageSeed doomed;
     doomed.folder = "Outbox";
     doomed.subject = "doomed";
-    doomed.entryId = "\x01\x02";
+    doomed.entryId = "\xab\xcd";
     emulator::SeedMessage(doomed);
   } else if (word == "sounds") {
     e2e::WriteHostFile("\\Windows\\tel.wav", "RIFF tel");
@@ -209,12 +249,21 @@ std::string Snapshot() {
     }
   }
   for (const auto& [name, value] : emulator::DumpRegistry()) {
-    text << name << " " << value.type << " " << e2e::Hex({value.data.begin(), value.data.end()})
-         << "\n";
+    std::string data = e2e::Hex({value.data.begin(), value.data.end()});
+    if (value.type == 1) {  // a text: its units as ASCII, '^' for a zero, '?' for others
+      data.clear();
+      for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+        const bool ascii = value.data[i + 1] == 0 && value.data[i] < 0x80;
+        data += !ascii ? '?' : value.data[i] == 0 ? '^' : static_cast<char>(value.data[i]);
+      }
+    }
+    text << name << " " << value.type << " " << data << "\n";
   }
   for (const auto& sms : emulator::SentMessages())
-    text << "sent " << sms.address << sms.text << "\n";
-  for (const auto& launch : emulator::Launches()) text << "launch " << launch.commandLine << "\n";
+    text << "sent " << sms.address << " " << sms.text << "\n";
+  for (const auto& launch : emulator::Launches()) {
+    text << "launch " << launch.application << ":" << launch.commandLine << "\n";
+  }
   const std::filesystem::path fs = emulator::HostPath("\\");
   for (const auto& entry : std::filesystem::recursive_directory_iterator(fs)) {
     if (entry.path() != e2e::ScratchFile()) {
@@ -280,15 +329,23 @@ void PrintTo(const Row& row, std::ostream* out) {
   *out << row.name;
 }
 
-std::vector<Row> Rows() {
-  std::ifstream in(std::string(E2E_DATA_DIR) + "/faults.tsv");
-  std::vector<Row> rows;
+// The cells of each row of a table in tests/data/e2e, `columns` of them.
+std::vector<std::vector<std::string>> Cells(const std::string& file, std::size_t columns) {
+  std::ifstream in(std::string(E2E_DATA_DIR) + "/" + file);
+  std::vector<std::vector<std::string>> rows;
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> cells;
+    std::vector<std::string>& cells = rows.emplace_back();
     std::istringstream fields(line);
     for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
-    cells.resize(6);
+    cells.resize(columns);
+  }
+  return rows;
+}
+
+std::vector<Row> Rows() {
+  std::vector<Row> rows;
+  for (const std::vector<std::string>& cells : Cells("faults.tsv", 6)) {
     const std::vector<std::string> phases = Words(cells[3]);
     Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0)),
             {},       {}};
@@ -302,6 +359,49 @@ std::vector<Row> Rows() {
     rows.push_back(row);
   }
   return rows;
+}
+
+// A row of the argument table.
+struct ArgumentRow {
+  std::string name;
+  Arg argument;
+  std::vector<std::string> seed;
+  int32_t result;
+  std::string out, changes;
+};
+void PrintTo(const ArgumentRow& row, std::ostream* out) {
+  *out << row.name << " " << row.argument.value_or("(its own)");
+}
+
+std::vector<ArgumentRow> ArgumentRows() {
+  std::vector<ArgumentRow> rows;
+  for (const std::vector<std::string>& cells : Cells("arguments.tsv", 6)) {
+    const Arg argument = cells[1].empty() ? Arg() : cells[1] == "\"\"" ? "" : cells[1];
+    rows.push_back({cells[0], argument, Words(cells[2]), std::stoi(cells[3]), cells[4], cells[5]});
+  }
+  return rows;
+}
+
+// The lines `after` has and `before` has not ("+LINE"), then the reverse
+// ("-LINE"), with " | " between them.
+std::string Changes(const std::string& before, const std::string& after) {
+  const auto lines = [](const std::string& text) {
+    std::multiset<std::string> set;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) set.insert(line);
+    return set;
+  };
+  const std::multiset<std::string> old = lines(before), now = lines(after);
+  std::vector<std::string> changes;
+  std::set_difference(now.begin(), now.end(), old.begin(), old.end(), std::back_inserter(changes));
+  for (std::string& line : changes) line.insert(0, "+");
+  const std::size_t added = changes.size();
+  std::set_difference(old.begin(), old.end(), now.begin(), now.end(), std::back_inserter(changes));
+  std::string text;
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    text += (i == 0 ? "" : " | ") + std::string(i < added ? "" : "-") + changes[i];
+  }
+  return text;
 }
 
 // The points of a trace by name in order of first passing, "NAME*n" for a
@@ -320,14 +420,16 @@ std::string Summary(const std::vector<FaultPoint>& trace) {
   return summary;
 }
 
-class FaultTableE2e : public E2eTest, public testing::WithParamInterface<Row> {
+class TableE2e : public E2eTest {
  protected:
   // A fresh device holding the row's seed, with a session when it says so.
-  void Prepare(const Row& row) {
+  void Prepare(const std::vector<std::string>& seed) {
     NewDevice();
-    for (const std::string& word : row.seed) {
+    for (const std::string& word : seed) {
       if (word == "session") {
         ASSERT_EQ(Init(), MZ_OK);
+      } else if (word == "done") {
+        Done();
       } else {
         Seed(word);
       }
@@ -340,6 +442,8 @@ class FaultTableE2e : public E2eTest, public testing::WithParamInterface<Row> {
     ExpectNothingHeld();
   }
 };
+class FaultTableE2e : public TableE2e, public testing::WithParamInterface<Row> {};
+class ArgumentTableE2e : public TableE2e, public testing::WithParamInterface<ArgumentRow> {};
 
 // The rows' exports are the library's exports (host/library.h) and its
 // dynamic symbols as `nm -D --defined-only` lists them: nothing else.
@@ -360,8 +464,8 @@ TEST(FaultTable, HasARowForEveryExportAndTheLibraryNoOtherSymbol) {
 
 TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   const Row& row = GetParam();
-  const auto call = Calls(this).at(row.name);
-  Prepare(row);
+  const auto call = [c = Calls(this).at(row.name)](const e2e::Library& mz) { return c(mz, {}); };
+  Prepare(row.seed);
   Outcome traced;
   const std::vector<FaultPoint> trace = Trace([&] { traced = call(mz()); });
   ASSERT_EQ(traced.result, row.ok);
@@ -373,7 +477,7 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
     const std::string flags = row.Override(point);
     if (flags == "skip") continue;
     SCOPED_TRACE(testing::Message() << point);
-    Prepare(row);
+    Prepare(row.seed);
     const std::string before = Snapshot();
     emulator::InjectFault(point.name, point.nth, FailureFor(point.name));
     const Outcome outcome = call(mz());
@@ -403,6 +507,31 @@ INSTANTIATE_TEST_SUITE_P(Rows, FaultTableE2e, testing::ValuesIn(Rows()),
                          [](const testing::TestParamInfo<Row>& info) {
                            std::string name = info.param.name;
                            std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
+
+// The argument table, tests/data/e2e/arguments.tsv: exports called with
+// arguments they refuse, cut or take as they are, with or without a session,
+// each on a fresh device seeded as its row says; the row gives the result,
+// what the host sees and how the device changes. The file's head tells its
+// format.
+TEST_P(ArgumentTableE2e, CallGivesItsResultOutputAndChanges) {
+  const ArgumentRow& row = GetParam();
+  Prepare(row.seed);
+  const std::string before = Snapshot();
+  const Outcome outcome = Calls(this).at(row.name)(mz(), row.argument);
+  EXPECT_FALSE(e2e::ScratchFileExists());
+  Finish();
+  EXPECT_EQ(outcome.result, row.result);
+  EXPECT_EQ(outcome.out, row.out);
+  EXPECT_EQ(Changes(before, Snapshot()), row.changes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ArgumentTableE2e, testing::ValuesIn(ArgumentRows()),
+                         [](const testing::TestParamInfo<ArgumentRow>& info) {
+                           std::string name = info.param.name + "_" + std::to_string(info.index);
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 

@@ -1,7 +1,9 @@
 // Counting, listing, reading and deleting SMS messages through libmz.so, on
 // the fresh phone's messages (two in the Inbox, one Sent, one Draft) and what
 // a test adds. Failures at each fault point are in the fault table
-// (faults_test.cc); how addresses are normalised, in message_text_test.cc.
+// (faults_test.cc), closed folders and deletion by id in the argument table
+// (tests/data/e2e/arguments.tsv); how addresses are normalised, in
+// message_text_test.cc.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -94,16 +96,6 @@ class MessagesE2e : public E2eTest {
     }
     return ids;
   }
-  // A folder that is not open: reading and deleting are bad arguments, a
-  // listing starts without complaint and the count is 0.
-  void ExpectClosed(MessageFolder folder) {
-    SCOPED_TRACE(testing::Message() << "folder " << folder << " closed");
-    EXPECT_EQ(Next(folder), MZ_E_BAD_ARGUMENT);
-    EXPECT_EQ(mz().MZ_DeleteMessage(folder, "00"), MZ_E_BAD_ARGUMENT);
-    EXPECT_EQ(mz().MZ_DeleteAllMessages(folder), MZ_E_BAD_ARGUMENT);
-    EXPECT_EQ(mz().MZ_StartGetMessage(folder), MZ_OK);
-    EXPECT_EQ(Count(folder), 0u);
-  }
 };
 
 TEST_F(MessagesE2e, WholeSessionListsEveryFolderToTheEndAndAgain) {
@@ -187,41 +179,6 @@ TEST_F(MessagesE2e, CountDeletionOrAFailedReadInTheMiddleOfAListingDoesNotMoveIt
   EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kSecond);
 }
 
-// A missing or malformed id, or one of another folder, deletes nothing.
-TEST_F(MessagesE2e, DeletesByHexIdInEitherLetterCaseOrAllAtOnceFromThatFolderOnly) {
-  const std::vector<std::string> fresh = StoredIds(MZ_FOLDER_INBOX);
-  const std::vector<std::string> sent = StoredIds(MZ_FOLDER_SENT);
-  std::string one = Hex(emulator::SeedMessage(Message(MZ_FOLDER_INBOX, "one", "\xab\xcd\xef")));
-  const std::string two = Hex(emulator::SeedMessage(Message(MZ_FOLDER_INBOX, "two", "\xfe\xdc")));
-  ASSERT_EQ(Init(), MZ_OK);
-  const std::string odd = two + "0", tooLong(130, '1');
-  for (const char* hex : {odd.c_str(), tooLong.c_str(), "", "zz", sent[0].c_str(),
-                          static_cast<const char*>(nullptr)}) {
-    EXPECT_EQ(mz().MZ_DeleteMessage(MZ_FOLDER_INBOX, hex), MZ_E_FAILED) << (hex ? hex : "null");
-  }
-  for (char& c : one) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_EQ(mz().MZ_DeleteMessage(MZ_FOLDER_INBOX, one.c_str()), MZ_OK);
-  EXPECT_EQ(mz().MZ_DeleteMessage(MZ_FOLDER_INBOX, two.c_str()), MZ_OK);
-  EXPECT_EQ(StoredIds(MZ_FOLDER_INBOX), fresh);
-  EXPECT_EQ(mz().MZ_DeleteMessage(MZ_FOLDER_INBOX, two.c_str()), MZ_E_FAILED) << "gone already";
-  EXPECT_EQ(mz().MZ_DeleteAllMessages(MZ_FOLDER_INBOX), MZ_OK);
-  EXPECT_EQ(Count(MZ_FOLDER_INBOX), 0u);
-  EXPECT_EQ(Next(MZ_FOLDER_INBOX), MZ_E_NO_MORE);
-  EXPECT_EQ(mz().MZ_DeleteAllMessages(MZ_FOLDER_INBOX), MZ_OK) << "an empty folder empties";
-  EXPECT_EQ(StoredIds(MZ_FOLDER_SENT), sent);
-}
-
-TEST_F(MessagesE2e, FolderOutsideTheFiveBeforeInitOrAMissingPlaceIsABadArgument) {
-  ExpectClosed(MZ_FOLDER_INBOX);
-  ASSERT_EQ(Init(), MZ_OK);
-  ExpectClosed(5);
-  EXPECT_EQ(mz().MZ_DeleteAllMessages(0xFFFFFFFF), MZ_E_BAD_ARGUMENT);
-  EXPECT_EQ(mz().MZ_GetMessageInfo(MZ_FOLDER_INBOX, nullptr), MZ_E_BAD_ARGUMENT);
-  EXPECT_EQ(mz().MZ_GetMessagesCount(MZ_FOLDER_INBOX, nullptr), MZ_E_BAD_ARGUMENT);
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kFirst) << "none of it moved the Inbox listing";
-  EXPECT_EQ(StoredIds(MZ_FOLDER_INBOX).size(), 2u);
-}
-
 // MZ_Init on a session that failed to open part of itself opens only what is
 // missing, and on a whole session nothing; what was open keeps its listing.
 TEST_F(MessagesE2e, InitAgainOpensOnlyWhatIsMissing) {
@@ -229,7 +186,7 @@ TEST_F(MessagesE2e, InitAgainOpensOnlyWhatIsMissing) {
   emulator::InjectFault("IMsgStore::Advise", 1, E_FAIL);
   EXPECT_EQ(Init(), MZ_E_FAILED);
   emulator::ClearFaults();
-  ExpectClosed(MZ_FOLDER_SENT);
+  EXPECT_EQ(Next(MZ_FOLDER_SENT), MZ_E_BAD_ARGUMENT) << "the Sent folder is not open";
   EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kFirst) << "what opened stays usable";
   const long objects = emulator::LiveObjects();
   EXPECT_EQ(Init(), MZ_OK);
