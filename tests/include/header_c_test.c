@@ -6,19 +6,27 @@
  *   calls      calls every export once and checks its result;
  *   exit       returns from main with the session open;
  *   callback   the same with a callback registered;
- *   unload     closes the library with the session open, checks that the
- *              phone platform stayed mapped (its notifier thread may still
- *              run), and returns;
- *   reload     MZ_Done and dlclose, then loads the library again and opens
- *              and closes a second session.
+ *   unload     closes the library with the session open and a callback
+ *              registered, checks that the phone platform stayed mapped
+ *              (its notifier thread may still run), then opens a second
+ *              session as below;
+ *   reload     MZ_Done and dlclose, then a second session: the library
+ *              loaded again, a callback registered and a message delivered
+ *              by phonectl (argv[3]) in a process of its own. Sinks are
+ *              called in the order they were advised, so a registration
+ *              left by the first load would be called before the second's,
+ *              crashing into the unloaded code or calling a callback twice
+ *              or the first one at all.
  *
  * Exit status 0 when every step worked; the process must also end cleanly
  * (tests/e2e/unload_test.cc runs it). Links nothing but libdl. */
 #include <dlfcn.h>
 #include <mz/mz.h>
+#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 /* Every export; p_NAME: a pointer of the type of NAME's prototype. */
 #define EXPORTS(X)               \
@@ -63,20 +71,47 @@ static int Resolve(void* library, const char* name, void* pointer) {
 
 #define RESOLVE(name) ok = Resolve(library, #name, &p_##name) && ok
 
-static void Receive(MessageRecord* record) {
+/* The records each callback received. */
+static atomic_int first, second;
+
+static void First(MessageRecord* record) {
+  ++first;
   free(record);
 }
 
-/* Loads the library, binds every export and opens a session; null on
- * failure. */
-static void* OpenSession(const char* path, int withCallback) {
+static void Second(MessageRecord* record) {
+  ++second;
+  free(record);
+}
+
+/* Loads the library, binds every export, registers `callback` unless it is
+ * null and opens a session; null on failure. */
+static void* OpenSession(const char* path, MessageCallback callback) {
   int ok = 1;
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) return NULL;
   EXPORTS(RESOLVE);
   if (!ok) return NULL;
-  if (withCallback) CHECK(p_MZ_RegisterCallback(&Receive) == MZ_CALLBACK_STORED);
+  if (callback != NULL) CHECK(p_MZ_RegisterCallback(callback) == MZ_CALLBACK_STORED);
   return p_MZ_Init() == MZ_OK ? library : NULL;
+}
+
+/* The second session of "unload" and "reload"; the deadline of the wait
+ * only guards against a hang. */
+static void SecondSession(const char* path, const char* phonectl) {
+  const struct timespec pause = {0, 10000000};
+  char command[4096];
+  int waits = 0;
+  void* library = OpenSession(path, &Second);
+  CHECK(library != NULL);
+  if (library == NULL) return;
+  snprintf(command, sizeof command, "'%s' --device \"$PHONE_DEVICE_DIR\" receive +15550123 hi",
+           phonectl);
+  CHECK(system(command) == 0);
+  while (second == 0 && ++waits < 3000) nanosleep(&pause, NULL);
+  p_MZ_Done();
+  CHECK(first == 0 && second == 1);
+  CHECK(dlclose(library) == 0);
 }
 
 /* ASCII text as UTF-16LE at `out`; the number of bytes written. */
@@ -138,10 +173,11 @@ static void CallEveryExport(void* library) {
 }
 
 int main(int argc, char** argv) {
-  const char* mode = argc == 3 ? argv[2] : "";
-  void* library = argc == 3 ? OpenSession(argv[1], strcmp(mode, "callback") == 0) : NULL;
+  const char* mode = argc == 4 ? argv[2] : "";
+  const int callback = strcmp(mode, "callback") == 0 || strcmp(mode, "unload") == 0;
+  void* library = argc == 4 ? OpenSession(argv[1], callback ? &First : NULL) : NULL;
   if (library == NULL) {
-    fprintf(stderr, "header_c_test: no session (%s)\n", argc == 3 ? argv[1] : "usage");
+    fprintf(stderr, "header_c_test: no session (%s)\n", argc == 4 ? argv[1] : "usage");
     return 1;
   }
   if (strcmp(mode, "calls") == 0) {
@@ -151,13 +187,11 @@ int main(int argc, char** argv) {
     CHECK(dlclose(library) == 0);
     /* Loaded only as the library's dependency, the platform stays. */
     CHECK(dlopen("libphoneplatform.so", RTLD_NOW | RTLD_NOLOAD) != NULL);
+    SecondSession(argv[1], argv[3]);
   } else if (strcmp(mode, "reload") == 0) {
     p_MZ_Done();
     CHECK(dlclose(library) == 0);
-    library = OpenSession(argv[1], 1);
-    CHECK(library != NULL);
-    if (library != NULL) p_MZ_Done();
-    CHECK(library != NULL && dlclose(library) == 0);
+    SecondSession(argv[1], argv[3]);
   } else {
     CHECK(strcmp(mode, "exit") == 0 || strcmp(mode, "callback") == 0);
   }
