@@ -6,11 +6,11 @@
 // message_text_test.cc.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "e2e.h"
@@ -20,29 +20,16 @@
 namespace {
 
 using e2e::Field;
-using e2e::Hex;
-
-constexpr MessageFolder kFolders[] = {MZ_FOLDER_INBOX, MZ_FOLDER_OUTBOX, MZ_FOLDER_SENT,
-                                      MZ_FOLDER_DRAFTS, MZ_FOLDER_DELETED};
-const std::string kFirst = "Are we still on for lunch?";
-const std::string kSecond = "Caf\u00e9 at six? \u2014 Ann";
-
-std::string FolderName(MessageFolder folder) {
-  return emulator::StandardFolderNames().at(folder);
-}
-
-// What MZ_GetMessageInfo writes: text, entry id, address, time, folder.
-using Fields = std::tuple<std::string, std::string, std::string, std::string, unsigned>;
 
 // One of the phone's own messages to `recipients`, delivered at 2012-03-06
 // 09:15:00 and last changed at 2012-03-05 18:30:00; without recipients, one
 // received from +15550108.
-emulator::MessageSeed Message(MessageFolder folder, std::string text,
+emulator::MessageSeed Message(const char* folder, std::string text,
                               std::optional<std::string> id = {},
                               std::vector<emulator::RecipientSeed> recipients = {},
                               std::uint32_t flags = 0) {
   emulator::MessageSeed seed;
-  seed.folder = FolderName(folder);
+  seed.folder = folder;
   seed.subject = std::move(text);
   seed.entryId = std::move(id);
   seed.flags = (recipients.empty() ? MSGFLAG_READ : MSGFLAG_FROMME) | flags;
@@ -59,124 +46,62 @@ emulator::RecipientSeed To(std::optional<std::string> email) {
 
 class MessagesE2e : public E2eTest {
  protected:
-  int32_t Next(MessageFolder folder, Fields* fields = nullptr) {
-    MessageRecord record{};
-    const int32_t result = mz().MZ_GetMessageInfo(folder, &record);
-    if (fields != nullptr) {
-      *fields = {Field(record.text), Field(record.entryIdHex), Field(record.address),
-                 Field(record.timeText), record.folder};
-    }
-    return result;
-  }
   std::string NextText(MessageFolder folder) {
-    Fields fields;
-    Next(folder, &fields);
-    return std::get<0>(fields);
-  }
-  // Every record from the cursor to the end of the folder.
-  std::vector<Fields> ReadToEnd(MessageFolder folder) {
-    std::vector<Fields> records(1);
-    int32_t result;
-    while ((result = Next(folder, &records.back())) == MZ_OK && records.size() < 100) {
-      records.emplace_back();
-    }
-    EXPECT_EQ(result, MZ_E_NO_MORE) << "the listing of folder " << folder << " ends";
-    records.pop_back();
-    return records;
-  }
-  uint32_t Count(MessageFolder folder) {
-    uint32_t count = 12345;
-    EXPECT_EQ(mz().MZ_GetMessagesCount(folder, &count), MZ_OK);
-    return count;
-  }
-  static std::vector<std::string> StoredIds(MessageFolder folder) {
-    std::vector<std::string> ids;
-    for (const auto& message : emulator::ListMessages("SMS", FolderName(folder))) {
-      ids.push_back(Hex(message.entryId));
-    }
-    return ids;
+    MessageRecord record{};
+    mz().MZ_GetMessageInfo(folder, &record);
+    return Field(record.text);
   }
 };
 
-TEST_F(MessagesE2e, WholeSessionListsEveryFolderToTheEndAndAgain) {
-  emulator::SeedMessage(Message(MZ_FOLDER_OUTBOX, "queued", {}, {To("+15550109")}, MSGFLAG_UNSENT));
-  emulator::SeedMessage(Message(MZ_FOLDER_DELETED, "old"));
-  ASSERT_EQ(Init(), MZ_OK);
-  for (MessageFolder folder : kFolders) {
-    SCOPED_TRACE(FolderName(folder));
-    const std::vector<std::string> stored = StoredIds(folder);
-    EXPECT_EQ(Count(folder), stored.size());
-    const std::vector<Fields> first = ReadToEnd(folder);
-    std::vector<std::string> ids;
-    for (const Fields& f : first) {
-      ids.push_back(std::get<1>(f));
-      EXPECT_EQ(std::get<4>(f), folder);
-    }
-    EXPECT_EQ(ids, stored);
-    MessageRecord after{};
-    after.text[0] = 'k';
-    EXPECT_EQ(mz().MZ_GetMessageInfo(folder, &after), MZ_E_NO_MORE);
-    EXPECT_EQ(after.text[0], 'k') << "the end of a listing leaves the record as it was";
-    EXPECT_EQ(mz().MZ_StartGetMessage(folder), MZ_OK);
-    EXPECT_EQ(ReadToEnd(folder), first);
-  }
-}
-
-// A received message gives its delivery time; the user's own message its
-// first recipient with an address, and the time of its last change when
-// unsent. Nothing beyond the documented fields is written, and the host's
-// texts stay where there is no address or the id is too long for the record.
-TEST_F(MessagesE2e, RecordsHoldTheTimeAndAddressThatFitTheMessage) {
-  const auto inbox = emulator::ListMessages("SMS", "Inbox");
+// Steps on one session over the phone's messages and those seeded here
+// (tests/data/e2e/message_steps.tsv): every folder listed to its end and
+// again, the time and address each kind of message gives, and a listing
+// that counting, deleting or a failed read in its middle does not move.
+TEST_F(MessagesE2e, StepsListCountAndDeleteAsTheirRowsSay) {
   const emulator::RecipientSeed nameOnly = To(std::nullopt);
   // The longest id the record holds, and one a byte too long.
-  const std::string sent = emulator::SeedMessage(Message(
-      MZ_FOLDER_OUTBOX, "On my way", std::string(31, '\\'), {nameOnly, To("+15550102"), To("3")}));
-  const std::string draft = emulator::SeedMessage(
-      Message(MZ_FOLDER_OUTBOX, "draft", {}, {To("+15550101")}, MSGFLAG_UNSENT));
-  emulator::SeedMessage(Message(MZ_FOLDER_OUTBOX, "nobody", std::string(32, ']'), {nameOnly}));
+  emulator::SeedMessage(
+      Message("Outbox", "On my way", std::string(31, '\\'), {nameOnly, To("+15550102"), To("3")}));
+  emulator::SeedMessage(Message("Outbox", "draft", {}, {To("+15550101")}, MSGFLAG_UNSENT));
+  emulator::SeedMessage(Message("Outbox", "nobody", std::string(32, ']'), {nameOnly}));
+  emulator::SeedMessage(Message("Deleted Items", "old"));
+  emulator::SeedMessage(Message("Inbox", "third"));
+  emulator::SeedMessage(Message("Inbox", "fourth"));
   ASSERT_EQ(Init(), MZ_OK);
-  MessageRecord record{};
-  ASSERT_EQ(mz().MZ_GetMessageInfo(MZ_FOLDER_INBOX, &record), MZ_OK);
-  EXPECT_EQ(Field(record.timeText), "2012-03-04 05:06:07");
-  EXPECT_EQ(record.recordSize, 0u);
-  for (unsigned char b : record.reserved) ASSERT_EQ(b, 0);
-  EXPECT_EQ(ReadToEnd(MZ_FOLDER_INBOX),
-            (std::vector<Fields>{
-                {kSecond, Hex(inbox[1].entryId), "+15550101", "2012-03-05 18:30:00", 0}}));
-  EXPECT_EQ(ReadToEnd(MZ_FOLDER_OUTBOX).at(0),
-            (Fields{"On my way", Hex(sent), "+15550102", "2012-03-06 09:15:00", 1}));
-  ASSERT_EQ(mz().MZ_StartGetMessage(MZ_FOLDER_OUTBOX), MZ_OK);
-  Next(MZ_FOLDER_OUTBOX);
-  Fields fields;
-  ASSERT_EQ(Next(MZ_FOLDER_OUTBOX, &fields), MZ_OK);
-  EXPECT_EQ(fields, (Fields{"draft", Hex(draft), "+15550101", "2012-03-05 18:30:00", 1}));
-  std::strcpy(record.address, "host's");
-  std::strcpy(record.entryIdHex, "host's");
-  ASSERT_EQ(mz().MZ_GetMessageInfo(MZ_FOLDER_OUTBOX, &record), MZ_OK);
-  EXPECT_EQ(Field(record.text), "nobody");
-  EXPECT_EQ(Field(record.address), "host's");
-  EXPECT_EQ(Field(record.entryIdHex), "host's");
-}
-
-TEST_F(MessagesE2e, CountDeletionOrAFailedReadInTheMiddleOfAListingDoesNotMoveIt) {
-  emulator::SeedMessage(Message(MZ_FOLDER_INBOX, "third"));
-  emulator::SeedMessage(Message(MZ_FOLDER_INBOX, "fourth"));
-  const std::vector<std::string> ids = StoredIds(MZ_FOLDER_INBOX);
-  ASSERT_EQ(ids.size(), 4u);
-  ASSERT_EQ(Init(), MZ_OK);
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kFirst);
-  EXPECT_EQ(Count(MZ_FOLDER_INBOX), 4u);
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kSecond);
-  EXPECT_EQ(mz().MZ_DeleteMessage(MZ_FOLDER_INBOX, ids[2].c_str()), MZ_OK);
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), "fourth") << "deleting the next message skips nothing";
-  EXPECT_EQ(Next(MZ_FOLDER_INBOX), MZ_E_NO_MORE);
-  EXPECT_EQ(Count(MZ_FOLDER_INBOX), 3u);
-  // A row that was read is passed, even when opening its message failed.
-  ASSERT_EQ(mz().MZ_StartGetMessage(MZ_FOLDER_INBOX), MZ_OK);
-  emulator::InjectFault("IMAPIFolder::OpenEntry", 1, E_FAIL);
-  EXPECT_EQ(Next(MZ_FOLDER_INBOX), MZ_E_FAILED);
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kSecond);
+  std::ifstream in(std::string(E2E_DATA_DIR) + "/message_steps.tsv");
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    std::vector<std::string> cell(4);
+    std::istringstream fields(line);
+    for (std::string& text : cell) std::getline(fields, text, '\t');
+    const auto folder = static_cast<MessageFolder>(std::stoul(cell[1]));
+    std::string got;
+    if (cell[0] == "next") {
+      MessageRecord record{};
+      for (char* text : {record.text, record.entryIdHex, record.address, record.timeText}) {
+        std::strcpy(text, "-");
+      }
+      record.folder = 99;
+      got = std::to_string(mz().MZ_GetMessageInfo(folder, &record));
+      got += " " + Field(record.text) + " | " + Field(record.entryIdHex) + " | " +
+             Field(record.address) + " | " + Field(record.timeText) + " | " +
+             std::to_string(record.folder) + " " + std::to_string(record.recordSize);
+      for (unsigned char b : record.reserved) ASSERT_EQ(b, 0);
+    } else if (cell[0] == "count") {
+      uint32_t count = 12345;
+      got = std::to_string(mz().MZ_GetMessagesCount(folder, &count));
+      got += " " + std::to_string(count);
+    } else if (cell[0] == "start") {
+      got = std::to_string(mz().MZ_StartGetMessage(folder));
+    } else if (cell[0] == "delete") {
+      got = std::to_string(mz().MZ_DeleteMessage(folder, cell[2].c_str()));
+    } else {
+      emulator::InjectFault(cell[2], 1, E_FAIL);
+      continue;
+    }
+    EXPECT_EQ(got, cell[3]);
+  }
 }
 
 // MZ_Init on a session that failed to open part of itself opens only what is
@@ -186,8 +111,9 @@ TEST_F(MessagesE2e, InitAgainOpensOnlyWhatIsMissing) {
   emulator::InjectFault("IMsgStore::Advise", 1, E_FAIL);
   EXPECT_EQ(Init(), MZ_E_FAILED);
   emulator::ClearFaults();
-  EXPECT_EQ(Next(MZ_FOLDER_SENT), MZ_E_BAD_ARGUMENT) << "the Sent folder is not open";
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kFirst) << "what opened stays usable";
+  MessageRecord record{};
+  EXPECT_EQ(mz().MZ_GetMessageInfo(MZ_FOLDER_SENT, &record), MZ_E_BAD_ARGUMENT) << "Sent not open";
+  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), "Are we still on for lunch?") << "what opened stays usable";
   const long objects = emulator::LiveObjects();
   EXPECT_EQ(Init(), MZ_OK);
   EXPECT_EQ(emulator::LiveObjects(), objects + 2) << "only the Sent folder and its table are new";
@@ -196,7 +122,8 @@ TEST_F(MessagesE2e, InitAgainOpensOnlyWhatIsMissing) {
   EXPECT_EQ(emulator::LiveObjects(), objects + 2);
   EXPECT_EQ(emulator::OutstandingBuffers(), buffers);
   EXPECT_EQ(NextText(MZ_FOLDER_SENT), "On my way");
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), kSecond) << "folders open before keep their listing";
+  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), "Caf\u00e9 at six? \u2014 Ann")
+      << "folders open before keep their listing";
   Done();
   ExpectNothingHeld();
 }
