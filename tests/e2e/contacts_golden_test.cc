@@ -54,15 +54,7 @@ std::string TestName(const testing::TestParamInfo<fs::path>& info) {
 std::string Escaped(const std::string& value) {
   std::string line;
   for (char c : value) {
-    if (c == '\\') {
-      line += "\\\\";
-    } else if (c == '\r') {
-      line += "\\r";
-    } else if (c == '\n') {
-      line += "\\n";
-    } else {
-      line += c;
-    }
+    line += c == '\\' ? "\\\\" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
   }
   return line;
 }

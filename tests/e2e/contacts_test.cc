@@ -6,11 +6,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -179,27 +177,6 @@ TEST_F(ContactsE2e, DeleteAllStopsAtAFailedDeletion) {
   emulator::InjectFault("IContact::Delete", 2, E_FAIL);
   EXPECT_EQ(mz().MZ_DeleteAllContacts(), MZ_E_FAILED);
   EXPECT_EQ(emulator::ContactOids(), (Oids{oids[1], oids[2]}));
-}
-
-// A link planted where the scratch file goes, leading out of the device,
-// fails every vCard export and is never followed: no card reaches the file
-// it names, nothing is stored, and no text is handed over.
-TEST_F(ContactsE2e, AScratchFileLinkedOutOfTheDeviceIsNeverWrittenThrough) {
-  const std::uint32_t oid = emulator::SeedContact({{"FirstName", "Ann"}});
-  const std::filesystem::path outside = std::filesystem::path(dir()).parent_path() / "outside";
-  std::ofstream(outside) << "keep";
-  std::filesystem::create_symlink(outside, e2e::ScratchFile());
-  ASSERT_EQ(Init(), MZ_OK);
-  const ContactTransfer card = Transfer(VCard("N:Doe\r\n"), std::to_string(oid));
-  char id[MZ_NEW_ID_SIZE];
-  EXPECT_EQ(mz().MZ_AddContact(&card, id, sizeof id), MZ_E_FAILED);
-  EXPECT_EQ(mz().MZ_WriteContact(&card), MZ_E_FAILED);
-  ContactTransfer out{};
-  EXPECT_EQ(mz().MZ_GetContactInfo(1, &out), MZ_E_FAILED);
-  EXPECT_EQ(emulator::ContactOids(), Oids{oid});
-  EXPECT_EQ(Stored(oid), Props({"FirstName=Ann"}));
-  std::ifstream in(outside);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 // the call without faults (a successful one), the host's output area
 // untouched or as the call without faults filled it. The row's list of
 // points must be what the call passes, so that a new fault point fails this
-// test until its row says what it gives. The file's head tells its format.
+// test until its row says what it gives. A failed MZ_Init must succeed when
+// called again. The file's head tells its format.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -224,6 +225,9 @@ void Seed(const std::string& word) {
     doomed.subject = "doomed";
     doomed.entryId = "\xab\xcd";
     emulator::SeedMessage(doomed);
+  } else if (word == "link") {  // the scratch file a link out of the device
+    std::filesystem::create_symlink(
+        e2e::ScratchFile().parent_path().parent_path().parent_path() / "out", e2e::ScratchFile());
   } else if (word == "sounds") {
     e2e::WriteHostFile("\\Windows\\tel.wav", "RIFF tel");
     e2e::WriteHostFile("\\My Documents\\ring.wav", "RIFF ring");
@@ -260,7 +264,9 @@ std::string Snapshot() {
     text << name << " " << value.type << " " << data << "\n";
   }
   for (const auto& sms : emulator::SentMessages())
-    text << "sent " << sms.address << " " << sms.text << "\n";
+    text << "sent " << sms.address << " " << sms.text << " /" << sms.dataBytes << " "
+         << sms.addressType << " " << sms.messageClass << " " << sms.encoding << " " << sms.options
+         << "\n";
   for (const auto& launch : emulator::Launches()) {
     text << "launch " << launch.application << ":" << launch.commandLine << "\n";
   }
@@ -483,6 +489,10 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
     const Outcome outcome = call(mz());
     EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
     emulator::ClearFaults();
+    // A failed MZ_Init, called again, opens what is missing and holds no more.
+    if (row.name == "MZ_Init" && outcome.result != MZ_OK) {
+      EXPECT_EQ(Init(), MZ_OK);
+    }
     EXPECT_EQ(e2e::ScratchFileExists(), point.name == "DeleteFileW");
     Finish();
     EXPECT_EQ(outcome.result, flags.empty() ? row.Phase(point, trace) : std::stoi(flags));

@@ -44,14 +44,7 @@ emulator::RecipientSeed To(std::optional<std::string> email) {
   return {"Bob Example", "SMS", std::move(email), MAPI_TO};
 }
 
-class MessagesE2e : public E2eTest {
- protected:
-  std::string NextText(MessageFolder folder) {
-    MessageRecord record{};
-    mz().MZ_GetMessageInfo(folder, &record);
-    return Field(record.text);
-  }
-};
+using MessagesE2e = E2eTest;
 
 // Steps on one session over the phone's messages and those seeded here
 // (tests/data/e2e/message_steps.tsv): every folder listed to its end and
@@ -102,30 +95,6 @@ TEST_F(MessagesE2e, StepsListCountAndDeleteAsTheirRowsSay) {
     }
     EXPECT_EQ(got, cell[3]);
   }
-}
-
-// MZ_Init on a session that failed to open part of itself opens only what is
-// missing, and on a whole session nothing; what was open keeps its listing.
-TEST_F(MessagesE2e, InitAgainOpensOnlyWhatIsMissing) {
-  emulator::InjectFault("IMsgStore::OpenEntry", 3, E_FAIL);  // the third folder opened: Sent
-  emulator::InjectFault("IMsgStore::Advise", 1, E_FAIL);
-  EXPECT_EQ(Init(), MZ_E_FAILED);
-  emulator::ClearFaults();
-  MessageRecord record{};
-  EXPECT_EQ(mz().MZ_GetMessageInfo(MZ_FOLDER_SENT, &record), MZ_E_BAD_ARGUMENT) << "Sent not open";
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), "Are we still on for lunch?") << "what opened stays usable";
-  const long objects = emulator::LiveObjects();
-  EXPECT_EQ(Init(), MZ_OK);
-  EXPECT_EQ(emulator::LiveObjects(), objects + 2) << "only the Sent folder and its table are new";
-  const long buffers = emulator::OutstandingBuffers();
-  EXPECT_EQ(Init(), MZ_OK);
-  EXPECT_EQ(emulator::LiveObjects(), objects + 2);
-  EXPECT_EQ(emulator::OutstandingBuffers(), buffers);
-  EXPECT_EQ(NextText(MZ_FOLDER_SENT), "On my way");
-  EXPECT_EQ(NextText(MZ_FOLDER_INBOX), "Caf\u00e9 at six? \u2014 Ann")
-      << "folders open before keep their listing";
-  Done();
-  ExpectNothingHeld();
 }
 
 }  // namespace
