@@ -3,8 +3,6 @@
 // none after MZ_Done. The platform's notifier_test owns how the notifier
 // itself carries messages between processes.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,8 +15,7 @@
 #include "e2e.h"
 #include "platform/emulator.h"
 #include "platform/message_store.h"
-
-extern char** environ;
+#include "program.h"
 
 namespace {
 
@@ -64,28 +61,17 @@ TEST_F(NotifyE2e, MessageFromAnotherProcessArrivesWhileTheHostListsAndNoneAfterD
   // Held by the test, the messaging subsystem outlives MZ_Done, so only the
   // library's own cancellation can keep its sink from being called.
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-  const std::vector<std::string> earlier = {Hex(emulator::ListMessages("SMS", "Inbox")[0].entryId),
-                                            Hex(emulator::ListMessages("SMS", "Inbox")[1].entryId)};
+  const auto inbox = emulator::ListMessages("SMS", "Inbox");
   EXPECT_EQ(mz().MZ_RegisterCallback(&Receive), MZ_CALLBACK_STORED);
   ASSERT_EQ(Init(), MZ_OK);
-  EXPECT_EQ(NextListed(), earlier[0]);
+  EXPECT_EQ(NextListed(), Hex(inbox[0].entryId));
 
   // `phonectl receive`, a process of its own, delivers an SMS with sender
   // and text in UTF-8 on the command line; the record has them in
   // Windows-1252, the sender as written.
-  const std::string device = dir();
-  const char* argv[] = {PHONECTL,
-                        "--device",
-                        device.c_str(),
-                        "receive",
-                        "\"Zo\u00eb\" <+15550100>",
-                        "Gr\u00fc\u00dfe \u20ac5",
-                        nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, PHONECTL, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "phonectl receive failed";
+  const ProgramRun run = RunProgram({PHONECTL, "--device", dir(), "receive",
+                                     "\"Zo\u00eb\" <+15550100>", "Gr\u00fc\u00dfe \u20ac5"});
+  ASSERT_EQ(run.status, 0) << run.err;
   std::vector<MessageRecord> records = WaitForArrivals(1);
   ASSERT_EQ(records.size(), 1u);
   const std::string id = Hex(emulator::ListMessages("SMS", "Inbox").back().entryId);
@@ -102,7 +88,7 @@ TEST_F(NotifyE2e, MessageFromAnotherProcessArrivesWhileTheHostListsAndNoneAfterD
       << record.timeText;
   for (unsigned char b : record.reserved) ASSERT_EQ(b, 0);
   // The listing goes on where it stood; the new message comes last.
-  EXPECT_EQ(NextListed(), earlier[1]);
+  EXPECT_EQ(NextListed(), Hex(inbox[1].entryId));
   EXPECT_EQ(NextListed(), id);
   EXPECT_EQ(NextListed(), "result " + std::to_string(MZ_E_NO_MORE));
 
