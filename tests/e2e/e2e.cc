@@ -11,6 +11,19 @@
 
 namespace e2e {
 
+std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns) {
+  std::ifstream in(std::string(E2E_DATA_DIR) + "/" + file);
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string>& cells = rows.emplace_back();
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+    cells.resize(columns);
+  }
+  return rows;
+}
+
 std::string Hex(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
@@ -47,11 +60,9 @@ std::string VCard(const std::string& lines) {
 }
 
 Properties FullContact() {
-  std::ifstream in(std::string(E2E_DATA_DIR) + "/full_contact.txt");
   Properties set;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line[0] != '#') set.merge(Props({line}));
-  }
+  for (const std::vector<std::string>& row : Table("full_contact.txt", 1))
+    set.merge(Props({row[0]}));
   return set;
 }
 

@@ -29,6 +29,10 @@ inline const std::vector<std::string>& BuiltExports() {
 // The library as a host loads it: every export resolved with dlsym.
 using Library = mzhost::Library;
 
+// The rows of a tab-separated table in tests/data/e2e, `columns` cells each;
+// blank lines and those starting with '#' are left out.
+std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns);
+
 // Bytes as lower-case hex digits, two per byte.
 std::string Hex(const std::string& bytes);
 

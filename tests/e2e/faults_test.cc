@@ -26,6 +26,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -107,11 +108,6 @@ std::int64_t Number(const Arg& a, std::int64_t fallback) {
   return number ? std::stoll(*a) : fallback;
 }
 
-// The argument as a text, null for "null".
-const char* Text(const Arg& a, const char* fallback) {
-  return !a ? fallback : *a == "null" ? nullptr : a->c_str();
-}
-
 // The call of each row by its name, with the row's argument; MZ_Init and
 // MZ_Done go through the test's `session`, which closes it at the end.
 std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> Calls(
@@ -150,7 +146,10 @@ std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> C
              mz.MZ_AddContact(a == "null" ? nullptr : &card, a == "null id" ? nullptr : id, size),
              Field(id)};
        }},
-      {"MZ_DeleteContact", [](L mz, A a) { return Outcome{mz.MZ_DeleteContact(Text(a, "3"))}; }},
+      {"MZ_DeleteContact",
+       [](L mz, A a) {
+         return Outcome{mz.MZ_DeleteContact(!a ? "3" : a == "null" ? nullptr : a->c_str())};
+       }},
       {"MZ_DeleteAllContacts", [](L mz, A) { return Outcome{mz.MZ_DeleteAllContacts()}; }},
       {"MZ_GetMessagesCount",
        [](L mz, A a) {
@@ -335,23 +334,9 @@ void PrintTo(const Row& row, std::ostream* out) {
   *out << row.name;
 }
 
-// The cells of each row of a table in tests/data/e2e, `columns` of them.
-std::vector<std::vector<std::string>> Cells(const std::string& file, std::size_t columns) {
-  std::ifstream in(std::string(E2E_DATA_DIR) + "/" + file);
-  std::vector<std::vector<std::string>> rows;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string>& cells = rows.emplace_back();
-    std::istringstream fields(line);
-    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
-    cells.resize(columns);
-  }
-  return rows;
-}
-
 std::vector<Row> Rows() {
   std::vector<Row> rows;
-  for (const std::vector<std::string>& cells : Cells("faults.tsv", 6)) {
+  for (const std::vector<std::string>& cells : e2e::Table("faults.tsv", 6)) {
     const std::vector<std::string> phases = Words(cells[3]);
     Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0)),
             {},       {}};
@@ -381,7 +366,7 @@ void PrintTo(const ArgumentRow& row, std::ostream* out) {
 
 std::vector<ArgumentRow> ArgumentRows() {
   std::vector<ArgumentRow> rows;
-  for (const std::vector<std::string>& cells : Cells("arguments.tsv", 6)) {
+  for (const std::vector<std::string>& cells : e2e::Table("arguments.tsv", 6)) {
     const Arg argument = cells[1].empty() ? Arg() : cells[1] == "\"\"" ? "" : cells[1];
     rows.push_back({cells[0], argument, Words(cells[2]), std::stoi(cells[3]), cells[4], cells[5]});
   }
@@ -398,14 +383,13 @@ std::string Changes(const std::string& before, const std::string& after) {
     return set;
   };
   const std::multiset<std::string> old = lines(before), now = lines(after);
-  std::vector<std::string> changes;
-  std::set_difference(now.begin(), now.end(), old.begin(), old.end(), std::back_inserter(changes));
-  for (std::string& line : changes) line.insert(0, "+");
-  const std::size_t added = changes.size();
-  std::set_difference(old.begin(), old.end(), now.begin(), now.end(), std::back_inserter(changes));
   std::string text;
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    text += (i == 0 ? "" : " | ") + std::string(i < added ? "" : "-") + changes[i];
+  for (const auto& [sign, from, to] : {std::tuple{"+", &now, &old}, std::tuple{"-", &old, &now}}) {
+    std::vector<std::string> changes;
+    std::set_difference(from->begin(), from->end(), to->begin(), to->end(),
+                        std::back_inserter(changes));
+    for (const std::string& line : changes)
+      text += std::string(text.empty() ? "" : " | ") + sign + line;
   }
   return text;
 }

@@ -61,13 +61,8 @@ TEST_F(MessagesE2e, StepsListCountAndDeleteAsTheirRowsSay) {
   emulator::SeedMessage(Message("Inbox", "third"));
   emulator::SeedMessage(Message("Inbox", "fourth"));
   ASSERT_EQ(Init(), MZ_OK);
-  std::ifstream in(std::string(E2E_DATA_DIR) + "/message_steps.tsv");
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    SCOPED_TRACE(line);
-    std::vector<std::string> cell(4);
-    std::istringstream fields(line);
-    for (std::string& text : cell) std::getline(fields, text, '\t');
+  for (const std::vector<std::string>& cell : e2e::Table("message_steps.tsv", 4)) {
+    SCOPED_TRACE(cell[0] + " " + cell[1] + " " + cell[2]);
     const auto folder = static_cast<MessageFolder>(std::stoul(cell[1]));
     std::string got;
     if (cell[0] == "next") {
