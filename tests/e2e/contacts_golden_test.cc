@@ -28,11 +28,6 @@ std::string Slurp(const fs::path& path) {
   return text.str();
 }
 
-bool Regenerating() {
-  const char* regen = std::getenv("MZ_REGEN_GOLDEN");
-  return regen != nullptr && std::string(regen) == "1";
-}
-
 // Every card, sorted.
 std::vector<fs::path> CardFiles() {
   std::vector<fs::path> files;
@@ -100,7 +95,7 @@ TEST_P(ContactsGoldenE2e, AddedCardIsStoredAndExportedAsItsFilesSay) {
   fs::path storedFile = card, exportedFile = card;
   storedFile.replace_extension(".stored");
   exportedFile.replace_extension(".exported");
-  if (Regenerating()) {
+  if (const char* value = std::getenv("MZ_REGEN_GOLDEN"); value && std::string(value) == "1") {
     std::ofstream(storedFile, std::ios::binary) << stored;
     std::ofstream(exportedFile, std::ios::binary) << exported;
     return;

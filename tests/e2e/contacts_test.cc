@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>

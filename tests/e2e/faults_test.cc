@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -49,17 +48,6 @@ struct FaultPoint {
 };
 std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
   return out << point.name << " #" << point.nth << " (point " << point.position << ")";
-}
-
-std::vector<FaultPoint> Trace(const std::function<void()>& call) {
-  emulator::StartTrace();
-  call();
-  std::vector<FaultPoint> points;
-  std::map<std::string, int> seen;
-  for (const std::string& name : emulator::StopTrace()) {
-    points.push_back({name, ++seen[name], points.size()});
-  }
-  return points;
 }
 
 // The failure injected at a point: E_OUTOFMEMORY for "alloc", a full disk
@@ -410,6 +398,12 @@ std::string Summary(const std::vector<FaultPoint>& trace) {
   return summary;
 }
 
+// A row's name as a test's: what is not a letter or digit as '_'.
+std::string TestName(std::string name) {
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
 class TableE2e : public E2eTest {
  protected:
   // A fresh device holding the row's seed, with a session when it says so.
@@ -456,8 +450,13 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   const Row& row = GetParam();
   const auto call = [c = Calls(this).at(row.name)](const e2e::Library& mz) { return c(mz, {}); };
   Prepare(row.seed);
-  Outcome traced;
-  const std::vector<FaultPoint> trace = Trace([&] { traced = call(mz()); });
+  emulator::StartTrace();
+  const Outcome traced = call(mz());
+  std::vector<FaultPoint> trace;
+  std::map<std::string, int> seen;
+  for (const std::string& name : emulator::StopTrace()) {
+    trace.push_back({name, ++seen[name], trace.size()});
+  }
   ASSERT_EQ(traced.result, row.ok);
   EXPECT_EQ(Summary(trace), row.points) << "the points the call passes";
   EXPECT_FALSE(e2e::ScratchFileExists());
@@ -498,11 +497,7 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultTableE2e, testing::ValuesIn(Rows()),
-                         [](const testing::TestParamInfo<Row>& info) {
-                           std::string name = info.param.name;
-                           std::replace(name.begin(), name.end(), ' ', '_');
-                           return name;
-                         });
+                         [](const auto& info) { return TestName(info.param.name); });
 
 // The argument table, tests/data/e2e/arguments.tsv: exports called with
 // arguments they refuse, cut or take as they are, with or without a session,
@@ -522,11 +517,8 @@ TEST_P(ArgumentTableE2e, CallGivesItsResultOutputAndChanges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ArgumentTableE2e, testing::ValuesIn(ArgumentRows()),
-                         [](const testing::TestParamInfo<ArgumentRow>& info) {
-                           std::string name = info.param.name + "_" + std::to_string(info.index);
-                           for (char& c : name)
-                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
+                         [](const auto& info) {
+                           return TestName(info.param.name + " " + std::to_string(info.index));
                          });
 
 }  // namespace

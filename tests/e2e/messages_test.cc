@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
