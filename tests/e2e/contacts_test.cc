@@ -22,7 +22,7 @@ using e2e::Stored;
 using e2e::Transfer;
 using e2e::VCard;
 
-constexpr char kPattern = 'Z';  // what Transfer fills the unused bytes with
+constexpr char kPattern = 'Z';  // the host's bytes in an area before a call
 
 bool Untouched(const void* bytes, std::size_t size) {
   const auto* begin = static_cast<const char*>(bytes);
@@ -33,9 +33,7 @@ class ContactsE2e : public E2eTest {
  protected:
   // MZ_GetContactInfo into a pattern-filled area; the text and the id.
   int32_t Get(int32_t position, ContactTransfer* out) {
-    *out = Transfer("");
-    std::memset(out->vcard, kPattern, sizeof out->vcard);
-    std::memset(out->contactId, kPattern, sizeof out->contactId);
+    std::memset(out, kPattern, sizeof *out);
     return mz().MZ_GetContactInfo(position, out);
   }
 };

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "platform/emulator.h"
-#include "platform/sound.h"
 
 namespace e2e {
 
@@ -57,13 +56,6 @@ double Birthday(std::uint32_t oid) {
 
 std::string VCard(const std::string& lines) {
   return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "END:VCARD\r\n";
-}
-
-Properties FullContact() {
-  Properties set;
-  for (const std::vector<std::string>& row : Table("full_contact.txt", 1))
-    set.merge(Props({row[0]}));
-  return set;
 }
 
 std::uint32_t SeedContact(Properties properties) {
@@ -123,15 +115,6 @@ Record Input(const std::string& spec) {
     bytes += (Utf16(text) + std::string(size, '\0')).substr(0, size);
   }
   return Record(bytes);
-}
-
-Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag) {
-  SNDFILEINFO sound{};
-  for (std::size_t i = 0; i < path.size(); ++i) sound.szPathName[i] = path[i];
-  sound.szDisplayName[0] = u'R';
-  sound.sstType = SND_SOUNDTYPE_FILE;
-  return Record(U32(event) + std::string(reinterpret_cast<const char*>(&sound), sizeof sound) +
-                U32(flag));
 }
 
 }  // namespace e2e

@@ -52,10 +52,6 @@ double Birthday(std::uint32_t oid);
 // A vCard 2.1 with `lines` between VERSION and END.
 std::string VCard(const std::string& lines);
 
-// A contact with every property the store has and a birthday
-// (tests/data/e2e/full_contact.txt).
-Properties FullContact();
-
 // Stores a contact; a "Birthday" entry is its birthday as a day number.
 std::uint32_t SeedContact(Properties properties);
 
@@ -92,10 +88,6 @@ class Record {
 // the 32-bit number N alone, "N:TEXT" is N followed by the ASCII TEXT as
 // UTF-16LE cut or zero-padded to N bytes, '^' in it a zero character.
 Record Input(const std::string& spec);
-
-// The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
-// display name "R", and flag.
-Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag);
 
 // A fixed-size text field up to its first zero byte.
 template <std::size_t N>

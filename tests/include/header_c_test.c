@@ -1,15 +1,13 @@
 /* A host written in plain C against the public header: it loads libmz.so
  * (argv[1]) with dlopen, as hosts do, binds every export to a pointer of its
- * prototype's type and works on the device $PHONE_DEVICE_DIR names. By MODE
- * (argv[2]):
+ * prototype's type, registers a callback, opens a session and works on the
+ * device $PHONE_DEVICE_DIR names. By MODE (argv[2]):
  *
  *   calls      calls every export once and checks its result;
  *   exit       returns from main with the session open;
- *   callback   the same with a callback registered;
- *   unload     closes the library with the session open and a callback
- *              registered, checks that the phone platform stayed mapped
- *              (its notifier thread may still run), then opens a second
- *              session as below;
+ *   unload     closes the library with the session open, checks that the
+ *              phone platform stayed mapped (its notifier thread may still
+ *              run), then opens a second session as below;
  *   reload     MZ_Done and dlclose, then a second session: the library
  *              loaded again, a callback registered and a message delivered
  *              by phonectl (argv[3]) in a process of its own. Sinks are
@@ -84,15 +82,15 @@ static void Second(MessageRecord* record) {
   free(record);
 }
 
-/* Loads the library, binds every export, registers `callback` unless it is
- * null and opens a session; null on failure. */
+/* Loads the library, binds every export, registers `callback` and opens a
+ * session; null on failure. */
 static void* OpenSession(const char* path, MessageCallback callback) {
   int ok = 1;
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) return NULL;
   EXPORTS(RESOLVE);
   if (!ok) return NULL;
-  if (callback != NULL) CHECK(p_MZ_RegisterCallback(callback) == MZ_CALLBACK_STORED);
+  CHECK(p_MZ_RegisterCallback(callback) == MZ_CALLBACK_STORED);
   return p_MZ_Init() == MZ_OK ? library : NULL;
 }
 
@@ -174,8 +172,7 @@ static void CallEveryExport(void* library) {
 
 int main(int argc, char** argv) {
   const char* mode = argc == 4 ? argv[2] : "";
-  const int callback = strcmp(mode, "callback") == 0 || strcmp(mode, "unload") == 0;
-  void* library = argc == 4 ? OpenSession(argv[1], callback ? &First : NULL) : NULL;
+  void* library = argc == 4 ? OpenSession(argv[1], &First) : NULL;
   if (library == NULL) {
     fprintf(stderr, "header_c_test: no session (%s)\n", argc == 4 ? argv[1] : "usage");
     return 1;
@@ -193,7 +190,7 @@ int main(int argc, char** argv) {
     CHECK(dlclose(library) == 0);
     SecondSession(argv[1], argv[3]);
   } else {
-    CHECK(strcmp(mode, "exit") == 0 || strcmp(mode, "callback") == 0);
+    CHECK(strcmp(mode, "exit") == 0);
   }
   return failures == 0 ? 0 : 1;
 }
