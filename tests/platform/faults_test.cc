@@ -31,12 +31,16 @@
 #include "platform/sound.h"
 #include "platform/system.h"
 #include "platform/text.h"
-#include "tables.h"
+#include "table.h"
 
 namespace {
 
 using mz::ComRef;
 namespace fs = std::filesystem;
+
+std::int32_t Number(const std::string& field) {
+  return static_cast<std::int32_t>(std::stoll(field, nullptr, 0));
+}
 
 // The objects a row's call works on; "contacts" opens the first contact with
 // a change not yet saved, "messages" the SMS store's Inbox, its contents and
@@ -333,10 +337,10 @@ std::string Snapshot() {
   return out.str();
 }
 
-class FaultTest : public DeviceTest, public testing::WithParamInterface<tables::Row> {};
+class FaultTest : public DeviceTest, public testing::WithParamInterface<TableRow> {};
 
 TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
-  const tables::Row& row = GetParam();
+  const TableRow& row = GetParam();
   ASSERT_EQ(row.size(), 8u);
   const auto call = Calls().find(row[0]);
   ASSERT_NE(call, Calls().end()) << row[0];
@@ -347,22 +351,22 @@ TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
   unsigned char place[16];
   std::memset(place, 0x5A, sizeof place);
 
-  emulator::InjectFault(row[2], tables::Number(row[3]), tables::Number(row[4]), row[6] == "yes");
+  emulator::InjectFault(row[2], Number(row[3]), Number(row[4]), row[6] == "yes");
   errno = 0;
   SetLastError(0);
-  EXPECT_EQ(call->second(world, Out{place}), tables::Number(row[5]));
-  EXPECT_GE(emulator::CallCount(row[2]), tables::Number(row[3])) << "the point was not passed";
+  EXPECT_EQ(call->second(world, Out{place}), Number(row[5]));
+  EXPECT_GE(emulator::CallCount(row[2]), Number(row[3])) << "the point was not passed";
   emulator::ClearFaults();
 
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(place), tables::Number(row[7])),
-            std::string(tables::Number(row[7]), '\0'))
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(place), Number(row[7])),
+            std::string(Number(row[7]), '\0'))
       << "something given out";
   EXPECT_EQ(emulator::LiveObjects(), objects) << "COM objects";
   EXPECT_EQ(emulator::OutstandingBuffers(), buffers) << "platform buffers";
   EXPECT_EQ(Snapshot(), before) << "the device changed";
 }
 
-std::string RowName(const testing::TestParamInfo<tables::Row>& info) {
+std::string RowName(const testing::TestParamInfo<TableRow>& info) {
   std::string name = std::to_string(info.index) + "_" + info.param[0];
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -370,7 +374,8 @@ std::string RowName(const testing::TestParamInfo<tables::Row>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FaultTest, testing::ValuesIn(tables::Read("faults.tsv")), RowName);
+INSTANTIATE_TEST_SUITE_P(Table, FaultTest,
+                         testing::ValuesIn(ReadTable(PLATFORM_DATA_DIR "/faults.tsv")), RowName);
 
 // The table's mechanism itself: a fault strikes the nth call only, or every
 // call from the nth on when persistent, and "alloc" is every allocation.

@@ -1,0 +1,461 @@
+// The platform's single calls, one case a row of data/platform/{clock,crt,
+// files,sound,text}.tsv: each row names its kind of call, the arguments and
+// what the call answers; a kind's lambda makes the call and checks it. The
+// tests below the table own what a row cannot say: path confinement against
+// the host's own files, the temporary folder, sound listings, the whole
+// Windows-1252 page and local time now.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "device_fixture.h"
+#include "platform/clock.h"
+#include "platform/crt.h"
+#include "platform/emulator.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/sound.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "table.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::int32_t Number(const std::string& field) {
+  return static_cast<std::int32_t>(std::stoll(field, nullptr, 0));
+}
+
+// Test paths are ASCII; \uNNNN in a field stands for one UTF-16 unit.
+std::u16string Wide(const std::string& text) {
+  std::u16string units;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\\u") == 0) {
+      units.push_back(static_cast<char16_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16)));
+      i += 5;
+    } else {
+      units.push_back(static_cast<unsigned char>(text[i]));
+    }
+  }
+  return units;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The error a call left when it failed (`ok` false), 0 when it did not; the
+// error is cleared for the next call.
+DWORD ErrorOf(bool ok) {
+  const DWORD error = ok ? 0 : GetLastError();
+  SetLastError(0);
+  return error;
+}
+
+// "YYYY-MM-DD hh:mm:ss.mmm Day", or "refused" with the error it left.
+std::string Show(bool ok, const SYSTEMTIME& t) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  if (!ok) return "refused " + std::to_string(GetLastError());
+  char text[48];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u %s", t.wYear, t.wMonth,
+                t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+                t.wDayOfWeek < 7 ? kDays[t.wDayOfWeek] : "???");
+  return text;
+}
+SYSTEMTIME Parse(const std::string& text) {  // the day of the week left 0
+  SYSTEMTIME t{};
+  std::sscanf(text.c_str(), "%hu-%hu-%hu %hu:%hu:%hu.%hu", &t.wYear, &t.wMonth, &t.wDay, &t.wHour,
+              &t.wMinute, &t.wSecond, &t.wMilliseconds);
+  return t;
+}
+FILETIME Ticks(std::uint64_t ticks) {
+  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+std::string ShowFileTime(const FILETIME& time) {
+  SYSTEMTIME fields{};
+  SetLastError(0);
+  return Show(FileTimeToSystemTime(&time, &fields), fields);
+}
+std::string ShowDate(DATE date) {
+  SYSTEMTIME fields{};
+  SetLastError(0);
+  return Show(VariantTimeToSystemTime(date, &fields), fields);
+}
+
+// Sets TZ for its lifetime, then puts the old value back.
+struct ScopedTimeZone {
+  explicit ScopedTimeZone(const std::string& zone) : had(std::getenv("TZ") != nullptr) {
+    if (had) old = std::getenv("TZ");
+    setenv("TZ", zone.c_str(), 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    had ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
+    tzset();
+  }
+  bool had;
+  std::string old;
+};
+
+// Asks the size, then converts into exactly that much room.
+std::u16string Widen(UINT page, const std::string& bytes, DWORD flags = 0) {
+  SetLastError(0);
+  const int size = static_cast<int>(bytes.size());
+  std::u16string out(MultiByteToWideChar(page, flags, bytes.data(), size, nullptr, 0), u'\0');
+  if (!out.empty()) {
+    EXPECT_EQ(MultiByteToWideChar(page, flags, bytes.data(), size, out.data(), out.size()),
+              static_cast<int>(out.size()));
+  }
+  return out;
+}
+std::string Narrow(UINT page, const std::u16string& text, DWORD flags = 0,
+                   const char* defaultChar = nullptr, BOOL* usedDefault = nullptr) {
+  SetLastError(0);
+  const int size = static_cast<int>(text.size());
+  std::string out(
+      WideCharToMultiByte(page, flags, text.data(), size, nullptr, 0, defaultChar, usedDefault),
+      '\0');
+  if (!out.empty()) {
+    EXPECT_EQ(WideCharToMultiByte(page, flags, text.data(), size, out.data(), out.size(),
+                                  defaultChar, usedDefault),
+              static_cast<int>(out.size()));
+  }
+  return out;
+}
+
+const std::string kRing = "\\Windows\\Ring1.wav";
+const char* const kNotifications =
+    "ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}";
+
+// Each kind of row, by its first field; the files' comments say what the
+// fields are.
+const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
+    {"date",
+     [](const TableRow& r) {  // milliseconds and the day of the week are ignored
+       SYSTEMTIME fields = Parse(r[1]);
+       fields.wMilliseconds = 999;
+       fields.wDayOfWeek = 9;
+       DATE date = 42.0;
+       EXPECT_TRUE(SystemTimeToVariantTime(&fields, &date));
+       EXPECT_DOUBLE_EQ(date, std::stod(r[2]));
+       EXPECT_EQ(ShowDate(std::stod(r[2])), r[1]);
+     }},
+    {"fields-refused",
+     [](const TableRow& r) {
+       const SYSTEMTIME fields = Parse(r[1]);
+       DATE date = 42.0;
+       EXPECT_FALSE(SystemTimeToVariantTime(&fields, &date));
+       EXPECT_EQ(date, 42.0);
+     }},
+    {"to-fields", [](const TableRow& r) { EXPECT_EQ(ShowDate(std::stod(r[1])), r[2]); }},
+    {"file-time",
+     [](const TableRow& r) { EXPECT_EQ(ShowFileTime(Ticks(std::stoull(r[1]))), r[2]); }},
+    {"local",
+     [](const TableRow& r) {
+       ScopedTimeZone zone(r[1]);
+       const FILETIME utc = Ticks(std::stoull(r[2]));
+       FILETIME local{};
+       SetLastError(0);
+       EXPECT_EQ(FileTimeToLocalFileTime(&utc, &local)
+                     ? ShowFileTime(local)
+                     : "local refused " + std::to_string(GetLastError()),
+                 r[3]);
+     }},
+    {"mode",
+     [](const TableRow& r) {
+       const std::string path = emulator::HostPath("\\Temp\\f.txt");
+       if (r[2] != "-") std::ofstream(path, std::ios::binary) << r[2];
+       errno = 0;
+       std::FILE* file = crt::fopen(r[2] != "-" ? "\\TEMP\\F.TXT" : "\\Temp\\f.txt", r[1].c_str());
+       EXPECT_EQ(file == nullptr ? errno : 0, std::stoi(r[6]));
+       if (file != nullptr) {
+         EXPECT_GE(std::fputs(r[3].c_str(), file), 0);
+         EXPECT_EQ(std::fflush(file), 0);
+         if (r[4] != "-") {
+           ASSERT_EQ(std::fseek(file, 0, SEEK_SET), 0);
+           std::string back;
+           for (int b; (b = std::fgetc(file)) != EOF;) back.push_back(static_cast<char>(b));
+           EXPECT_EQ(back, r[4]);
+         }
+         std::fclose(file);
+       }
+       EXPECT_EQ(fs::exists(path) ? ReadFile(path) : "-", r[5]);
+     }},
+    {"refused",
+     [](const TableRow& r) {
+       ASSERT_EQ(mkfifo(emulator::HostPath("\\Temp\\pipe").c_str(), 0600), 0);
+       errno = 0;
+       EXPECT_EQ(crt::fopen(r[1].c_str(), r[2].c_str()), nullptr);
+       EXPECT_EQ(errno, std::stoi(r[3]));
+     }},
+    {"copy",
+     [](const TableRow& r) {
+       SetLastError(0);
+       EXPECT_EQ(ErrorOf(CopyFileW(r[1] == "-" ? nullptr : Wide(r[1]).c_str(), Wide(r[2]).c_str(),
+                                   r[3] == "1")),
+                 std::stoul(r[4]));
+     }},
+    {"delete",
+     [](const TableRow& r) {
+       SetLastError(0);
+       EXPECT_EQ(ErrorOf(DeleteFileW(r[1] == "-" ? nullptr : Wide(r[1]).c_str())),
+                 std::stoul(r[2]));
+     }},
+    {"attributes",
+     [](const TableRow& r) {
+       SetLastError(0);
+       EXPECT_EQ(GetFileAttributesW(r[1] == "-" ? nullptr : Wide(r[1]).c_str()), std::stoul(r[2]));
+       EXPECT_EQ(GetLastError(), std::stoul(r[3]));
+     }},
+    {"hostpath",
+     [](const TableRow& r) {
+       const std::string fsDir = emulator::HostPath("\\");
+       const std::string path = r[1].rfind("FS/", 0) == 0 ? fsDir + r[1].substr(2) : r[1];
+       EXPECT_EQ(emulator::HostPath(path), r[2] == "-"   ? ""
+                                           : r[2] == "." ? fsDir
+                                                         : fsDir + "/" + r[2]);
+     }},
+    {"sound",
+     [](const TableRow& r) {
+       const auto before = emulator::DumpRegistry();
+       const std::string path =
+           r[2] == "DEVICE/device.db" ? emulator::DeviceDir() + "/device.db" : r[2];
+       SNDFILEINFO info{};
+       Wide(path).copy(info.szPathName, MAX_PATH - 1);
+       if (path == "unterminated") std::fill_n(info.szPathName, MAX_PATH, u'a');
+       std::u16string(u"Ring").copy(info.szDisplayName, MAX_PATH - 1);
+       info.sstType = static_cast<SND_SOUNDTYPE>(std::stoi(r[3]));
+       EXPECT_EQ(SndSetSound(static_cast<SND_EVENT>(std::stoi(r[1])), &info, TRUE), Number(r[4]));
+       if (r[5] == "-") {
+         EXPECT_EQ(emulator::DumpRegistry().size(), before.size());
+         EXPECT_EQ(emulator::ReadRegistryString("HKCU", "ControlPanel\\Sounds\\RingTone0", "Sound"),
+                   kRing);
+         return;
+       }
+       EXPECT_EQ(emulator::ReadRegistryString("HKCU", kNotifications, "Wave"),
+                 "\\Windows\\Alert1.wav");
+       EXPECT_EQ(emulator::ReadRegistryString("HKCU", r[5], "Sound"), r[3] == "1" ? path : "");
+       EXPECT_EQ(emulator::ReadRegistryString("HKCU", r[5], "DisplayName"), "Ring");
+       const auto type = emulator::ReadRegistryValue("HKCU", r[5], "Type");
+       ASSERT_TRUE(type.has_value());
+       EXPECT_EQ(type->type, REG_DWORD);
+       EXPECT_EQ(type->data,
+                 (std::vector<std::uint8_t>{static_cast<std::uint8_t>(info.sstType), 0, 0, 0}));
+     }},
+    {"utf8",  // both ways, also when strict
+     [](const TableRow& r) {
+       for (DWORD strict : {0, 1}) {
+         EXPECT_EQ(Widen(CP_UTF8, r[1], strict * MB_ERR_INVALID_CHARS), Wide(r[2]));
+         EXPECT_EQ(Narrow(CP_UTF8, Wide(r[2]), strict * WC_ERR_INVALID_CHARS), r[1]);
+       }
+     }},
+    {"bad-utf8",
+     [](const TableRow& r) {
+       EXPECT_EQ(Widen(CP_UTF8, r[1]), Wide(r[2]));
+       EXPECT_EQ(Widen(CP_UTF8, r[1], MB_ERR_INVALID_CHARS), u"");
+       EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+     }},
+    {"bad-utf16",
+     [](const TableRow& r) {
+       EXPECT_EQ(Narrow(CP_UTF8, Wide(r[1])), r[2]);
+       EXPECT_EQ(Narrow(CP_UTF8, Wide(r[1]), WC_ERR_INVALID_CHARS), "");
+       EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+     }},
+    {"full",
+     [](const TableRow& r) {
+       const UINT page = Number(r[1]);
+       const bool bytes = r[2].rfind("bytes:", 0) == 0;
+       const std::string in = bytes ? r[2].substr(6) : "";
+       const std::u16string text = Wide(bytes ? "" : r[2]);
+       const int capacity = Number(r[3]);
+       char16_t wideOut[5] = {u'#', u'#', u'#', u'#', u'#'};
+       char byteOut[5] = {'#', '#', '#', '#', '#'};
+       SetLastError(0);
+       EXPECT_EQ(bytes ? MultiByteToWideChar(page, 0, in.data(), in.size(), wideOut, capacity)
+                       : WideCharToMultiByte(page, 0, text.data(), text.size(), byteOut, capacity,
+                                             nullptr, nullptr),
+                 0);
+       EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+       for (int i = Number(r[4]); i <= capacity; ++i) {
+         EXPECT_TRUE(wideOut[i] == u'#' && byteOut[i] == '#') << "written at " << i;
+       }
+     }},
+    {"default",
+     [](const TableRow& r) {
+       BOOL usedDefault = FALSE;
+       EXPECT_EQ(Narrow(CP_ACP, Wide(r[1]), 0, r[2] == "-" ? nullptr : r[2].c_str(), &usedDefault),
+                 r[3]);
+       EXPECT_TRUE(usedDefault);
+     }},
+};
+
+std::vector<TableRow> ServiceRows() {
+  std::vector<TableRow> rows;
+  for (const char* name : {"clock", "crt", "files", "sound", "text"}) {
+    for (TableRow& row : ReadTable(std::string(PLATFORM_DATA_DIR) + "/" + name + ".tsv")) {
+      rows.push_back(row);
+    }
+  }
+  return rows;
+}
+
+class ServiceTableTest : public DeviceTest, public testing::WithParamInterface<TableRow> {};
+
+// Besides what its kind checks, no row leaves a file behind or changes the
+// device's ringtone.
+TEST_P(ServiceTableTest, CallAnswersAsTheRowSays) {
+  const TableRow& row = GetParam();
+  const auto kind = kKinds.find(row[0]);
+  ASSERT_NE(kind, kKinds.end()) << row[0];
+  const std::string ring = ReadFile(emulator::HostPath(kRing));
+  const auto windows = [] {
+    return std::distance(fs::directory_iterator(emulator::HostPath("\\Windows")), {});
+  };
+  const auto files = windows();
+  kind->second(row);
+  EXPECT_FALSE(fs::exists(emulator::HostPath("\\Temp\\a.wav")));
+  EXPECT_EQ(ReadFile(emulator::HostPath(kRing)), ring);
+  EXPECT_EQ(windows(), files) << "leftover temporary";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ServiceTableTest, testing::ValuesIn(ServiceRows()),
+                         [](const testing::TestParamInfo<TableRow>& info) {
+                           std::string name = std::to_string(info.index) + "_" + info.param[0];
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
+
+using ServiceTest = DeviceTest;
+
+// Paths that leave fs/ (by "..", an absolute host path, a drive, or a link
+// out) fail every file call and touch no host file.
+TEST_F(ServiceTest, RefusedPathsFailTheCallsAndLeaveHostFilesAlone) {
+  const fs::path fsDir = emulator::HostPath("\\");
+  const fs::path neighbour = dir() + "-neighbour", target = dir() + "-target";
+  const std::string name = neighbour.filename().string();
+  std::ofstream(neighbour) << "keep";
+  fs::create_directory_symlink(neighbour.parent_path(), fsDir / "out");
+  fs::create_symlink(target, fsDir / "Windows" / "dangling");
+  fs::create_symlink(neighbour, fsDir / "Temp" / "temp.txt");
+  const std::pair<std::string, DWORD> cases[] = {
+      {"\\Windows\\..\\..\\..\\" + name, ERROR_ACCESS_DENIED},
+      {neighbour.string(), ERROR_ACCESS_DENIED},
+      {fsDir.string() + "/../../" + name, ERROR_ACCESS_DENIED},
+      {fsDir.string() + "x/a.txt", ERROR_ACCESS_DENIED},
+      {"\\out\\" + name, ERROR_ACCESS_DENIED},
+      {"\\Windows\\dangling", ERROR_ACCESS_DENIED},
+      {"\\Temp\\temp.txt", ERROR_ACCESS_DENIED},
+      {"C:\\" + name, ERROR_INVALID_PARAMETER},
+      {"", ERROR_INVALID_PARAMETER},
+      // System files are only ever read here, so that a broken confinement
+      // cannot damage the machine running the tests.
+      {"\\..\\..\\etc\\passwd", ERROR_ACCESS_DENIED},
+      {"/etc/passwd", ERROR_ACCESS_DENIED},
+  };
+  const std::u16string ring = Wide(kRing);
+  for (const auto& [text, error] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(emulator::HostPath(text), "");
+    const std::u16string path = Wide(text);
+    EXPECT_EQ(ErrorOf(CopyFileW(path.c_str(), u"\\copy", FALSE)), error);
+    if (text.find("passwd") != std::string::npos) continue;
+    EXPECT_EQ(ErrorOf(DeleteFileW(path.c_str())), error);
+    for (BOOL failIfExists : {FALSE, TRUE}) {
+      EXPECT_EQ(ErrorOf(CopyFileW(ring.c_str(), path.c_str(), failIfExists)), error);
+    }
+    for (const char* mode : {"r", "w+", "a"}) {
+      errno = 0;
+      EXPECT_EQ(crt::fopen(text.c_str(), mode), nullptr);
+      EXPECT_EQ(errno, error == ERROR_ACCESS_DENIED ? EACCES : EINVAL) << mode;
+    }
+  }
+  EXPECT_EQ(ReadFile(neighbour), "keep");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
+  EXPECT_FALSE(fs::exists(fsDir / "copy"));
+  fs::remove(neighbour);
+}
+
+// \Temp\ is made on demand; a buffer too small gets the size needed.
+TEST_F(ServiceTest, TempPathIsMadeOnDemandAndASmallBufferGetsTheSizeNeeded) {
+  fs::remove_all(emulator::HostPath("\\Temp"));
+  std::u16string buffer(7, u'x');
+  EXPECT_EQ(GetTempPathW(0, nullptr), 7u);
+  EXPECT_EQ(GetTempPathW(6, buffer.data()), 7u);
+  EXPECT_EQ(buffer, u"xxxxxxx");
+  EXPECT_EQ(GetTempPathW(7, buffer.data()), 6u);
+  EXPECT_EQ(buffer, std::u16string(u"\\Temp\\\0", 7));
+  EXPECT_TRUE(fs::is_directory(emulator::HostPath("\\Temp")));
+}
+
+// Listings give the present locations in a fixed order, for every event.
+TEST_F(ServiceTest, SoundListingGivesThePresentLocationsInOrder) {
+  auto list = [](DWORD locations, DWORD event) {
+    SNDDIRECTORYINFO* list = nullptr;
+    int count = -1;
+    EXPECT_EQ(SndGetSoundDirectoriesList(static_cast<SND_EVENT>(event), locations, &list, &count),
+              S_OK);
+    std::string paths;
+    for (int i = 0; i < count; ++i) {
+      const std::u16string_view path(list[i].szPathName);
+      paths += std::string(path.begin(), path.end()) + ";";
+    }
+    EXPECT_EQ(LocalFree(list), nullptr);
+    return paths;
+  };
+  for (DWORD event = 0; event <= SND_EVENT_LAST; ++event) {
+    EXPECT_EQ(list(SND_LOCATION_ALL, event),
+              "\\Windows;\\My Documents\\My Ringtones;\\My Documents;");
+  }
+  EXPECT_EQ(list(SND_LOCATION_USERDOCUMENTS, 0), "\\My Documents;");
+  EXPECT_EQ(list(0, 0), "");
+  fs::create_directory(emulator::HostPath("\\Storage Card"));
+  EXPECT_EQ(list(SND_LOCATION_STORAGECARD | SND_LOCATION_SYSTEM, 0), "\\Windows;\\Storage Card;");
+}
+
+// Which character each byte stands for is the host's text_test's; here,
+// that every byte decodes, under either number of the page, to a character
+// that leads back to it.
+TEST_F(ServiceTest, EveryWindows1252ByteMapsBothWays) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const std::u16string wide = Widen(CP_ACP, all, MB_ERR_INVALID_CHARS);
+  ASSERT_EQ(wide.size(), 256u);
+  EXPECT_EQ(Widen(CP_WINDOWS_1252, all), wide);
+  for (UINT page : {CP_ACP, CP_WINDOWS_1252}) {
+    BOOL usedDefault = TRUE;
+    EXPECT_EQ(Narrow(page, wide, 0, nullptr, &usedDefault), all);
+    EXPECT_FALSE(usedDefault);
+  }
+}
+
+// Local time is the clock's reading shifted by the zone set now.
+TEST_F(ServiceTest, LocalTimeFollowsTheZoneSetNow) {
+  for (const auto& [rules, offset] : {std::pair{"<+0530>-5:30", 19800}, {"<-03>3", -10800}}) {
+    ScopedTimeZone zone(rules);
+    timespec before{}, after{};
+    SYSTEMTIME now{};
+    clock_gettime(CLOCK_REALTIME, &before);
+    GetLocalTime(&now);
+    clock_gettime(CLOCK_REALTIME, &after);
+    const auto shown = [offset = offset](const timespec& at) {
+      return ShowFileTime(Ticks(116'444'736'000'000'000 + (at.tv_sec + offset) * 10'000'000ull +
+                                at.tv_nsec / 1'000'000 * 10'000));
+    };
+    EXPECT_LE(shown(before), Show(true, now)) << rules;
+    EXPECT_LE(Show(true, now), shown(after)) << rules;
+  }
+}
+
+}  // namespace
