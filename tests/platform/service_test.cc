@@ -23,7 +23,9 @@
 #include "platform/crt.h"
 #include "platform/emulator.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/sms.h"
 #include "platform/sound.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -254,6 +256,52 @@ const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
        EXPECT_EQ(type->data,
                  (std::vector<std::uint8_t>{static_cast<std::uint8_t>(info.sstType), 0, 0, 0}));
      }},
+    {"launch",
+     [](const TableRow& r) {
+       std::u16string line = Wide(r[2]);
+       EXPECT_EQ(
+           ErrorOf(CreateProcessW(r[1] == "-" ? nullptr : Wide(r[1]).c_str(), line.data(), nullptr,
+                                  nullptr, FALSE, 0, nullptr, nullptr, nullptr, nullptr)),
+           std::stoul(r[3]));
+       const auto launches = emulator::Launches();
+       ASSERT_EQ(launches.size(), r[3] == "87" ? 0u : 1u);
+       if (!launches.empty()) {
+         EXPECT_EQ(launches[0].application, r[1]);
+         EXPECT_EQ(launches[0].commandLine, r[2]);
+         EXPECT_EQ(launches[0].started, r[3] == "0");
+       }
+       EXPECT_EQ(
+           emulator::ReadRegistryString("HKCU", "ControlPanel\\Theme", "Current").value_or("-"),
+           r[4]);
+     }},
+    {"send",
+     [](const TableRow& r) {
+       if (r[1] != "-") emulator::SetOwnNumber(r[1]);
+       SMS_ADDRESS address{static_cast<SMS_ADDRESS_TYPE>(std::stoi(r[6])), {}};
+       Wide(r[2]).copy(address.ptsAddress, SMS_MAX_ADDRESS_LENGTH - 1);
+       if (r[2] == "unterminated") std::fill_n(address.ptsAddress, SMS_MAX_ADDRESS_LENGTH, u'5');
+       const std::u16string text = Wide(r[3]) + u'\0';
+       TEXT_PROVIDER_SPECIFIC_DATA provider{};
+       provider.psMessageClass = std::stoul(r[7]);
+       const std::size_t inbox = emulator::ListMessages("SMS", "Inbox").size();
+       SMS_HANDLE handle = nullptr;
+       ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &handle, nullptr), S_OK);
+       EXPECT_EQ(
+           SmsSendMessage(handle, nullptr, r[2] == "null" ? nullptr : &address, nullptr,
+                          r[4] == "null" ? nullptr : reinterpret_cast<const BYTE*>(text.data()),
+                          r[4] == "null" ? 4 : std::stoul(r[4]),
+                          reinterpret_cast<const BYTE*>(&provider), std::stoul(r[5]),
+                          std::stoul(r[8]), SMS_OPTION_DELIVERY_NONE, nullptr),
+           Number(r[9]));
+       EXPECT_EQ(SmsClose(handle), S_OK);
+       EXPECT_EQ(emulator::SentMessages().size(), r[9] == "0" ? 1u : 0u);
+       const auto arrived = emulator::ListMessages("SMS", "Inbox");
+       ASSERT_EQ(arrived.size(), inbox + (r[10] == "-" ? 0 : 1));
+       if (r[10] != "-") {
+         EXPECT_EQ(arrived.back().sender, r[10]);
+         EXPECT_EQ(arrived.back().subject, Narrow(CP_UTF8, Wide(r[3])));
+       }
+     }},
     {"utf8",  // both ways, also when strict
      [](const TableRow& r) {
        for (DWORD strict : {0, 1}) {
@@ -303,7 +351,7 @@ const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
 
 std::vector<TableRow> ServiceRows() {
   std::vector<TableRow> rows;
-  for (const char* name : {"clock", "crt", "files", "sound", "text"}) {
+  for (const char* name : {"clock", "crt", "files", "process", "sms", "sound", "text"}) {
     for (TableRow& row : ReadTable(std::string(PLATFORM_DATA_DIR) + "/" + name + ".tsv")) {
       rows.push_back(row);
     }
@@ -397,6 +445,46 @@ TEST_F(ServiceTest, TempPathIsMadeOnDemandAndASmallBufferGetsTheSizeNeeded) {
   EXPECT_EQ(GetTempPathW(7, buffer.data()), 6u);
   EXPECT_EQ(buffer, std::u16string(u"\\Temp\\\0", 7));
   EXPECT_TRUE(fs::is_directory(emulator::HostPath("\\Temp")));
+}
+
+// Only the text provider opens, for sending; a handle is accounted while
+// open and is no handle once closed.
+TEST_F(ServiceTest, SmsRadioOpensOnlyForSendingTextAndClosesOnce) {
+  SMS_HANDLE handle = nullptr;
+  void* event = nullptr;
+  const std::u16string provider = SMS_MSGTYPE_TEXT;
+  for (const std::u16string& other : {provider + u"2", provider.substr(0, 10)}) {
+    EXPECT_EQ(SmsOpen(other.c_str(), SMS_MODE_SEND, &handle, nullptr), SMS_E_INVALIDPROTOCOL);
+  }
+  EXPECT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_RECEIVE, &handle, nullptr), E_INVALIDARG);
+  EXPECT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &handle, &event), E_INVALIDARG);
+  EXPECT_EQ(handle, nullptr);
+  const long buffers = emulator::OutstandingBuffers();
+  ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &handle, nullptr), S_OK);
+  EXPECT_EQ(emulator::OutstandingBuffers(), buffers + 1);
+  EXPECT_EQ(SmsClose(handle), S_OK);
+  EXPECT_EQ(SmsClose(handle), SMS_E_BADHANDLE);
+  const TEXT_PROVIDER_SPECIFIC_DATA block{};
+  SMS_ADDRESS to{SMSAT_UNKNOWN, u"0123"};
+  EXPECT_EQ(SmsSendMessage(handle, nullptr, &to, nullptr, nullptr, 0,
+                           reinterpret_cast<const BYTE*>(&block), sizeof block, SMSDE_OPTIMAL, 0,
+                           nullptr),
+            SMS_E_BADHANDLE);
+}
+
+// An application that is a host program is recorded as started and never run.
+TEST_F(ServiceTest, ApplicationsNeverRunOnTheHost) {
+  const std::string script = emulator::HostPath("\\Windows\\touch.exe");
+  const std::string marker = emulator::DeviceDir() + "/marker";
+  std::ofstream(script) << "#!/bin/sh\ntouch " << marker << "\n";
+  fs::permissions(script, fs::perms::owner_all);
+  PROCESS_INFORMATION info{};
+  EXPECT_TRUE(CreateProcessW(u"\\Windows\\touch.exe", nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, nullptr, &info));
+  EXPECT_TRUE(CloseHandle(info.hProcess) && CloseHandle(info.hThread));
+  EXPECT_EQ(ErrorOf(CloseHandle(nullptr)), DWORD{ERROR_INVALID_HANDLE});
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_TRUE(emulator::Launches().at(0).started);
 }
 
 // Listings give the present locations in a fixed order, for every event.
