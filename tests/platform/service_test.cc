@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,8 @@
 
 #include "device_fixture.h"
 #include "platform/clock.h"
+#include "platform/com.h"
+#include "platform/contact_store.h"
 #include "platform/crt.h"
 #include "platform/emulator.h"
 #include "platform/files.h"
@@ -340,6 +343,23 @@ const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
          EXPECT_TRUE(wideOut[i] == u'#' && byteOut[i] == '#') << "written at " << i;
        }
      }},
+    {"bad-arguments",
+     [](const TableRow& r) {
+       const bool toWide = r[1] == "widen";
+       const std::string bytes = r[3];
+       const std::u16string text = Wide(r[3]);
+       char16_t wideOut[4];
+       char byteOut[4];
+       SetLastError(0);
+       EXPECT_EQ(
+           toWide ? MultiByteToWideChar(Number(r[2]), 0, r[3] == "-" ? nullptr : bytes.data(),
+                                        Number(r[4]), r[5] == "-" ? nullptr : wideOut, Number(r[6]))
+                  : WideCharToMultiByte(Number(r[2]), 0, r[3] == "-" ? nullptr : text.data(),
+                                        Number(r[4]), r[5] == "-" ? nullptr : byteOut, Number(r[6]),
+                                        r[7] == "-" ? nullptr : r[7].c_str(), nullptr),
+           0);
+       EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+     }},
     {"default",
      [](const TableRow& r) {
        BOOL usedDefault = FALSE;
@@ -487,48 +507,35 @@ TEST_F(ServiceTest, ApplicationsNeverRunOnTheHost) {
   EXPECT_TRUE(emulator::Launches().at(0).started);
 }
 
-// Listings give the present locations in a fixed order, for every event.
-TEST_F(ServiceTest, SoundListingGivesThePresentLocationsInOrder) {
-  auto list = [](DWORD locations, DWORD event) {
-    SNDDIRECTORYINFO* list = nullptr;
-    int count = -1;
-    EXPECT_EQ(SndGetSoundDirectoriesList(static_cast<SND_EVENT>(event), locations, &list, &count),
-              S_OK);
-    std::string paths;
-    for (int i = 0; i < count; ++i) {
-      const std::u16string_view path(list[i].szPathName);
-      paths += std::string(path.begin(), path.end()) + ";";
-    }
-    EXPECT_EQ(LocalFree(list), nullptr);
-    return paths;
-  };
-  for (DWORD event = 0; event <= SND_EVENT_LAST; ++event) {
-    EXPECT_EQ(list(SND_LOCATION_ALL, event),
-              "\\Windows;\\My Documents\\My Ringtones;\\My Documents;");
-  }
-  EXPECT_EQ(list(SND_LOCATION_USERDOCUMENTS, 0), "\\My Documents;");
-  EXPECT_EQ(list(0, 0), "");
-  fs::create_directory(emulator::HostPath("\\Storage Card"));
-  EXPECT_EQ(list(SND_LOCATION_STORAGECARD | SND_LOCATION_SYSTEM, 0), "\\Windows;\\Storage Card;");
+// A listing of no location is empty; unknown events and a missing list or
+// sound are refused.
+TEST_F(ServiceTest, SoundCallsRefuseUnknownEventsAndMissingPlaces) {
+  SNDDIRECTORYINFO* list = reinterpret_cast<SNDDIRECTORYINFO*>(1);
+  int count = -1;
+  EXPECT_EQ(SndGetSoundDirectoriesList(SND_EVENT_REMINDER, 0, &list, &count), S_OK);
+  EXPECT_EQ(SndGetSoundDirectoriesList(static_cast<SND_EVENT>(8), SND_LOCATION_ALL, &list, &count),
+            E_INVALIDARG);
+  EXPECT_TRUE(list == nullptr && count == 0);
+  EXPECT_EQ(SndGetSoundDirectoriesList(SND_EVENT_REMINDER, SND_LOCATION_ALL, nullptr, &count),
+            E_INVALIDARG);
+  EXPECT_EQ(SndSetSound(SND_EVENT_RINGTONELINE1, nullptr, FALSE), E_INVALIDARG);
 }
 
-// Which character each byte stands for is the host's text_test's; here,
-// that every byte decodes, under either number of the page, to a character
-// that leads back to it.
-TEST_F(ServiceTest, EveryWindows1252ByteMapsBothWays) {
-  std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-  const std::u16string wide = Widen(CP_ACP, all, MB_ERR_INVALID_CHARS);
-  ASSERT_EQ(wide.size(), 256u);
-  EXPECT_EQ(Widen(CP_WINDOWS_1252, all), wide);
-  for (UINT page : {CP_ACP, CP_WINDOWS_1252}) {
-    BOOL usedDefault = TRUE;
-    EXPECT_EQ(Narrow(page, wide, 0, nullptr, &usedDefault), all);
-    EXPECT_FALSE(usedDefault);
-  }
+// A copy over an existing file replaces it whole, through a temporary that
+// does not stay; with failIfExists the old file stays.
+TEST_F(ServiceTest, CopyOverAFileReplacesItUnlessItMustNotExist) {
+  const std::string dest = emulator::HostPath("\\Temp\\dest.wav");
+  std::ofstream(dest) << "old";
+  EXPECT_EQ(ErrorOf(CopyFileW(u"\\WINDOWS\\ring1.WAV", u"\\Temp\\dest.wav", TRUE)),
+            DWORD{ERROR_FILE_EXISTS});
+  EXPECT_EQ(ReadFile(dest), "old");
+  EXPECT_TRUE(CopyFileW(u"\\WINDOWS\\ring1.WAV", u"\\Temp\\dest.wav", FALSE));
+  EXPECT_EQ(ReadFile(dest), ReadFile(emulator::HostPath(kRing)));
+  EXPECT_EQ(std::distance(fs::directory_iterator(emulator::HostPath("\\Temp")), {}), 1);
 }
 
-// Local time is the clock's reading shifted by the zone set now.
+// Local time is the clock's reading shifted by the zone set now; date calls
+// without a place for their answer fail.
 TEST_F(ServiceTest, LocalTimeFollowsTheZoneSetNow) {
   for (const auto& [rules, offset] : {std::pair{"<+0530>-5:30", 19800}, {"<-03>3", -10800}}) {
     ScopedTimeZone zone(rules);
@@ -544,6 +551,44 @@ TEST_F(ServiceTest, LocalTimeFollowsTheZoneSetNow) {
     EXPECT_LE(shown(before), Show(true, now)) << rules;
     EXPECT_LE(Show(true, now), shown(after)) << rules;
   }
+  DATE date = 0;
+  EXPECT_FALSE(SystemTimeToVariantTime(nullptr, &date));
+  EXPECT_FALSE(VariantTimeToSystemTime(0.0, nullptr));
+}
+
+// COM initialisation counts per thread; only the contacts application, in
+// process and not aggregated, is offered, with the interfaces it has.
+TEST_F(ServiceTest, CreateInstanceOffersOnlyWhatIsRegistered) {
+  ASSERT_EQ(CoInitializeEx(nullptr, 0), S_OK);
+  EXPECT_EQ(CoInitializeEx(nullptr, 0), S_FALSE);
+  const GUID unknown = {0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+  const auto create = [](const GUID& clsid, IUnknown* outer, DWORD context, const GUID& iid) {
+    void* object = &object;
+    const HRESULT hr = CoCreateInstance(clsid, outer, context, iid, &object);
+    EXPECT_EQ(object, nullptr);
+    return hr;
+  };
+  const DWORD inproc = CLSCTX_INPROC_SERVER;
+  EXPECT_EQ(create(unknown, nullptr, inproc, IID_IPOutlookApp), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(create(CLSID_Application, nullptr, 0x4, IID_IPOutlookApp), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(create(CLSID_Application, reinterpret_cast<IUnknown*>(8), inproc, IID_IPOutlookApp),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(create(CLSID_Application, nullptr, inproc, unknown), E_NOINTERFACE);
+  CoUninitialize();
+  CoUninitialize();
+}
+
+// A string keeps its byte length and ends in two zero bytes; freeing what is
+// no block fails with ERROR_INVALID_HANDLE.
+TEST_F(ServiceTest, StringKeepsItsByteLengthAndOnlyBlocksAreFreed) {
+  BSTR text = SysAllocStringByteLen("abcde", 5);
+  EXPECT_EQ(SysStringByteLen(text), 5u);
+  EXPECT_EQ(SysStringLen(text), 2u);
+  EXPECT_EQ(std::memcmp(text, "abcde\0\0", 7), 0);
+  SysFreeString(text);
+  int not_a_block = 0;
+  EXPECT_EQ(LocalFree(&not_a_block), &not_a_block);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
 }
 
 }  // namespace
