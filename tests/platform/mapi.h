@@ -43,8 +43,11 @@ inline std::string Bytes(const SBinary& bin) {
   return std::string(reinterpret_cast<const char*>(bin.lpb), bin.cb);
 }
 
+inline BYTE* AsBytes(const std::string& id) {
+  return reinterpret_cast<BYTE*>(const_cast<char*>(id.data()));
+}
 inline LPENTRYID AsEntryId(const std::string& id) {
-  return reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data()));
+  return reinterpret_cast<LPENTRYID>(AsBytes(id));
 }
 
 inline std::u16string Text(const SPropValue& value) {
