@@ -1,5 +1,6 @@
 // The contact store's object model: positions and oids, property round trips,
-// persistence and changes by a second process (faults: faults_test.cc).
+// persistence and changes by a second process (faults: faults_test.cc; the
+// birthday is the e2e contact tests').
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -194,18 +195,8 @@ TEST_F(ContactStoreTest, PositionsOutsideTheStoreAndGoneContactsAreRefused) {
   EXPECT_EQ(contacts.Add()->Delete(), E_FAIL);
 }
 
-TEST_F(ContactStoreTest, BirthdayRoundTripsAndZeroMeansNone) {
-  const std::uint32_t oid = emulator::SeedContact({{"FirstName", "Sam"}}, 36526.5);
-  Contacts contacts;
-  ContactPtr contact = contacts.Item(1);
-  DATE birthday = 0;
-  EXPECT_EQ(contact->get_Birthday(&birthday), S_OK);
-  EXPECT_EQ(birthday, 36526.5);
-  EXPECT_EQ(contact->put_Birthday(0.0), S_OK);
-  ASSERT_EQ(contact->Save(), S_OK);
-  EXPECT_EQ(emulator::ReadContact(oid)->birthday, 0.0);
-}
-
+// Another process's additions show to a new collection; a contact it
+// deleted can be neither saved nor read, loaded or not.
 TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved) {
   std::uint32_t loaded_oid = emulator::SeedContact({{"FirstName", "loaded"}});
   std::uint32_t unloaded_oid = emulator::SeedContact({{"FirstName", "unloaded"}});
@@ -229,6 +220,8 @@ TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved
   EXPECT_EQ(Get(later.Item(1)), u"Elsewhere");
 }
 
+// The application gives its contacts folder, and no other, only while logged
+// on.
 TEST_F(ContactStoreTest, ApplicationGivesTheContactsFolderOnlyWhileLoggedOn) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   {
@@ -249,6 +242,7 @@ TEST_F(ContactStoreTest, ApplicationGivesTheContactsFolderOnlyWhileLoggedOn) {
   CoUninitialize();
 }
 
+// Oids are never reused: after the last 32-bit oid the store is full.
 TEST_F(ContactStoreTest, LastThirtyTwoBitOidIsGivenOnceThenTheStoreIsFull) {
   emulator::SetNextContactOid(0xFFFFFFFF);
   Contacts contacts;
