@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "device_fixture.h"
-#include "frame/com_ref.h"
-#include "platform/contact_store.h"
+#include "mapi.h"
 #include "platform/emulator.h"
 #include "program.h"
 
 namespace {
 
+using mapi::Contacts;
 using mz::ComRef;
 using ContactPtr = ComRef<IContact>;
 
@@ -30,42 +30,6 @@ const TextAccessor kText[] = {
 #define TEXT_ACCESSOR(Name) {#Name, &IContact::get_##Name, &IContact::put_##Name},
     PLATFORM_CONTACT_TEXT_PROPERTIES(TEXT_ACCESSOR)
 #undef TEXT_ACCESSOR
-};
-
-// The contacts collection opened the way an application opens it, released
-// in reverse order (COM uninitialised last).
-class Contacts {
- public:
-  Contacts() {
-    EXPECT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IPOutlookApp, app_.put_as<void>())) &&
-                SUCCEEDED(app_->Logon(0)) &&
-                SUCCEEDED(app_->GetDefaultFolder(olFolderContacts, folder_.put())) &&
-                SUCCEEDED(folder_->get_Items(items_.put())));
-  }
-
-  IPOutlookItemCollection* operator->() const { return items_.get(); }
-  int Count() const {
-    int count = -1;
-    EXPECT_EQ(items_->get_Count(&count), S_OK);
-    return count;
-  }
-  // The contact at `index`, or a new one when it is 0.
-  ContactPtr Item(int index) const {
-    IDispatch* item = nullptr;
-    EXPECT_EQ(index ? items_->Item(index, &item) : items_->Add(&item), S_OK) << index;
-    return ContactPtr(static_cast<IContact*>(item));
-  }
-  ContactPtr Add() const { return Item(0); }
-
- private:
-  struct Com {
-    Com() { EXPECT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-    ~Com() { CoUninitialize(); }
-  } com_;
-  ComRef<IPOutlookApp> app_;
-  ComRef<IFolder> folder_;
-  ComRef<IPOutlookItemCollection> items_;
 };
 
 std::uint32_t Oid(const ContactPtr& contact) {
@@ -83,12 +47,6 @@ std::u16string Get(const ContactPtr& contact,
   std::u16string text(value, SysStringLen(value));
   SysFreeString(value);
   return text;
-}
-
-// Runs the device writer on `dir` ("add NAME" or "delete OID"); its exit
-// status.
-int RunWriter(const std::string& dir, const std::string& command, const std::string& arg) {
-  return RunProgram({DEVICE_WRITER, dir, command, arg}).status;
 }
 
 using ContactStoreTest = DeviceTest;
@@ -112,7 +70,7 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
     switch (size == 0 ? 0 : pick(0, 5)) {
       case 0:    // a new contact
       case 1: {  // or a change to one
-        ContactPtr contact = pick(0, 1) || size == 0 ? contacts->Add() : contacts->Item(position);
+        ContactPtr contact = contacts->Item(pick(0, 1) || size == 0 ? 0 : position);
         auto texts =
             Oid(contact) == 0 ? std::map<std::string, std::string>{} : model[position - 1].second;
         for (int n = pick(1, 3); n > 0; --n) {
@@ -183,30 +141,31 @@ TEST_F(ContactStoreTest, PositionsOutsideTheStoreAndGoneContactsAreRefused) {
   Contacts contacts;
   for (int index : {0, 4, -1}) {
     IDispatch* item = reinterpret_cast<IDispatch*>(1);
-    EXPECT_EQ(contacts->Item(index, &item), E_INVALIDARG) << index;
+    EXPECT_EQ(contacts.items->Item(index, &item), E_INVALIDARG) << index;
     EXPECT_EQ(item, nullptr);
   }
-  EXPECT_EQ(contacts->get_Count(nullptr), E_POINTER);
+  EXPECT_EQ(contacts.items->get_Count(nullptr), E_POINTER);
   ContactPtr middle = contacts.Item(2);
   ASSERT_EQ(middle->Delete(), S_OK);
   EXPECT_EQ(middle->Delete(), E_FAIL);
   EXPECT_EQ(middle->Save(), E_FAIL);
   EXPECT_EQ(middle->get_FirstName(nullptr), E_POINTER);
-  EXPECT_EQ(contacts.Add()->Delete(), E_FAIL);
+  EXPECT_EQ(contacts.Item(0)->Delete(), E_FAIL);
 }
 
 // Another process's additions show to a new collection; a contact it
 // deleted can be neither saved nor read, loaded or not.
 TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved) {
-  std::uint32_t loaded_oid = emulator::SeedContact({{"FirstName", "loaded"}});
-  std::uint32_t unloaded_oid = emulator::SeedContact({{"FirstName", "unloaded"}});
+  emulator::SeedContact({{"FirstName", "loaded"}});
+  emulator::SeedContact({{"FirstName", "unloaded"}});
   Contacts contacts;
   ContactPtr loaded = contacts.Item(1);
   ContactPtr unloaded = contacts.Item(2);
   EXPECT_EQ(Get(loaded), u"loaded");
-  for (std::uint32_t oid : {loaded_oid, unloaded_oid})
-    ASSERT_EQ(RunWriter(dir(), "delete", std::to_string(oid)), 0);
-  ASSERT_EQ(RunWriter(dir(), "add", "Elsewhere"), 0);
+  for (const char* command : {"delete", "delete", "add"}) {
+    ASSERT_EQ(
+        RunProgram({DEVICE_WRITER, dir(), command, *command == 'a' ? "Elsewhere" : "1"}).status, 0);
+  }
 
   WCHAR name[] = u"changed";
   EXPECT_EQ(loaded->put_FirstName(name), S_OK);
@@ -246,10 +205,10 @@ TEST_F(ContactStoreTest, ApplicationGivesTheContactsFolderOnlyWhileLoggedOn) {
 TEST_F(ContactStoreTest, LastThirtyTwoBitOidIsGivenOnceThenTheStoreIsFull) {
   emulator::SetNextContactOid(0xFFFFFFFF);
   Contacts contacts;
-  ContactPtr last = contacts.Add();
+  ContactPtr last = contacts.Item(0);
   ASSERT_EQ(last->Save(), S_OK);
   EXPECT_EQ(Oid(last), 0xFFFFFFFFu);
-  ContactPtr beyond = contacts.Add();
+  ContactPtr beyond = contacts.Item(0);
   EXPECT_EQ(beyond->Save(), E_FAIL);
   EXPECT_EQ(Oid(beyond), 0u);
   EXPECT_EQ(emulator::ContactOids(), std::vector<std::uint32_t>{0xFFFFFFFFu});

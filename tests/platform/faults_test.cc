@@ -46,16 +46,8 @@ std::int32_t Number(const std::string& field) {
 // a change not yet saved, "messages" the SMS store's Inbox, its contents and
 // first message, "sms" a radio handle, "file" \Temp\f.txt holding "text".
 struct World {
-  struct Uninitialize {  // declared first, so it runs after every release
-    bool com = false;
-    ~Uninitialize() {
-      if (com) CoUninitialize();
-    }
-  } uninitialize;
+  std::optional<mapi::Contacts> contacts;
   std::optional<mapi::SmsSession> messages;
-  ComRef<IPOutlookApp> app;
-  ComRef<IFolder> folder;
-  ComRef<IPOutlookItemCollection> items;
   ComRef<IContact> contact;
   ComRef<IMAPIFolder> inbox;
   ComRef<IMAPITable> table;
@@ -74,14 +66,7 @@ struct World {
   void Set(const std::string& setup) {
     if (setup == "contacts") {
       emulator::SeedContact({{"FirstName", "Sam"}});
-      uninitialize.com = CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK;
-      ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                                 app.put_as<void>()),
-                S_OK);
-      ASSERT_EQ(app->Logon(0), S_OK);
-      ASSERT_EQ(app->GetDefaultFolder(olFolderContacts, folder.put()), S_OK);
-      ASSERT_EQ(folder->get_Items(items.put()), S_OK);
-      ASSERT_EQ(items->Item(1, contact.put_as<IDispatch>()), S_OK);
+      ASSERT_EQ(contacts.emplace().items->Item(1, contact.put_as<IDispatch>()), S_OK);
       WCHAR name[] = u"Changed";
       ASSERT_EQ(contact->put_FirstName(name), S_OK);
     } else if (setup == "messages") {
@@ -160,13 +145,13 @@ const std::map<std::string, Call>& Calls() {
       {"SysAllocStringByteLen", [](World&, Out) { return Null(SysAllocStringByteLen("ab", 2)); }},
       {"LocalAlloc", [](World&, Out) { return LastError(LocalAlloc(LPTR, 4) != nullptr); }},
       // Contacts.
-      {"Logon", [](World& w, Out) { return w.app->Logon(0); }},
-      {"Logoff", [](World& w, Out) { return w.app->Logoff(); }},
-      {"GetDefaultFolder", [](World& w, Out out) { return w.app->GetDefaultFolder(olFolderContacts, out); }},
-      {"get_Items", [](World& w, Out out) { return w.folder->get_Items(out); }},
-      {"get_Count", [](World& w, Out out) { return w.items->get_Count(out); }},
-      {"Item", [](World& w, Out out) { return w.items->Item(1, out); }},
-      {"Add", [](World& w, Out out) { return w.items->Add(out); }},
+      {"Logon", [](World& w, Out) { return w.contacts->app->Logon(0); }},
+      {"Logoff", [](World& w, Out) { return w.contacts->app->Logoff(); }},
+      {"GetDefaultFolder", [](World& w, Out out) { return w.contacts->app->GetDefaultFolder(olFolderContacts, out); }},
+      {"get_Items", [](World& w, Out out) { return w.contacts->folder->get_Items(out); }},
+      {"get_Count", [](World& w, Out out) { return w.contacts->items->get_Count(out); }},
+      {"Item", [](World& w, Out out) { return w.contacts->items->Item(1, out); }},
+      {"Add", [](World& w, Out out) { return w.contacts->items->Add(out); }},
       {"Save", [](World& w, Out) { return w.contact->Save(); }},
       {"Delete", [](World& w, Out) { return w.contact->Delete(); }},
       {"get_Oid", [](World& w, Out out) { return w.contact->get_Oid(out); }},

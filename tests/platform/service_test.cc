@@ -1,9 +1,10 @@
 // The platform's single calls, one case a row of data/platform/{clock,crt,
-// files,sound,text}.tsv: each row names its kind of call, the arguments and
-// what the call answers; a kind's lambda makes the call and checks it. The
-// tests below the table own what a row cannot say: path confinement against
-// the host's own files, the temporary folder, sound listings, the whole
-// Windows-1252 page and local time now.
+// files,process,sms,sound,text}.tsv: each row names its kind of call, the
+// arguments and what the call answers; a kind's lambda makes the call and
+// checks it. The tests below the table own what a row cannot say: path
+// confinement against the host's own files, the temporary folder, the radio
+// handle, host programs, copies over a file, local time now, COM creation
+// and strings (faults: faults_test.cc).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
