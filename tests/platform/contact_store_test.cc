@@ -23,11 +23,10 @@ using ContactPtr = ComRef<IContact>;
 
 struct TextAccessor {
   const char* name;
-  HRESULT (IContact::*get)(BSTR*);
   HRESULT (IContact::*put)(BSTR);
 };
 const TextAccessor kText[] = {
-#define TEXT_ACCESSOR(Name) {#Name, &IContact::get_##Name, &IContact::put_##Name},
+#define TEXT_ACCESSOR(Name) {#Name, &IContact::put_##Name},
     PLATFORM_CONTACT_TEXT_PROPERTIES(TEXT_ACCESSOR)
 #undef TEXT_ACCESSOR
 };
@@ -38,13 +37,11 @@ std::uint32_t Oid(const ContactPtr& contact) {
   return static_cast<std::uint32_t>(oid);
 }
 
-// The property's text, or "<null>" when it is not set.
-std::u16string Get(const ContactPtr& contact,
-                   HRESULT (IContact::*get)(BSTR*) = &IContact::get_FirstName) {
+// The contact's first name (empty when not set).
+std::u16string FirstName(const ContactPtr& contact) {
   BSTR value = nullptr;
-  EXPECT_EQ((contact.get()->*get)(&value), S_OK);
-  if (value == nullptr) return u"<null>";
-  std::u16string text(value, SysStringLen(value));
+  EXPECT_EQ(contact->get_FirstName(&value), S_OK);
+  std::u16string text(value ? value : u"", SysStringLen(value));
   SysFreeString(value);
   return text;
 }
@@ -52,10 +49,12 @@ std::u16string Get(const ContactPtr& contact,
 using ContactStoreTest = DeviceTest;
 
 // Positions, oids and text properties against a model of the store: a list
-// of (oid, texts). Seeded random additions, changes (an empty or null text
-// clears its property), deletions, reads and reopenings of the device; each
-// property gets text of its own, with characters beyond ASCII and a
-// surrogate pair, so that one mapped to another's column shows.
+// of (oid, texts), compared with what the device holds after every step.
+// Seeded random additions, changes (an empty or null text clears its
+// property) of the contact at a position, deletions and reopenings of the
+// device; each property gets text of its own, with characters beyond ASCII
+// and a surrogate pair, so that one mapped to another's column shows. (Each
+// getter's column and the count are the e2e export tests'.)
 TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
   std::vector<std::pair<std::uint32_t, std::map<std::string, std::string>>> model;
   std::mt19937 random(14);
@@ -66,8 +65,7 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
     SCOPED_TRACE(testing::Message() << "step " << step);
     const int size = static_cast<int>(model.size());
     const int position = size == 0 ? 0 : pick(1, size);
-    const auto& property = kText[pick(0, static_cast<int>(std::size(kText)) - 1)];
-    switch (size == 0 ? 0 : pick(0, 5)) {
+    switch (size == 0 ? 0 : pick(0, 3)) {
       case 0:    // a new contact
       case 1: {  // or a change to one
         ContactPtr contact = contacts->Item(pick(0, 1) || size == 0 ? 0 : position);
@@ -103,27 +101,11 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
         ASSERT_EQ(contacts->Item(position)->Delete(), S_OK);
         model.erase(model.begin() + position - 1);
         break;
-      case 3: {
-        const auto& texts = model[position - 1].second;
-        const auto found = texts.find(property.name);
-        ContactPtr contact = contacts->Item(position);
-        EXPECT_EQ(Oid(contact), model[position - 1].first);
-        EXPECT_EQ(Get(contact, property.get),
-                  found == texts.end()
-                      ? u"<null>"
-                      : u"\u00e9 " +
-                            std::u16string(found->second.begin() + 3, found->second.end() - 5) +
-                            u" \U0001D11E");
-        break;
-      }
-      case 4:
+      default:
         contacts.reset();
         emulator::CloseDevice();
         ASSERT_TRUE(emulator::OpenDevice(dir()));
         contacts.emplace();
-        break;
-      default:
-        EXPECT_EQ(contacts->Count(), size);
     }
     std::vector<std::uint32_t> oids;
     for (const auto& [oid, texts] : model) {
@@ -161,7 +143,7 @@ TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved
   Contacts contacts;
   ContactPtr loaded = contacts.Item(1);
   ContactPtr unloaded = contacts.Item(2);
-  EXPECT_EQ(Get(loaded), u"loaded");
+  EXPECT_EQ(FirstName(loaded), u"loaded");
   for (const char* command : {"delete", "delete", "add"}) {
     ASSERT_EQ(
         RunProgram({DEVICE_WRITER, dir(), command, *command == 'a' ? "Elsewhere" : "1"}).status, 0);
@@ -176,7 +158,7 @@ TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved
   EXPECT_EQ(value, nullptr);
   Contacts later;
   ASSERT_EQ(later.Count(), 1);
-  EXPECT_EQ(Get(later.Item(1)), u"Elsewhere");
+  EXPECT_EQ(FirstName(later.Item(1)), u"Elsewhere");
 }
 
 // The application gives its contacts folder, and no other, only while logged
