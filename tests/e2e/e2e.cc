@@ -1,61 +1,14 @@
 #include "e2e.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <map>
-#include <set>
 
 #include "platform/emulator.h"
+#include "platform/sound.h"
 
 namespace e2e {
-
-const Library* LoadLibrary(std::string* error) {
-  static Library library;
-  static const std::string failure = [] {
-    std::string why;
-    return mzhost::LoadLibrary(MZ_LIBRARY, &library, &why) ? std::string() : why;
-  }();
-  if (error != nullptr) *error = failure;
-  return failure.empty() ? &library : nullptr;
-}
-
-std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
-  return out << point.name << " #" << point.nth << " (point " << point.position << ")";
-}
-
-std::vector<FaultPoint> TraceFaultPoints(const std::function<void()>& call) {
-  emulator::StartTrace();
-  call();
-  std::vector<FaultPoint> points;
-  std::map<std::string, int> seen;
-  for (const std::string& name : emulator::StopTrace()) {
-    points.push_back({name, ++seen[name], points.size()});
-  }
-  return points;
-}
-
-std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& name, int nth) {
-  for (const FaultPoint& point : trace) {
-    if (point.name == name && point.nth == nth) return point.position;
-  }
-  return trace.size();
-}
-
-std::int32_t FailureFor(const std::string& point) {
-  // Free functions that return an HRESULT; interface methods all do.
-  static const std::set<std::string> kHresultCalls = {
-      "CoInitializeEx", "CoCreateInstance", "MAPIInitialize", "MAPILogonEx",
-      "SmsOpen",        "SmsSendMessage",   "SmsClose"};
-  if (point == "alloc") return E_OUTOFMEMORY;
-  if (point == "fopen" || IsFileTransfer(point)) return ENOSPC;
-  if (point.find("::") != std::string::npos || kHresultCalls.count(point) != 0) return E_FAIL;
-  return static_cast<std::int32_t>(ERROR_INVALID_PARAMETER);
-}
-
-bool IsFileTransfer(const std::string& point) {
-  return point == "fwrite" || point == "fread" || point == "fseek";
-}
 
 std::string Hex(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -88,6 +41,44 @@ double Birthday(std::uint32_t oid) {
   return contact ? contact->birthday : -1.0;
 }
 
+std::string VCard(const std::string& lines) {
+  return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "END:VCARD\r\n";
+}
+
+const Properties kFullContact = Props({"FirstName=Ann",
+                                       "MiddleName=B",
+                                       "LastName=Example",
+                                       "Title=Dr.",
+                                       "Suffix=Jr.",
+                                       "JobTitle=Engineer",
+                                       "CompanyName=Example; Ltd",
+                                       "Department=Research",
+                                       "OfficeLocation=B2",
+                                       "HomeTelephoneNumber=+1 555 0100",
+                                       "BusinessTelephoneNumber=+1 555 0101",
+                                       "MobileTelephoneNumber=+1 555 0102",
+                                       "HomeFaxNumber=+1 555 0103",
+                                       "BusinessFaxNumber=+1 555 0104",
+                                       "Email1Address=ann@example.com",
+                                       "WebPage=http://example.com/ann",
+                                       "Body=Met at the fair",
+                                       "Categories=Friends",
+                                       "HomeAddressStreet=1 Main St",
+                                       "HomeAddressCity=Springfield",
+                                       "HomeAddressState=IL",
+                                       "HomeAddressPostalCode=62701",
+                                       "HomeAddressCountry=USA",
+                                       "BusinessAddressStreet=2 Work Rd",
+                                       "BusinessAddressCity=Shelbyville",
+                                       "BusinessAddressState=IL",
+                                       "BusinessAddressPostalCode=62565",
+                                       "BusinessAddressCountry=USA",
+                                       "OtherAddressStreet=3 Side Ln",
+                                       "OtherAddressCity=Capital City",
+                                       "OtherAddressState=IL",
+                                       "OtherAddressPostalCode=62702",
+                                       "OtherAddressCountry=USA"});
+
 ContactTransfer Transfer(const std::string& vcard, const std::string& id) {
   ContactTransfer transfer;
   std::memset(&transfer, 'Z', sizeof transfer);
@@ -107,15 +98,53 @@ bool ScratchFileExists() {
   return std::filesystem::exists(ScratchFile(), ignored);
 }
 
+void WriteHostFile(const std::string& phonePath, const std::string& content) {
+  const std::filesystem::path path = emulator::HostPath(phonePath);
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string U32(std::uint32_t value) {
+  return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+
+std::string Utf16(const std::string& text) {
+  std::string bytes;
+  for (const char c : text) bytes += std::string{c, '\0'};
+  return bytes;
+}
+
+Record::Record(const std::string& bytes) : bytes_(new unsigned char[bytes.size()]) {
+  std::memcpy(bytes_.get(), bytes.data(), bytes.size());
+}
+
+Record SmsRecord(const std::string& directory, const std::string& name) {
+  return Record(U32(2 * directory.size()) + Utf16(directory) + U32(2 * name.size()) + Utf16(name));
+}
+
+Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag) {
+  SNDFILEINFO sound{};
+  for (std::size_t i = 0; i < path.size(); ++i) sound.szPathName[i] = path[i];
+  sound.szDisplayName[0] = u'R';
+  sound.sstType = SND_SOUNDTYPE_FILE;
+  return Record(U32(event) + std::string(reinterpret_cast<const char*>(&sound), sizeof sound) +
+                U32(flag));
+}
+
 }  // namespace e2e
 
 void E2eTest::SetUp() {
   DeviceTest::SetUp();
   if (HasFatalFailure()) return;
   setenv("TZ", "UTC0", 1);
-  std::string error;
-  library_ = e2e::LoadLibrary(&error);
-  ASSERT_NE(library_, nullptr) << "cannot load " << e2e::LibraryPath() << ": " << error;
+  // Loaded once per process: its new-message sink lives until unload.
+  static e2e::Library library;
+  static const std::string error = [] {
+    std::string why;
+    return mzhost::LoadLibrary(MZ_LIBRARY, &library, &why) ? std::string() : why;
+  }();
+  ASSERT_EQ(error, "") << "cannot load " << MZ_LIBRARY;
+  library_ = &library;
   objects_at_start_ = emulator::LiveObjects();
   buffers_at_start_ = emulator::OutstandingBuffers();
 }
@@ -135,33 +164,13 @@ void E2eTest::Done() {
   mz().MZ_Done();
 }
 
+void E2eTest::NewDevice() {
+  emulator::CloseDevice();
+  std::string error;
+  ASSERT_TRUE(emulator::OpenDevice(dir() + "-" + std::to_string(++devices_), &error)) << error;
+}
+
 void E2eTest::ExpectNothingHeld() const {
   EXPECT_EQ(emulator::LiveObjects(), objects_at_start_) << "COM objects held";
   EXPECT_EQ(emulator::OutstandingBuffers(), buffers_at_start_) << "platform buffers held";
-}
-
-std::vector<e2e::FaultPoint> E2eTest::Trace(bool session, const std::function<void()>& call) {
-  if (session) {
-    EXPECT_EQ(Init(), MZ_OK);
-  }
-  const std::vector<e2e::FaultPoint> trace = e2e::TraceFaultPoints(call);
-  if (session_open_) Done();
-  return trace;
-}
-
-void E2eTest::Sweep(const std::vector<e2e::FaultPoint>& trace, bool session,
-                    const PointCheck& faulted, const PointCheck& after) {
-  for (const e2e::FaultPoint& point : trace) {
-    SCOPED_TRACE(testing::Message() << point);
-    if (session) {
-      ASSERT_EQ(Init(), MZ_OK);
-    }
-    emulator::InjectFault(point.name, point.nth, e2e::FailureFor(point.name));
-    faulted(point);
-    EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
-    emulator::ClearFaults();
-    if (after) after(point);
-    if (session_open_) Done();
-    ExpectNothingHeld();
-  }
 }

@@ -1,15 +1,14 @@
 // End-to-end harness: libmz.so loaded with dlopen and driven only through its
 // exports, the way a host on the phone drives it, on a fresh emulated device
-// per test.
+// per test; and the texts, cards and input records the tests hand it.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <initializer_list>
 #include <map>
-#include <ostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,43 +29,6 @@ inline const std::vector<std::string>& BuiltExports() {
 // The library as a host loads it: every export resolved with dlsym.
 using Library = mzhost::Library;
 
-// Path of the libmz.so under test.
-inline const char* LibraryPath() {
-  return MZ_LIBRARY;
-}
-
-// Loads libmz.so once per process (it stays loaded: its new-message sink
-// lives until unload) and resolves every export. Null with the reason in
-// *error when the library cannot be loaded or lacks an export.
-const Library* LoadLibrary(std::string* error);
-
-// A fault point passed during a call: the point's name and which of the
-// points of that name it was (1-based), ready for emulator::InjectFault.
-struct FaultPoint {
-  std::string name;
-  int nth = 0;
-  // Position among all points the call passed (0-based).
-  std::size_t position = 0;
-};
-std::ostream& operator<<(std::ostream& out, const FaultPoint& point);
-
-// The fault points `call` passes, in order.
-std::vector<FaultPoint> TraceFaultPoints(const std::function<void()>& call);
-
-// The position of the nth point named `name` in `trace`, or the trace's size.
-std::size_t PositionOf(const std::vector<FaultPoint>& trace, const std::string& name, int nth = 1);
-
-// A failure to inject at a point: E_OUTOFMEMORY for "alloc", E_FAIL for
-// interface methods and the free functions that return an HRESULT (COM,
-// messaging, SMS), a full disk (ENOSPC) for the C runtime's file calls, else
-// ERROR_INVALID_PARAMETER, for calls that report a system error number.
-std::int32_t FailureFor(const std::string& point);
-
-// Whether a point is a transfer of the C runtime to or from a file ("fwrite",
-// "fread", "fseek"): failing one loses text on its way through the scratch
-// file, which the vCard exports report as MZ_E_FAILED.
-bool IsFileTransfer(const std::string& point);
-
 // Bytes as lower-case hex digits, two per byte.
 std::string Hex(const std::string& bytes);
 
@@ -83,6 +45,13 @@ Properties Stored(std::uint32_t oid);
 // A contact's stored birthday, -1 when there is no such contact.
 double Birthday(std::uint32_t oid);
 
+// A vCard 2.1 with `lines` between VERSION and END.
+std::string VCard(const std::string& lines);
+
+// A contact with every property the store has, and its birthday (1975-3-9).
+extern const Properties kFullContact;
+constexpr double kFullBirthday = 27462.0;
+
 // A transfer area holding `vcard` and `id` (cut to fit, zero-terminated),
 // its other bytes 'Z'.
 ContactTransfer Transfer(const std::string& vcard, const std::string& id = "");
@@ -91,6 +60,33 @@ ContactTransfer Transfer(const std::string& vcard, const std::string& id = "");
 // is there.
 std::filesystem::path ScratchFile();
 bool ScratchFileExists();
+
+// Writes a file at a phone path of the current device.
+void WriteHostFile(const std::string& phonePath, const std::string& content);
+
+// Little-endian bytes of a 32-bit number.
+std::string U32(std::uint32_t value);
+
+// ASCII text as UTF-16LE bytes.
+std::string Utf16(const std::string& text);
+
+// An input record in a heap block exactly its own size, so that reading past
+// it is caught.
+class Record {
+ public:
+  explicit Record(const std::string& bytes);
+  const void* data() const { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+};
+
+// The record of MZ_SetSMSRingtone for an ASCII directory and file name.
+Record SmsRecord(const std::string& directory, const std::string& name);
+
+// The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
+// display name "R", and flag.
+Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag);
 
 // A fixed-size text field up to its first zero byte.
 template <std::size_t N>
@@ -105,35 +101,30 @@ std::string Field(const char (&field)[N]) {
 // then fails the test if COM objects or platform buffers outlive it.
 // Local time is UTC ("UTC0") unless a test sets TZ before its first call.
 class E2eTest : public DeviceTest {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-
+ public:
   const e2e::Library& mz() const { return *library_; }
 
   // MZ_Init and its result. Whatever it returns, MZ_Done follows at Done or
   // at teardown, since a failed MZ_Init leaves what it opened open.
   int32_t Init();
   void Done();
+  bool SessionOpen() const { return session_open_; }
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Closes the device and opens a fresh one in a new folder beside it.
+  void NewDevice();
 
   // The platform's live objects and buffers are what they were before the
   // test made its first call: for checks between sessions inside one test.
   void ExpectNothingHeld() const;
 
-  // The fault points `call` passes, in a session of its own when `session`
-  // (a session `call` opens is closed too).
-  std::vector<e2e::FaultPoint> Trace(bool session, const std::function<void()>& call);
-
-  // For each point of `trace`: a session opened when `session`, the point
-  // failing during `faulted`, which must reach it, then faults cleared,
-  // `after` (when given), the session closed and nothing held.
-  using PointCheck = std::function<void(const e2e::FaultPoint&)>;
-  void Sweep(const std::vector<e2e::FaultPoint>& trace, bool session, const PointCheck& faulted,
-             const PointCheck& after = nullptr);
-
  private:
   const e2e::Library* library_ = nullptr;
   bool session_open_ = false;
+  int devices_ = 0;
   long objects_at_start_ = 0;
   long buffers_at_start_ = 0;
 };

@@ -1,4 +1,6 @@
-// Sending SMS through libmz.so, as the emulated radio records it.
+// Sending SMS through libmz.so, as the emulated radio records it. Failures
+// of the radio's calls are in the fault table (faults_test.cc), but for a
+// failed close, which the platform survives only in a process of its own.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -47,39 +49,16 @@ TEST_F(SendE2e, RadioGetsTheNumberAsWrittenAndTheTextInClassOneWithOrWithoutASes
   Done();
   EXPECT_EQ(mz().MZ_SendMessage("+15550123", "after"), MZ_OK);
   EXPECT_EQ(emulator::SentMessages().size(), 2 * std::size(cases) + 1);
-  ExpectNothingHeld();
 }
 
 TEST_F(SendE2e, RefusesWhatItCannotSendAndSendsNothing) {
   const std::string number100(100, '7'), text210(210, 'z');
-  const struct {
-    const char* name;
-    const char* number;
-    const char* text;
-  } cases[] = {
-      {"number over 99 characters", number100.c_str(), "hi"},
-      {"text over 209 characters", "+15550123", text210.c_str()},
-      {"no number", nullptr, "hi"},
-      {"no text", "+15550123", nullptr},
-      {"empty number, refused by the radio", "", "hi"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(mz().MZ_SendMessage(c.number, c.text), MZ_E_FAILED);
-  }
+  EXPECT_EQ(mz().MZ_SendMessage(number100.c_str(), "hi"), MZ_E_FAILED);
+  EXPECT_EQ(mz().MZ_SendMessage("+15550123", text210.c_str()), MZ_E_FAILED);
+  EXPECT_EQ(mz().MZ_SendMessage(nullptr, "hi"), MZ_E_FAILED);
+  EXPECT_EQ(mz().MZ_SendMessage("+15550123", nullptr), MZ_E_FAILED);
+  EXPECT_EQ(mz().MZ_SendMessage("", "hi"), MZ_E_FAILED) << "refused by the radio";
   EXPECT_TRUE(emulator::SentMessages().empty());
-  ExpectNothingHeld();
-}
-
-TEST_F(SendE2e, EveryFailingPlatformCallFailsTheSendAndClosesTheRadio) {
-  auto trace = Trace(false, [&] { ASSERT_EQ(mz().MZ_SendMessage("+15550123", "traced"), MZ_OK); });
-  ASSERT_FALSE(trace.empty());
-  // A close that fails after the send: see the test below.
-  std::erase_if(trace, [](const e2e::FaultPoint& point) { return point.name == "SmsClose"; });
-  Sweep(trace, false, [&](const e2e::FaultPoint&) {
-    EXPECT_EQ(mz().MZ_SendMessage("+15550123", "faulted"), MZ_E_FAILED);
-  });
-  EXPECT_EQ(emulator::SentMessages().size(), 1u) << "only the traced message went out";
 }
 
 // The platform keeps a handle it failed to close, so the case runs in a

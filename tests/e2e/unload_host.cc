@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "frame/com_ref.h"
 #include "mz/mz.h"
 #include "platform/emulator.h"
 #include "platform/message_store.h"
@@ -62,10 +63,11 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-// The SMS store, the first of the session's stores.
+// The SMS store, the first of the session's stores; null when it cannot be
+// opened.
 IMsgStore* OpenSmsStore(IMAPISession* session) {
-  IMAPITable* stores = nullptr;
-  if (FAILED(session->GetMsgStoresTable(MAPI_UNICODE, &stores))) return nullptr;
+  mz::ComRef<IMAPITable> stores;
+  if (FAILED(session->GetMsgStoresTable(MAPI_UNICODE, stores.put()))) return nullptr;
   SRowSet* rows = nullptr;
   IMsgStore* store = nullptr;
   if (SUCCEEDED(stores->QueryRows(1, 0, &rows)) && rows != nullptr && rows->cRows == 1) {
@@ -74,7 +76,6 @@ IMsgStore* OpenSmsStore(IMAPISession* session) {
                        nullptr, reinterpret_cast<IUnknown**>(&store));
   }
   FreeProws(rows);
-  stores->Release();
   return store;
 }
 
@@ -92,22 +93,24 @@ int main(int argc, char** argv) {
   if (dlclose(library) != 0) return Fail(dlerror());
 
   Watcher watcher;
-  IMAPISession* session = nullptr;
-  if (FAILED(MAPIInitialize(nullptr)) || FAILED(MAPILogonEx(0, nullptr, nullptr, 0, &session))) {
+  mz::ComRef<IMAPISession> session;
+  if (FAILED(MAPIInitialize(nullptr)) ||
+      FAILED(MAPILogonEx(0, nullptr, nullptr, 0, session.put()))) {
     return Fail("no messaging session");
   }
-  IMsgStore* store = OpenSmsStore(session);
-  ULONG connection = 0;
-  if (store == nullptr ||
-      FAILED(store->Advise(0, nullptr, fnevObjectCreated, &watcher, &connection))) {
-    return Fail("cannot watch the SMS store");
+  bool heard = false;
+  {
+    mz::ComRef<IMsgStore> store(OpenSmsStore(session.get()));
+    ULONG connection = 0;
+    if (!store || FAILED(store->Advise(0, nullptr, fnevObjectCreated, &watcher, &connection))) {
+      return Fail("cannot watch the SMS store");
+    }
+    emulator::ReceiveSms("+15550123", "after the unload");
+    heard = watcher.WaitForOne();
+    store->Unadvise(connection);
   }
-  emulator::ReceiveSms("+15550123", "after the unload");
-  const bool heard = watcher.WaitForOne();
-  store->Unadvise(connection);
-  store->Release();
   session->Logoff(0, 0, 0);
-  session->Release();
+  session.Reset();
   MAPIUninitialize();
   if (!heard) return Fail("the message never arrived");
   if (g_callbacks != 0) return Fail("the unloaded library's callback was called");

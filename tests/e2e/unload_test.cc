@@ -1,6 +1,7 @@
-// Hosts that end without MZ_Done, or unload the library without it, each run
-// as a process of its own on a fresh device: the process must end cleanly,
-// sanitizers' exit-time checks included, and report success.
+// Hosts run as processes of their own on a fresh device: the C host calling
+// every export, and hosts that end without MZ_Done or unload the library
+// without it. Each must end cleanly, sanitizers' exit-time checks included,
+// and report success.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,17 +14,18 @@ namespace {
 
 class UnloadTest : public DeviceTest {};
 
-TEST_F(UnloadTest, HostsThatSkipMzDoneEndCleanly) {
+TEST_F(UnloadTest, HostsInProcessesOfTheirOwnEndCleanly) {
   const struct {
     const char* program;
     const char* mode;
   } cases[] = {
-      {EXIT_HOST, "exit"},        // return from main with the session open
-      {EXIT_HOST, "callback"},    // the same with a callback registered
-      {EXIT_HOST, "unload"},      // dlclose with the session open
-      {EXIT_HOST, "reload"},      // MZ_Done, dlclose, then a second load and session
-      {UNLOAD_HOST, "unload"},    // dlclose, then a message arrives
-      {UNLOAD_HOST, "callback"},  // the same with a callback registered
+      {HEADER_C_TEST, "calls"},     // every export once
+      {HEADER_C_TEST, "exit"},      // return from main with the session open
+      {HEADER_C_TEST, "callback"},  // the same with a callback registered
+      {HEADER_C_TEST, "unload"},    // dlclose with the session open
+      {HEADER_C_TEST, "reload"},    // MZ_Done, dlclose, then a second load and session
+      {UNLOAD_HOST, "unload"},      // dlclose, then a message arrives
+      {UNLOAD_HOST, "callback"},    // the same with a callback registered
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.program) + " " + c.mode);

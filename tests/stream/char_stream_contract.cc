@@ -9,18 +9,24 @@
 using mz::CharStream;
 using mz::kStreamEnd;
 
-void CharStreamContract::SetUp() {
-  maker_ = GetParam().newMaker();
+CharStream* Filled(CharStream* s, const std::string& bytes) {
+  const auto size = static_cast<int32_t>(bytes.size());
+  if (s == nullptr ||
+      (s->Write(s, bytes.data(), size) == size && s->Flush(s) == 0 && s->Seek(s, 0, 0) == 0)) {
+    return s;
+  }
+  s->Close(s);
+  return nullptr;
 }
 
 void CharStreamContract::TearDown() {
   for (CharStream* stream : streams_) stream->Close(stream);
   streams_.clear();
-  maker_.reset();
+  store_ = {};
 }
 
 CharStream* CharStreamContract::Open(const std::string& bytes) {
-  CharStream* stream = maker_->Make(bytes);
+  CharStream* stream = GetParam().make(store_, bytes);
   if (stream != nullptr) streams_.push_back(stream);
   return stream;
 }

@@ -4,24 +4,25 @@
 // To run it for a stream, describe the stream with a CharStreamKind and
 // instantiate the suite in that stream's test file:
 //
-//   std::unique_ptr<StreamMaker> NewMemBufMaker() { ... }
+//   CharStream* MakeMemBuf(StreamStore&, const std::string& bytes) { ... }
 //   INSTANTIATE_TEST_SUITE_P(MemBuf, CharStreamContract,
 //                            ::testing::Values(CharStreamKind{
-//                                "MemBuf", &NewMemBufMaker,
+//                                "MemBuf", &MakeMemBuf,
 //                                {.seekBeforeStart = mz::kStreamInvalidArgument,
 //                                 .seekPastEnd = mz::kStreamInvalidArgument,
 //                                 .unknownOrigin = mz::kStreamBadOrigin,
 //                                 .negativeRead = -5,
 //                                 .printfRefusal = mz::kStreamNoScratch}}));
 //
-// A stream over caller-owned memory of fixed size sets `room` and has its
-// maker leave exactly that many bytes free after the data. The suite always
+// A stream over caller-owned memory of fixed size sets `room` and leaves
+// exactly that many bytes free after the data. The suite always
 // seeks between writing and reading, as standard I/O asks.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -30,14 +31,17 @@
 
 #include "stream/char_stream.h"
 
-// Makes the streams of one test; made before the test and destroyed after
-// every stream it made is closed, so it may own their memory or folder.
-class StreamMaker {
- public:
-  virtual ~StreamMaker() = default;
-  // A stream holding `bytes`, positioned at 0, or null when it cannot be made.
-  virtual mz::CharStream* Make(const std::string& bytes) = 0;
+// What the streams of one test keep until they are closed: the memory they
+// wrap, or the device their files are on.
+struct StreamStore {
+  std::deque<std::vector<char>> blocks;
+  std::shared_ptr<void> device;
+  int files = 0;
 };
+
+// `s` (null or not) filled with `bytes` through Write, flushed and rewound;
+// null, and closed, when that fails.
+mz::CharStream* Filled(mz::CharStream* s, const std::string& bytes);
 
 // Where implementations may differ; the defaults are those of FileStream.
 struct StreamDifferences {
@@ -54,7 +58,8 @@ struct StreamDifferences {
 
 struct CharStreamKind {
   const char* name;
-  std::unique_ptr<StreamMaker> (*newMaker)();
+  // A stream holding `bytes`, positioned at 0, or null.
+  mz::CharStream* (*make)(StreamStore& store, const std::string& bytes);
   StreamDifferences differences;
 };
 
@@ -64,7 +69,6 @@ inline void PrintTo(const CharStreamKind& kind, std::ostream* out) {
 
 class CharStreamContract : public ::testing::TestWithParam<CharStreamKind> {
  protected:
-  void SetUp() override;
   void TearDown() override;
 
   // A stream holding `bytes`, closed after the test.
@@ -72,6 +76,6 @@ class CharStreamContract : public ::testing::TestWithParam<CharStreamKind> {
   const StreamDifferences& differences() const { return GetParam().differences; }
 
  private:
-  std::unique_ptr<StreamMaker> maker_;
+  StreamStore store_;
   std::vector<mz::CharStream*> streams_;
 };

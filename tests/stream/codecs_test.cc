@@ -128,17 +128,6 @@ TEST_F(CodecsTest, LongTextsConvertAcrossThePlatformCallChunks) {
   EXPECT_EQ(std::string(out.data()), std::string(255, 'a') + "?z");
 }
 
-// Every byte of the code page comes back unchanged through UTF-8.
-TEST_F(CodecsTest, Windows1252UpperControlRangeRoundTrips) {
-  for (int byte = 0x80; byte < 0xA0; ++byte) {
-    const char text[2] = {static_cast<char>(byte), '\0'};
-    char utf8[8], back[4];
-    ASSERT_GT(mz::LocalToUtf8(text, utf8, sizeof utf8), 0);
-    EXPECT_EQ(mz::Utf8ToLocal(utf8, back, sizeof back), 1);
-    EXPECT_EQ(back[0], text[0]) << std::hex << byte;
-  }
-}
-
 TEST_F(CodecsTest, Utf8ToLocalConvertsInPlace) {
   char text[] = "caf\xC3\xA9 \xE2\x82\xAC";
   EXPECT_EQ(mz::Utf8ToLocal(text, text, sizeof text), 6);
@@ -180,16 +169,11 @@ TEST_F(CodecsTest, FailedPlatformConversionsOrNoMemoryLeaveEmptyTextButCopyAscii
   }
 }
 
-TEST_F(CodecsTest, NoOutputRoomMeansNothingWritten) {
+// Without room for the output (a capacity of 0 is in codecs.tsv) or without
+// an input or output, nothing is written.
+TEST_F(CodecsTest, NoOutputRoomOrNoBufferMeansNothingWritten) {
   char out[2] = {kCanary, kCanary};
-  const char e[] = "\x00\xE9";
-  EXPECT_EQ(mz::Utf8ToUcs2Be("abc", out, 0), 0);
-  EXPECT_EQ(mz::Ucs2BeToUtf8(e, 1, out, 0), 0);
-  EXPECT_EQ(mz::Utf7ToUtf8("abc", out, 0), 0);
-  EXPECT_EQ(mz::Utf8ToLocal("\xC3\xA9", out, 0), 0);
   EXPECT_EQ(mz::LocalToUtf8("\xE9", out, -1), 0);
-  EXPECT_EQ(mz::WideToLocal(e, 1, out, 0), 0);
-  EXPECT_EQ(mz::LocalToWide("\xE9", out, 0), 0);
   EXPECT_EQ(out[0], kCanary);
   EXPECT_EQ(mz::Utf8ToUcs2Be("abc", nullptr, 4), 0);
   EXPECT_EQ(mz::LocalToUtf8(nullptr, out, 2), 0);

@@ -28,7 +28,6 @@ class TempDevice {
     emulator::RemoveDeviceDir(dir_);
   }
   std::string File(const std::string& name) const { return "\\Temp\\" + name; }
-  fs::path HostFile(const std::string& name) const { return emulator::HostPath(File(name)); }
 
  private:
   std::string dir_;
@@ -36,30 +35,14 @@ class TempDevice {
 
 // Each stream is a new file, filled the way the exports fill the scratch
 // file: opened "w+", written, flushed and rewound.
-class FileStreamMaker : public StreamMaker {
- public:
-  CharStream* Make(const std::string& bytes) override {
-    CharStream* s = mz::FileStream_open(device_.File(std::to_string(count_++)).c_str(), "w+");
-    if (s == nullptr) return nullptr;
-    const auto size = static_cast<int32_t>(bytes.size());
-    if (s->Write(s, bytes.data(), size) != size || s->Flush(s) != 0 || s->Seek(s, 0, 0) != 0) {
-      s->Close(s);
-      return nullptr;
-    }
-    return s;
-  }
-
- private:
-  TempDevice device_;
-  int count_ = 0;
-};
-
-std::unique_ptr<StreamMaker> NewFileStreamMaker() {
-  return std::make_unique<FileStreamMaker>();
+CharStream* MakeFileStream(StreamStore& store, const std::string& bytes) {
+  if (!store.device) store.device = std::make_shared<TempDevice>();
+  const std::string path = "\\Temp\\" + std::to_string(store.files++);
+  return Filled(mz::FileStream_open(path.c_str(), "w+"), bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileStream, CharStreamContract,
-                         ::testing::Values(CharStreamKind{"FileStream", &NewFileStreamMaker, {}}));
+                         ::testing::Values(CharStreamKind{"FileStream", &MakeFileStream, {}}));
 
 int g_allocations = 0;
 

@@ -2,29 +2,21 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
-#include <ostream>
+#include <cstdio>
 #include <string>
 
 #include "stream/char_stream.h"
 
-// In each test file's own unnamed namespace, so that the table cases found
-// there by argument lookup print through PrintTo.
 namespace {
 
 constexpr size_t kNever = static_cast<size_t>(-1);
 
-// Failing table cases print as what they check.
-template <class T>
-requires requires(const T& t) {
-  t.what;
-}
-void PrintTo(const T& c, std::ostream* os) {
-  *os << c.what;
-}
-
 // Input that fails with `failCode` while at `failAt`, and an output (PutChar,
-// Seek from the current position, Tell) that refuses bytes past `outLimit`.
+// Write, Printf, Seek from the current position, Tell) that refuses bytes
+// past `outLimit`: PutChar and Printf with kStreamNoRoom, Write with a short
+// count. It counts the writes tried after the first refusal.
 struct ScriptStream {
   mz::CharStream base{};
   std::string in;
@@ -33,6 +25,8 @@ struct ScriptStream {
   std::string out;
   int32_t outPos = 0;
   size_t outLimit = kNever;
+  bool refused = false;
+  int triesAfterRefusal = 0;
 
   static ScriptStream* Of(mz::CharStream* s) { return static_cast<ScriptStream*>(s->self); }
 
@@ -49,20 +43,42 @@ struct ScriptStream {
       return Of(s)->pos == 0 ? mz::kStreamCannotStepBack : (--Of(s)->pos, 0);
     };
     base.PutChar = [](mz::CharStream* s, int byte) -> int32_t {
-      ScriptStream* t = Of(s);
-      const auto at = static_cast<size_t>(t->outPos);
-      if (at >= t->outLimit) return mz::kStreamNoRoom;
-      t->out.resize(std::max(t->out.size(), at + 1));
-      t->out[at] = static_cast<char>(byte);
-      ++t->outPos;
-      return byte;
+      const char c = static_cast<char>(byte);
+      return Of(s)->Put(&c, 1, false) == 1 ? byte : mz::kStreamNoRoom;
     };
+    base.Write = [](mz::CharStream* s, const void* bytes, int32_t count) -> int32_t {
+      return static_cast<int32_t>(Of(s)->Put(static_cast<const char*>(bytes), count, true));
+    };
+    base.Printf = &Printf;
     base.Seek = [](mz::CharStream* s, int32_t offset, int32_t origin) -> int32_t {
       if (origin != 1) return mz::kStreamInvalidArgument;
       Of(s)->outPos += offset;
       return 0;
     };
     base.Tell = [](mz::CharStream* s) -> int32_t { return Of(s)->outPos; };
+  }
+  // Puts what fits of the `n` bytes at the output position, nothing unless
+  // all fit or `partial`; the count put.
+  size_t Put(const char* bytes, size_t n, bool partial) {
+    triesAfterRefusal += refused ? 1 : 0;
+    const auto at = static_cast<size_t>(outPos);
+    const size_t room = outLimit - std::min(outLimit, at);
+    refused = refused || n > room;
+    if (n > room && !partial) return 0;
+    n = std::min(n, room);
+    out.resize(std::max(out.size(), at + n));
+    out.replace(at, n, bytes, n);
+    outPos += static_cast<int32_t>(n);
+    return n;
+  }
+  static int32_t Printf(mz::CharStream* s, const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n < 0 || n >= static_cast<int>(sizeof text)) return mz::kStreamIoError;
+    return Of(s)->Put(text, n, false) == static_cast<size_t>(n) ? n : mz::kStreamNoRoom;
   }
   mz::CharStream* stream() { return &base; }
   std::string Rest() const { return in.substr(pos); }
