@@ -131,7 +131,8 @@ ULONG RowCount(IMAPITable* table) {
 }
 
 // The SMS store's properties name its five standard folders, which open
-// with their names and the sample messages.
+// with their names and ids. (A fresh phone's sample messages are the host
+// command tables', tests/host/data/mzhost.tsv.)
 TEST_F(MessageStoreTest, StandardFoldersOpenByTheStoresProperties) {
   const std::pair<ULONG, std::u16string> folders[] = {
       {PR_CE_IPM_INBOX_ENTRYID, u"Inbox"},
@@ -139,7 +140,6 @@ TEST_F(MessageStoreTest, StandardFoldersOpenByTheStoresProperties) {
       {PR_IPM_SENTMAIL_ENTRYID, u"Sent Items"},
       {PR_CE_IPM_DRAFTS_ENTRYID, u"Drafts"},
       {PR_IPM_WASTEBASKET_ENTRYID, u"Deleted Items"}};
-  std::vector<ULONG> counts;
   for (const auto& [tag, name] : folders) {
     ComRef<IMAPIFolder> folder;
     ComRef<IMAPITable> table;
@@ -149,9 +149,7 @@ TEST_F(MessageStoreTest, StandardFoldersOpenByTheStoresProperties) {
               S_OK);
     EXPECT_EQ(Text(values[0]), name);
     EXPECT_EQ(Bytes(values[1].Value.bin), BinaryProp(store(), tag));
-    counts.push_back(RowCount(table.get()));
   }
-  EXPECT_EQ(counts, (std::vector<ULONG>{2, 0, 1, 1, 0}));
 }
 
 // The contents table against a model: rows in the order they were stored,
