@@ -13,7 +13,7 @@ TEST(VcardinfoTest, AFileAndStandardInputGiveItsGoldenLines) {
   const std::string input = READER_DATA_DIR "/json-utf8-and-quotes";
   const std::string json = FileContents(input + ".json");
   for (const ProgramRun& run : {RunProgram({VCARDINFO, input + ".vcf"}),
-                                RunProgram({VCARDINFO, "-"}, {}, FileContents(input + ".vcf"))}) {
+                                RunProgram({VCARDINFO, "-"}, {}, input + ".vcf")}) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, json);
