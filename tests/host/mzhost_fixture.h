@@ -60,10 +60,7 @@ class MzhostTest : public DeviceTest {
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
   }
-  ProgramRun Mzhost(const std::vector<std::string>& args,
-                    const std::vector<std::string>& env = {}) {
-    return RunProgram(Argv(args), env);
-  }
+  ProgramRun Mzhost(const std::vector<std::string>& args) { return RunProgram(Argv(args)); }
   std::string File(const std::string& name) const { return dir() + "/" + name; }
 };
 

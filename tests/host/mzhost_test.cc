@@ -90,32 +90,12 @@ TEST_P(CommandTableTest, EachCommandExitsAndPrintsAsItsRowSays) {
 INSTANTIATE_TEST_SUITE_P(Tables, CommandTableTest,
                          testing::Values("mzhost.tsv", "mzhost-files.tsv", "phonectl.tsv"));
 
-// `export -o` replaces a file whole, keeping its mode, writes a link's target
-// and leaves no temporary file (a device, a FIFO and a folder as targets are
-// in data/mzhost.tsv and concurrency_test.cc).
-TEST_F(MzhostTest, ExportReplacesAFileKeepingItsModeAndWritesThroughALink) {
-  Write(File("in.vcf"), NumberedCards("F", 3));
-  ASSERT_EQ(Mzhost({"contacts", "import", File("in.vcf")}).status, 0);
-  const std::string text = Mzhost({"contacts", "export"}).out;
-  ASSERT_NE(text.find("N:F2;"), std::string::npos) << text;
-  Write(File("private.vcf"), "old");
-  fs::permissions(File("private.vcf"), fs::perms(0600));
-  fs::create_directories(File("sub"));
-  fs::create_symlink("sub/real.vcf", File("link.vcf"));
-  for (const char* target : {"private.vcf", "link.vcf"}) {
-    EXPECT_EQ(Mzhost({"contacts", "export", "-o", File(target)}).status, 0) << target;
-  }
-  EXPECT_EQ(FileContents(File("private.vcf")), text);
-  EXPECT_EQ(fs::status(File("private.vcf")).permissions(), fs::perms(0600));
-  EXPECT_EQ(FileContents(File("sub/real.vcf")), text);
-  EXPECT_TRUE(fs::is_symlink(File("link.vcf")));
-  EXPECT_EQ(fs::directory_iterator(File("sub"))->path().filename(), "real.vcf");
-}
-
 // Under a file-size limit the device's database stops growing: the import
-// stops at the first card it cannot store, and an export that cannot be
-// written leaves the old file.
-TEST_F(MzhostTest, AFileSizeLimitStopsAnImportAndSparesTheExportTarget) {
+// stops at the first card it cannot store. `export -o` replaces a file whole
+// (one that cannot be written is left as it was), keeping its mode, writes a
+// link's target and leaves no temporary file beside it (a device, a FIFO and
+// a folder as targets are in data/mzhost.tsv and concurrency_test.cc).
+TEST_F(MzhostTest, ImportsAndExportsUnderAFileSizeLimitAndExportTargets) {
   Write(File("many.vcf"), NumberedCards("F", 3000));
   auto limited = [&](std::uintmax_t bytes, const std::vector<std::string>& args) {
     std::string command = "ulimit -f " + std::to_string(bytes / 512) + "; exec";
@@ -142,10 +122,23 @@ TEST_F(MzhostTest, AFileSizeLimitStopsAnImportAndSparesTheExportTarget) {
   ASSERT_EQ(Mzhost({"contacts", "import", File("many.vcf")}).status, 0);
   ASSERT_EQ(Sql(File("device.db"), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
   Write(File("b.vcf"), "old contacts\n");
+  fs::permissions(File("b.vcf"), fs::perms(0600));
   run = limited(128 * 1024, {"contacts", "export", "-o", File("b.vcf")});
   EXPECT_EQ(run.status, 1);
   ExpectOneLine(run.err, "cannot write " + File("b.vcf") + ": File too large\n");
   EXPECT_EQ(FileContents(File("b.vcf")), "old contacts\n");
+
+  fs::create_directories(File("sub"));
+  fs::create_symlink("sub/real.vcf", File("link.vcf"));
+  for (const char* target : {"b.vcf", "link.vcf"}) {
+    EXPECT_EQ(Mzhost({"contacts", "export", "-o", File(target)}).status, 0) << target;
+  }
+  const std::string text = Mzhost({"contacts", "export"}).out;
+  EXPECT_EQ(FileContents(File("b.vcf")), text);
+  EXPECT_EQ(fs::status(File("b.vcf")).permissions(), fs::perms(0600));
+  EXPECT_EQ(FileContents(File("sub/real.vcf")), text);
+  EXPECT_TRUE(fs::is_symlink(File("link.vcf")));
+  EXPECT_EQ(fs::directory_iterator(File("sub"))->path().filename(), "real.vcf");
 }
 
 }  // namespace
