@@ -85,10 +85,9 @@ TEST_F(ConcurrencyTest, AnExportDuringDeletesIsOneConsistentSnapshot) {
 // the lock is free; Ctrl-C ends a wait like any other.
 TEST_F(ConcurrencyTest, AHostWaitsForTheLockNamingItsHolder) {
   // The lock held by the test process as another host would hold it.
-  const int lock = open(File("device.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  Write(File("device.lock"), std::to_string(getpid()) + " the test\n");
+  const int lock = open(File("device.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
-  const std::string holder = std::to_string(getpid()) + " the test\n";
-  ASSERT_EQ(write(lock, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
   RunningProgram waiting(Argv({"contacts", "count"}));
   const std::string line = "mzhost: waiting for process " + std::to_string(getpid()) +
                            " (the test), which is using the phone in " + dir() + "\n";

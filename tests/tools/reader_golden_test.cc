@@ -53,10 +53,6 @@ std::string TestName(const testing::TestParamInfo<Golden>& info) {
   return name;
 }
 
-void PrintTo(const Golden& golden, std::ostream* os) {
-  *os << golden.input;
-}
-
 class ReaderGoldenTest : public testing::TestWithParam<Golden> {};
 
 // gtest prints a line diff of the two texts when they differ. A card file's
