@@ -1,15 +1,54 @@
-#include "char_stream_contract.h"
+// CharStreamContract: the behaviour every CharStream shares, run over each
+// implementation (FileStream, AbsFileMem, MemBuf, with and without a scratch
+// buffer for Printf), on a fresh device. A StreamDifferences says where they
+// may differ; the suite always seeks between writing and reading, as
+// standard I/O asks.
+#include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "device_fixture.h"
+#include "stream/abs_file_mem.h"
+#include "stream/char_stream.h"
+#include "stream/file_stream.h"
+#include "stream/mem_buf.h"
+
+namespace {
+
 using mz::CharStream;
 using mz::kStreamEnd;
 
-CharStream* Filled(CharStream* s, const std::string& bytes) {
+// Where implementations may differ; the defaults are those of FileStream.
+struct StreamDifferences {
+  int32_t seekBeforeStart = mz::kStreamIoError;
+  int32_t seekPastEnd = 0;  // 0: allowed, and Tell then gives the target
+  int32_t unknownOrigin = mz::kStreamIoError;
+  int32_t negativeRead = mz::kStreamIoError;  // Read of -5 bytes in the data
+  // Set when Printf refuses (with this code) and writes nothing.
+  std::optional<int32_t> printfRefusal;
+  // Set when the stream takes only this many bytes past its data (at least
+  // 16): PutChar beyond gives kStreamNoRoom and Write is cut short.
+  std::optional<int32_t> room;
+};
+
+struct CharStreamKind {
+  const char* name;
+  // A stream holding the bytes of `block` (which it may keep), positioned at
+  // 0, the `index`th of its test; or null.
+  CharStream* (*make)(std::vector<char>& block, int index);
+  StreamDifferences differences;
+};
+
+// `s` (null or not) filled with `bytes` through Write, flushed and rewound;
+// null, and closed, when that fails.
+CharStream* Filled(CharStream* s, const std::vector<char>& bytes) {
   const auto size = static_cast<int32_t>(bytes.size());
   if (s == nullptr ||
       (s->Write(s, bytes.data(), size) == size && s->Flush(s) == 0 && s->Seek(s, 0, 0) == 0)) {
@@ -19,27 +58,84 @@ CharStream* Filled(CharStream* s, const std::string& bytes) {
   return nullptr;
 }
 
-void CharStreamContract::TearDown() {
-  for (CharStream* stream : streams_) stream->Close(stream);
-  streams_.clear();
-  store_ = {};
+// A new file, filled the way the exports fill the scratch file: opened "w+",
+// written, flushed and rewound.
+CharStream* MakeFileStream(std::vector<char>& block, int index) {
+  return Filled(mz::FileStream_open(("\\Temp\\" + std::to_string(index)).c_str(), "w+"), block);
 }
 
-CharStream* CharStreamContract::Open(const std::string& bytes) {
-  CharStream* stream = GetParam().make(store_, bytes);
-  if (stream != nullptr) streams_.push_back(stream);
-  return stream;
+constexpr int32_t kRoom = 16;
+
+// Over the block itself, grown by exactly kRoom free bytes.
+template <int32_t kScratch>
+CharStream* MakeAbsFileMem(std::vector<char>& block, int) {
+  const auto length = static_cast<int32_t>(block.size());
+  block.resize(block.size() + kRoom);
+  return mz::AbsFileMem_create(block.data(), length + kRoom, length, kScratch);
 }
 
-namespace {
+// Filled through Write from a small buffer, so it grows.
+template <int32_t kCapacity, int kDoubling, int32_t kScratch>
+CharStream* MakeMemBuf(std::vector<char>& block, int) {
+  CharStream* s = mz::MemBuf_create(kCapacity, kScratch);
+  if (s != nullptr) mz::MemBuf_setDoubling(s, kDoubling);
+  return Filled(s, block);
+}
+
+constexpr StreamDifferences kAbsFileMem = {.seekBeforeStart = mz::kStreamIoError,
+                                           .seekPastEnd = mz::kStreamIoError,
+                                           .unknownOrigin = mz::kStreamInvalidArgument,
+                                           .negativeRead = 0,
+                                           .printfRefusal = mz::kStreamNoScratch,
+                                           .room = kRoom};
+constexpr StreamDifferences kMemBuf = {.seekBeforeStart = mz::kStreamInvalidArgument,
+                                       .seekPastEnd = mz::kStreamInvalidArgument,
+                                       .unknownOrigin = mz::kStreamBadOrigin,
+                                       .negativeRead = -5,
+                                       .printfRefusal = mz::kStreamNoScratch,
+                                       .room = std::nullopt};
+
+StreamDifferences WithScratch(StreamDifferences differences) {
+  differences.printfRefusal.reset();
+  return differences;
+}
+
+class CharStreamContract : public DeviceTest, public testing::WithParamInterface<CharStreamKind> {
+ protected:
+  void TearDown() override {
+    for (CharStream* stream : streams_) stream->Close(stream);
+    DeviceTest::TearDown();
+  }
+
+  // A stream holding `bytes`, closed after the test.
+  CharStream* Open(const std::string& bytes) {
+    std::vector<char>& block = blocks_.emplace_back(bytes.begin(), bytes.end());
+    CharStream* stream = GetParam().make(block, static_cast<int>(blocks_.size()));
+    if (stream != nullptr) streams_.push_back(stream);
+    return stream;
+  }
+  const StreamDifferences& differences() const { return GetParam().differences; }
+
+ private:
+  std::deque<std::vector<char>> blocks_;
+  std::vector<CharStream*> streams_;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, CharStreamContract,
+    testing::Values(
+        CharStreamKind{"FileStream", &MakeFileStream, {}},
+        CharStreamKind{"AbsFileMem", &MakeAbsFileMem<0>, kAbsFileMem},
+        CharStreamKind{"AbsFileMemWithScratch", &MakeAbsFileMem<-1>, WithScratch(kAbsFileMem)},
+        CharStreamKind{"MemBuf", &MakeMemBuf<16, 0, 0>, kMemBuf},
+        CharStreamKind{"DoublingMemBufWithScratch", &MakeMemBuf<1, 1, 64>, WithScratch(kMemBuf)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 std::string ReadAll(CharStream* s) {
   std::string text;
   for (int32_t byte; (byte = s->GetChar(s)) >= 0;) text.push_back(static_cast<char>(byte));
   return text;
 }
-
-}  // namespace
 
 // Bytes come back unsigned; UngetChar refuses at the start and works after
 // the end was met, which stays the end.
@@ -71,6 +167,12 @@ TEST_P(CharStreamContract, RefusalsLeaveThePosition) {
   EXPECT_EQ(s->Seek(s, -1, 0), differences().seekBeforeStart);
   EXPECT_EQ(s->Tell(s), 1);
   EXPECT_EQ(s->Seek(s, 0, 3), differences().unknownOrigin);
+  EXPECT_EQ(s->Seek(s, 0, -1), differences().unknownOrigin);
+  EXPECT_EQ(s->Seek(s, -11, 2), differences().seekBeforeStart);
+  if (differences().seekPastEnd != 0) {  // also where the sum overflows
+    EXPECT_EQ(s->Seek(s, INT32_MAX, 1), differences().seekPastEnd);
+    EXPECT_EQ(s->Seek(s, INT32_MIN, 2), differences().seekBeforeStart);
+  }
   EXPECT_EQ(s->Tell(s), 1);
   EXPECT_EQ(s->Seek(s, 15, 0), differences().seekPastEnd);
   EXPECT_EQ(s->Tell(s), differences().seekPastEnd == 0 ? 15 : 1);
@@ -202,3 +304,5 @@ TEST_P(CharStreamContract, RandomOperationsMatchAStringModel) {
     EXPECT_EQ(ReadAll(s), model);
   }
 }
+
+}  // namespace

@@ -5,80 +5,54 @@
 #include <cerrno>
 #include <cstddef>
 #include <filesystem>
-#include <memory>
 #include <string>
 
-#include "char_stream_contract.h"
+#include "device_fixture.h"
 #include "frame/memory.h"
 #include "platform/emulator.h"
+#include "stream/char_stream.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using mz::CharStream;
 
-// A fresh device for the streams' files, which are phone paths; removed
-// with everything in it.
-class TempDevice {
- public:
-  TempDevice() : dir_(emulator::OpenTempDevice()) {}
-  ~TempDevice() {
-    emulator::ClearFaults();
-    emulator::CloseDevice();
-    emulator::RemoveDeviceDir(dir_);
-  }
-  std::string File(const std::string& name) const { return "\\Temp\\" + name; }
-
- private:
-  std::string dir_;
-};
-
-// Each stream is a new file, filled the way the exports fill the scratch
-// file: opened "w+", written, flushed and rewound.
-CharStream* MakeFileStream(StreamStore& store, const std::string& bytes) {
-  if (!store.device) store.device = std::make_shared<TempDevice>();
-  const std::string path = "\\Temp\\" + std::to_string(store.files++);
-  return Filled(mz::FileStream_open(path.c_str(), "w+"), bytes);
-}
-
-INSTANTIATE_TEST_SUITE_P(FileStream, CharStreamContract,
-                         ::testing::Values(CharStreamKind{"FileStream", &MakeFileStream, {}}));
+// The streams' files are phone paths on the fixture's fresh device.
+class FileStreamTest : public DeviceTest {};
+constexpr char kPath[] = "\\Temp\\temp.txt";
 
 int g_allocations = 0;
 
 std::size_t OpenDescriptors() {
   std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
   return count;
 }
 
 // A file that cannot be opened allocates nothing; a stream that cannot be
 // allocated closes its file again.
-TEST(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
-  TempDevice device;
+TEST_F(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
   const std::size_t before = OpenDescriptors();
   g_allocations = 0;
   mz::SetAllocationGate([](std::size_t) { return ++g_allocations, false; });
   EXPECT_EQ(mz::FileStream_open("\\Missing\\temp.txt", "w+"), nullptr);
-  EXPECT_EQ(mz::FileStream_open(device.File("absent.txt").c_str(), "r"), nullptr);
+  EXPECT_EQ(mz::FileStream_open("\\Temp\\absent.txt", "r"), nullptr);
   EXPECT_EQ(g_allocations, 0);
-  EXPECT_EQ(mz::FileStream_open(device.File("temp.txt").c_str(), "w+"), nullptr);
+  EXPECT_EQ(mz::FileStream_open(kPath, "w+"), nullptr);
   EXPECT_EQ(g_allocations, 1);
   EXPECT_EQ(OpenDescriptors(), before);
   mz::SetAllocationGate(nullptr);
 }
 
-TEST(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStreamStaysUsable) {
-  TempDevice device;
-  const std::string path = device.File("temp.txt");
-  CharStream* w = mz::FileStream_open(path.c_str(), "w");
+TEST_F(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStreamStaysUsable) {
+  CharStream* w = mz::FileStream_open(kPath, "w");
   ASSERT_NE(w, nullptr);
   char into[8];
   EXPECT_EQ(w->Read(w, into, sizeof into), mz::kStreamIoError);
   EXPECT_EQ(w->GetChar(w), mz::kStreamEnd);
   EXPECT_EQ(w->Write(w, "abc", 3), 3);
   w->Close(w);
-  CharStream* r = mz::FileStream_open(path.c_str(), "r");
+  CharStream* r = mz::FileStream_open(kPath, "r");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->PutChar(r, 'x'), mz::kStreamIoError);
   EXPECT_EQ(r->Printf(r, "%d", 1), mz::kStreamIoError);
@@ -91,15 +65,14 @@ TEST(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStr
 // The scratch file's round trip (write, flush, rewind, read back) with one
 // transfer of the phone's C runtime failing: the stream remembers it
 // whichever step it hit, also where the step's own result looks fine.
-TEST(FileStreamTest, AFailedTransferAnywhereInTheRoundTripIsRemembered) {
+TEST_F(FileStreamTest, AFailedTransferAnywhereInTheRoundTripIsRemembered) {
   const struct {
     const char* point;
     int nth;
   } cases[] = {{nullptr, 0}, {"fwrite", 1}, {"fseek", 1}, {"fseek", 2}, {"fread", 1}};
   for (const auto& c : cases) {
-    TempDevice device;
     if (c.point != nullptr) emulator::InjectFault(c.point, c.nth, ENOSPC);
-    CharStream* s = mz::FileStream_open(device.File("temp.txt").c_str(), "w+");
+    CharStream* s = mz::FileStream_open(kPath, "w+");
     ASSERT_NE(s, nullptr);
     // Stepping back from the start is no failure.
     EXPECT_EQ(s->UngetChar(s), mz::kStreamCannotStepBack);

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "case_file.h"
-#include "char_stream_contract.h"
 #include "frame/memory.h"
 #include "stream/abs_file_mem.h"
 #include "stream/mem_buf.h"
@@ -17,52 +17,6 @@
 namespace {
 
 using mz::CharStream;
-
-constexpr int32_t kRoom = 16;
-
-// Over its own block: the bytes followed by exactly kRoom free bytes.
-template <int32_t kScratch>
-CharStream* MakeAbsFileMem(StreamStore& store, const std::string& bytes) {
-  std::vector<char>& block = store.blocks.emplace_back(bytes.size() + kRoom);
-  std::copy(bytes.begin(), bytes.end(), block.begin());
-  const auto length = static_cast<int32_t>(bytes.size());
-  return mz::AbsFileMem_create(block.data(), length + kRoom, length, kScratch);
-}
-
-// Filled through Write from a small buffer, so it grows.
-template <int32_t kCapacity, int kDoubling, int32_t kScratch>
-CharStream* MakeMemBuf(StreamStore&, const std::string& bytes) {
-  CharStream* s = mz::MemBuf_create(kCapacity, kScratch);
-  if (s != nullptr) mz::MemBuf_setDoubling(s, kDoubling);
-  return Filled(s, bytes);
-}
-
-constexpr StreamDifferences kAbsFileMem = {.seekBeforeStart = mz::kStreamIoError,
-                                           .seekPastEnd = mz::kStreamIoError,
-                                           .unknownOrigin = mz::kStreamInvalidArgument,
-                                           .negativeRead = 0,
-                                           .printfRefusal = mz::kStreamNoScratch,
-                                           .room = kRoom};
-constexpr StreamDifferences kMemBuf = {.seekBeforeStart = mz::kStreamInvalidArgument,
-                                       .seekPastEnd = mz::kStreamInvalidArgument,
-                                       .unknownOrigin = mz::kStreamBadOrigin,
-                                       .negativeRead = -5,
-                                       .printfRefusal = mz::kStreamNoScratch,
-                                       .room = std::nullopt};
-
-StreamDifferences WithScratch(StreamDifferences differences) {
-  differences.printfRefusal.reset();
-  return differences;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    MemoryStreams, CharStreamContract,
-    ::testing::Values(
-        CharStreamKind{"AbsFileMem", &MakeAbsFileMem<0>, kAbsFileMem},
-        CharStreamKind{"AbsFileMemWithScratch", &MakeAbsFileMem<-1>, WithScratch(kAbsFileMem)},
-        CharStreamKind{"MemBuf", &MakeMemBuf<16, 0, 0>, kMemBuf},
-        CharStreamKind{"DoublingMemBufWithScratch", &MakeMemBuf<1, 1, 64>, WithScratch(kMemBuf)}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // The allocation gate records every size asked for and refuses one size, or
 // all of them.
@@ -104,8 +58,8 @@ class MemoryStreamTest : public ::testing::Test {
   std::vector<CharStream*> streams_;
 };
 
-// Each row of memory_streams.tsv: a MemBuf's growth, a refused seek, or
-// Printf through a scratch buffer.
+// Each row of memory_streams.tsv: a MemBuf's growth, or Printf through a
+// scratch buffer.
 class MemoryStreamCase : public MemoryStreamTest, public ::testing::WithParamInterface<CaseRow> {};
 
 TEST_P(MemoryStreamCase, BehavesAsTheRowSays) {
@@ -129,17 +83,6 @@ TEST_P(MemoryStreamCase, BehavesAsTheRowSays) {
     EXPECT_EQ(Data(s), expected);
     if (row.Int(4) == 0) {
       EXPECT_EQ(mz::MemBuf_data(s)[row.Int(3)], '\0') << "terminated";
-    }
-  } else if (row[0] == "seek") {
-    const int32_t from = row.Int(1);
-    char text[] = "abc";
-    CharStream* streams[] = {NewAbsFileMem(text, 3, 3), NewMemBuf(16)};
-    ASSERT_EQ(streams[1]->Write(streams[1], "abc", 3), 3);
-    for (int i = 0; i < 2; ++i) {
-      CharStream* s = streams[i];
-      ASSERT_EQ(s->Seek(s, from, 0), 0);
-      EXPECT_EQ(s->Seek(s, row.Int(2), row.Int(3)), row.Int(4 + i)) << i;
-      EXPECT_EQ(s->Tell(s), from);
     }
   } else {
     ASSERT_EQ(row[0], "printf");
