@@ -92,11 +92,4 @@ TEST_F(FileStreamTest, AFailedTransferAnywhereInTheRoundTripIsRemembered) {
   }
 }
 
-TEST(IsHardErrorTest, OnlyTheFiveHardCodesAbortReading) {
-  for (int32_t code : {-5, -7, -12, -71, -92}) EXPECT_EQ(mz::IsHardError(code), 1) << code;
-  for (int32_t code : {-202, 0, 257, -1, -9, -23, 5, -201, 92}) {
-    EXPECT_EQ(mz::IsHardError(code), 0) << code;
-  }
-}
-
 }  // namespace
