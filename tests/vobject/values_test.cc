@@ -175,30 +175,6 @@ TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   EXPECT_EQ(lines[1].property.id, 11u);
 }
 
-TEST(SplitComponents, LeaveMissingOnesEmptyCutToTheirFieldsAndSkipNullFields) {
-  mz::AddressParts a;
-  std::memset(&a, 'x', sizeof a);
-  mz::SplitAddress(&a, ";;1 Main St;Springfield;IL;62701;USA");
-  EXPECT_EQ(std::string(a.postOfficeBox) + "|" + a.extended + "|" + a.street + "|" + a.locality +
-                "|" + a.region + "|" + a.postalCode + "|" + a.country,
-            "||1 Main St|Springfield|IL|62701|USA");
-
-  const std::string company(1000, 'c'), department(200, 'd');
-  mz::OrgParts org;
-  mz::SplitOrg(&org, (company + ";" + department + ";x;extra").c_str());
-  EXPECT_EQ(std::string(org.company), company.substr(0, 383));
-  EXPECT_EQ(std::string(org.department), department.substr(0, 127));
-  EXPECT_STREQ(org.office, "x");
-
-  char second[4] = "zz";
-  mz::ComponentList list = {{{nullptr, 0}, {second, sizeof second}}, 2};
-  std::string text = "first;second";
-  CharStream* s = Over(text);
-  EXPECT_EQ(mz::SplitComponents(&list, s), 0);
-  s->Close(s);
-  EXPECT_STREQ(second, "sec");
-}
-
 TEST(ParseDuration, WithoutAPlaceForTheSecondsDoesNothing) {
   EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
