@@ -106,20 +106,6 @@ TEST_P(ValueCase, ReadsAsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ValueCase, ::testing::ValuesIn(ReadCases("values.tsv")), LineName);
 
-TEST(ReadContentLine, ReportsTheLineHeadEmptyValuesMalformedLinesAndTheEnd) {
-  std::vector<Line> lines = ReadAll(
-      "tel;home;voice:123\r\nNOTE\r\nNOTE:\r\nNOTE;BASE64:=\r\n:nothing\r\nFN:ok\r\nFN;HOME");
-  ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[0].result, 3);
-  EXPECT_EQ(lines[0].property.id, 17u);
-  EXPECT_TRUE(mz::HasParam(&lines[0].params, mz::kParamType, mz::kTypeVoice));
-  EXPECT_EQ(lines[0].value, "123");
-  for (size_t i : {1, 2, 3, 6}) EXPECT_EQ(lines[i].result, 0) << i;
-  EXPECT_EQ(lines[4].result, mz::kNoPropertyName);
-  EXPECT_EQ(lines[5].value, "ok");
-  EXPECT_TRUE(ReadAll("").empty());
-}
-
 // Names, parameter words and values far longer than anything kept, which
 // are cut or refused whatever their length.
 TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
