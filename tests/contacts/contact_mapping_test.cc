@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,22 +21,11 @@ namespace {
 using Text = std::map<std::string, std::string>;
 using mz::ComRef;
 
-// The parts of `text` between the "|" separators; none for empty text.
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> parts;
-  for (std::size_t start = 0; !text.empty();) {
-    const std::size_t bar = text.find('|', start);
-    parts.push_back(text.substr(start, bar - start));
-    if (bar == std::string::npos) break;
-    start = bar + 1;
-  }
-  return parts;
-}
-
 // Text properties written as Name=value joined by "|".
 Text PropsOf(const std::string& text) {
   Text props;
-  for (const std::string& pair : Split(text)) {
+  std::istringstream in(text);
+  for (std::string pair; std::getline(in, pair, '|');) {
     props[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
   }
   return props;
@@ -143,7 +133,8 @@ TEST_P(ContactMappingCase, SetsExactlyTheMappedProperties) {
     return;
   }
   std::vector<Slot> slots;
-  for (const std::string& slot : Split(row[2])) slots.push_back(SlotOf(slot));
+  std::istringstream in(row[2]);
+  for (std::string slot; std::getline(in, slot, '|');) slots.push_back(SlotOf(slot));
   Open(PropsOf(row[1]));
   if (row.Has(4)) {
     emulator::InjectFault("LocalAlloc", row.Int(4), static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));

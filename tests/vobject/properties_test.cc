@@ -51,22 +51,8 @@ TEST_P(PropertyHeadCase, ReadsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, testing::ValuesIn(ReadCases("properties.tsv")),
                          LineName);
 
-TEST(PropertiesTest, FindParamTakesTheFirstOfAGroupAndHasParamLooksAtAllEight) {
-  mz::ParamList list{};
-  list.slots[1] = {mz::kParamType, mz::kTypeWork, {}, {}};
-  list.slots[2] = {mz::kParamType, mz::kTypeHome, {}, {}};
-  list.slots[7] = {mz::kParamCharset, mz::kCharsetUtf8, {}, {}};
-  const mz::ParamSlot fallback{};
-  EXPECT_EQ(mz::FindParam(&list, mz::kParamType, &fallback), &list.slots[1]);
-  EXPECT_EQ(mz::FindParam(&list, mz::kParamCharset, &fallback), &list.slots[7]);
-  EXPECT_EQ(mz::FindParam(&list, mz::kParamEncoding, &fallback), &fallback);
-  EXPECT_EQ(mz::FindParam(&list, mz::kParamEncoding, nullptr), nullptr);
-  EXPECT_TRUE(mz::HasParam(&list, mz::kParamCharset, mz::kCharsetUtf8));
-  EXPECT_TRUE(mz::HasParam(&list, mz::kParamType, mz::kTypeHome));
-  EXPECT_FALSE(mz::HasParam(&list, mz::kParamType, mz::kTypeFax));
-  EXPECT_FALSE(mz::HasParam(&list, mz::kParamRole, mz::kTypeWork));
-}
-
+// FindParam and HasParam are read through every parameter of the reader
+// golden files (tel-types, adr-types, type-stays-once-set).
 TEST(PropertiesTest, NullArgumentsAreRefused) {
   ScriptStream s("NOTE:x");
   Scratch scratch;

@@ -54,11 +54,13 @@ TEST_P(TokenizerCase, ReadsAsExpected) {
                 return mz::ReadToken(s.stream(), b, Set(row[2]), Set(row[3]), row.Int(4));
               }),
               row[5]);
-  } else if (row[0] == "fold") {
-    ScriptStream in = Input(row, 7), out("");
-    EXPECT_EQ(mz::ReadFoldedValue(in.stream(), out.stream(), row.Int(2), row.Int(3)), row.Int(4));
-    EXPECT_EQ(out.Written(), row[5]);
+  } else if (row[0] == "fold") {  // into the MemBuf the reader uses, grown past 16 bytes
+    ScriptStream in = Input(row, 7);
+    mz::CharStream* out = mz::MemBuf_create(16, 0);
+    EXPECT_EQ(mz::ReadFoldedValue(in.stream(), out, row.Int(2), row.Int(3)), row.Int(4));
+    EXPECT_EQ(std::string(mz::MemBuf_data(out), static_cast<size_t>(out->Tell(out))), row[5]);
     EXPECT_EQ(in.Rest(), row[6]);
+    out->Close(out);
   } else {
     ASSERT_EQ(row[0], "skip");
     ScriptStream s = Input(row, 5);
@@ -89,19 +91,6 @@ TEST(TokenizerTest, FoldedValueCountsOnlyWhatTheOutputTookSinceItStarted) {
   EXPECT_EQ(mz::ReadFoldedValue(in.stream(), out.stream(), 1, 0), 2);
   EXPECT_EQ(out.Written(), "abcd");
   EXPECT_EQ(in.Rest(), "X");
-}
-
-// The soft-break step back must work on the stream the reader really uses,
-// also across the buffer's growth.
-TEST(TokenizerTest, SoftBreaksJoinInsideAGrowingMemBuf) {
-  ScriptStream in("0123456789abcd=\r\nef=\r\ngh\r\nX");
-  mz::CharStream* out = mz::MemBuf_create(16, 0);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(mz::ReadFoldedValue(in.stream(), out, 1, 1), 18);
-  EXPECT_EQ(std::string(mz::MemBuf_data(out), static_cast<size_t>(out->Size(out))),
-            "0123456789abcdefgh");
-  EXPECT_EQ(in.Rest(), "X");
-  out->Close(out);
 }
 
 }  // namespace
