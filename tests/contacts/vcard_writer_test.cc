@@ -31,7 +31,7 @@ Written Write(const Line& line, std::size_t limit = std::string::npos) {
   VCardWriter* writer = VCardWriter_create(stream.stream());
   const int32_t result = line(writer);
   VCardWriter_free(writer);
-  return {result, stream.Written(), stream.triesAfterRefusal};
+  return {result, stream.out, stream.triesAfterRefusal};
 }
 
 // Type flags named and joined by ",", or a number.

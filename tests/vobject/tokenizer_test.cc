@@ -84,13 +84,14 @@ TEST(TokenizerTest, SkipBlanksSplitsADurationWithoutEscapesAndNullArgumentsWork)
 }
 
 TEST(TokenizerTest, FoldedValueCountsOnlyWhatTheOutputTookSinceItStarted) {
-  ScriptStream in("cdef\r\nX"), out("");
-  out.out = "ab";
-  out.outPos = 2;
-  out.outLimit = 4;
-  EXPECT_EQ(mz::ReadFoldedValue(in.stream(), out.stream(), 1, 0), 2);
-  EXPECT_EQ(out.Written(), "abcd");
+  ScriptStream in("cdef\r\nX");
+  mz::CharStream* out = mz::MemBuf_create(5, 0);  // fixed: four bytes and a terminator
+  mz::MemBuf_fixSize(out);
+  ASSERT_EQ(out->Write(out, "ab", 2), 2);
+  EXPECT_EQ(mz::ReadFoldedValue(in.stream(), out, 1, 0), 2);
+  EXPECT_EQ(std::string(mz::MemBuf_data(out), static_cast<size_t>(out->Size(out))), "abcd");
   EXPECT_EQ(in.Rest(), "X");
+  out->Close(out);
 }
 
 }  // namespace
