@@ -2,6 +2,7 @@
 // reaches, how structured values and dates are taken apart, and what a
 // failing buffer allocation leaves.
 #include "contacts/contact_mapping.h"
+#include "contacts/contact_session.h"
 
 #include <gtest/gtest.h>
 
@@ -65,15 +66,13 @@ class ContactMappingTest : public DeviceTest {
   void SetUp() override {
     DeviceTest::SetUp();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IPOutlookApp, app_.put_as<void>())));
-    ASSERT_EQ(app_->Logon(0), S_OK);
-    ASSERT_EQ(app_->GetDefaultFolder(olFolderContacts, folder_.put()), S_OK);
+    ASSERT_EQ(mz::OpenContactSession(), S_OK);
+    ASSERT_EQ(mz::GetContactsFolder(folder_.put()), S_OK);
   }
   void TearDown() override {
     contact_.Reset();
     folder_.Reset();
-    app_.Reset();
+    mz::CloseContactSession();
     CoUninitialize();
     DeviceTest::TearDown();
   }
@@ -109,7 +108,6 @@ class ContactMappingTest : public DeviceTest {
   std::uint32_t oid_ = 0;
 
  private:
-  ComRef<IPOutlookApp> app_;
   ComRef<IFolder> folder_;
 };
 

@@ -103,21 +103,6 @@ TEST_P(CodecCase, GivesTheExpectedBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Table, CodecCase, ::testing::ValuesIn(ReadCases("codecs.tsv")), LineName);
 
-// Texts longer than one platform call converts: the chunks join up, and a
-// pair straddling two chunks stays one character.
-TEST(CodecsTest, LongTextsConvertAcrossThePlatformCallChunks) {
-  std::string manyE;
-  for (int i = 0; i < 600; ++i) manyE += "\xC3\xA9";
-  std::vector<char> out(2000);
-  EXPECT_EQ(mz::LocalToUtf8(std::string(600, '\xE9').c_str(), out.data(), 2000), 1200);
-  EXPECT_EQ(std::string(out.data()), manyE);
-  std::string units;
-  for (int i = 0; i < 255; ++i) units += std::string("\0a", 2);
-  units += std::string("\xD8\x3D\xDE\x00\x00z", 6);
-  EXPECT_EQ(mz::WideToLocal(units.data(), 258, out.data(), 512), 257);
-  EXPECT_EQ(std::string(out.data()), std::string(255, 'a') + "?z");
-}
-
 TEST(CodecsTest, FailedPlatformConversionsOrNoMemoryLeaveEmptyTextButCopyAscii) {
   char out[16], wide[32];
   const char e[] = "\x00\xE9";
