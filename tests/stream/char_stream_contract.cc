@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <random>
 #include <string>
@@ -41,8 +40,8 @@ struct StreamDifferences {
 struct CharStreamKind {
   const char* name;
   // A stream holding the bytes of `block` (which it may keep), positioned at
-  // 0, the `index`th of its test; or null.
-  CharStream* (*make)(std::vector<char>& block, int index);
+  // 0; or null.
+  CharStream* (*make)(std::vector<char>& block);
   StreamDifferences differences;
 };
 
@@ -60,15 +59,15 @@ CharStream* Filled(CharStream* s, const std::vector<char>& bytes) {
 
 // A new file, filled the way the exports fill the scratch file: opened "w+",
 // written, flushed and rewound.
-CharStream* MakeFileStream(std::vector<char>& block, int index) {
-  return Filled(mz::FileStream_open(("\\Temp\\" + std::to_string(index)).c_str(), "w+"), block);
+CharStream* MakeFileStream(std::vector<char>& block) {
+  return Filled(mz::FileStream_open("\\Temp\\contract", "w+"), block);
 }
 
 constexpr int32_t kRoom = 16;
 
 // Over the block itself, grown by exactly kRoom free bytes.
 template <int32_t kScratch>
-CharStream* MakeAbsFileMem(std::vector<char>& block, int) {
+CharStream* MakeAbsFileMem(std::vector<char>& block) {
   const auto length = static_cast<int32_t>(block.size());
   block.resize(block.size() + kRoom);
   return mz::AbsFileMem_create(block.data(), length + kRoom, length, kScratch);
@@ -76,7 +75,7 @@ CharStream* MakeAbsFileMem(std::vector<char>& block, int) {
 
 // Filled through Write from a small buffer, so it grows.
 template <int32_t kCapacity, int kDoubling, int32_t kScratch>
-CharStream* MakeMemBuf(std::vector<char>& block, int) {
+CharStream* MakeMemBuf(std::vector<char>& block) {
   CharStream* s = mz::MemBuf_create(kCapacity, kScratch);
   if (s != nullptr) mz::MemBuf_setDoubling(s, kDoubling);
   return Filled(s, block);
@@ -103,22 +102,21 @@ StreamDifferences WithScratch(StreamDifferences differences) {
 class CharStreamContract : public DeviceTest, public testing::WithParamInterface<CharStreamKind> {
  protected:
   void TearDown() override {
-    for (CharStream* stream : streams_) stream->Close(stream);
+    if (stream_ != nullptr) stream_->Close(stream_);
     DeviceTest::TearDown();
   }
 
-  // A stream holding `bytes`, closed after the test.
+  // A stream holding `bytes`, closed with the next or after the test.
   CharStream* Open(const std::string& bytes) {
-    std::vector<char>& block = blocks_.emplace_back(bytes.begin(), bytes.end());
-    CharStream* stream = GetParam().make(block, static_cast<int>(blocks_.size()));
-    if (stream != nullptr) streams_.push_back(stream);
-    return stream;
+    if (stream_ != nullptr) stream_->Close(stream_);
+    block_.assign(bytes.begin(), bytes.end());
+    return stream_ = GetParam().make(block_);
   }
   const StreamDifferences& differences() const { return GetParam().differences; }
 
  private:
-  std::deque<std::vector<char>> blocks_;
-  std::vector<CharStream*> streams_;
+  std::vector<char> block_;
+  CharStream* stream_ = nullptr;
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,12 +128,6 @@ INSTANTIATE_TEST_SUITE_P(
         CharStreamKind{"MemBuf", &MakeMemBuf<16, 0, 0>, kMemBuf},
         CharStreamKind{"DoublingMemBufWithScratch", &MakeMemBuf<1, 1, 64>, WithScratch(kMemBuf)}),
     [](const auto& info) { return std::string(info.param.name); });
-
-std::string ReadAll(CharStream* s) {
-  std::string text;
-  for (int32_t byte; (byte = s->GetChar(s)) >= 0;) text.push_back(static_cast<char>(byte));
-  return text;
-}
 
 // Bytes come back unsigned; UngetChar refuses at the start and works after
 // the end was met, which stays the end.
@@ -285,7 +277,9 @@ TEST_P(CharStreamContract, RandomOperationsMatchAStringModel) {
       }
     }
     ASSERT_EQ(s->Seek(s, 0, 0), 0);
-    EXPECT_EQ(ReadAll(s), model);
+    std::string back;
+    for (int32_t byte; (byte = s->GetChar(s)) >= 0;) back.push_back(static_cast<char>(byte));
+    EXPECT_EQ(back, model);
   }
 }
 
