@@ -38,17 +38,6 @@ std::u16string Units(const std::string& bytes) {
 
 // --- Entry ids -------------------------------------------------------------
 
-TEST(MessageTextTest, NullIdsOrOutputsAreRefused) {
-  BYTE id[4] = {};
-  char hex[64];
-  std::uint32_t length = 4;
-  EXPECT_EQ(EntryIdToHex(nullptr, 1, hex, sizeof hex), 0);
-  EXPECT_EQ(EntryIdToHex(id, 1, nullptr, sizeof hex), 0);
-  EXPECT_EQ(HexToEntryId(nullptr, id, &length), 0);
-  EXPECT_EQ(HexToEntryId("00", nullptr, &length), 0);
-  EXPECT_EQ(HexToEntryId("00", id, nullptr), 0);
-}
-
 // --- Addresses -------------------------------------------------------------
 
 // Each row of message_text.tsv: a sender normalised to a number, text cut
@@ -113,11 +102,29 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Table, MessageTextCase, testing::ValuesIn(ReadCases("message_text.tsv")),
                          LineName);
 
-// --- Text ------------------------------------------------------------------
-
-TEST(MessageTextTest, TextThatCannotBeConvertedIsLeftEmpty) {
-  char out[16];
+// Null ids, texts, times or outputs are refused; text the platform cannot
+// convert is left empty, a time it cannot convert writes nothing.
+TEST(MessageTextTest, NullArgumentsAndFailedConversionsWriteNothing) {
+  BYTE id[4] = {};
+  char out[kMessageTimeSize];
+  std::uint32_t length = 4;
+  EXPECT_EQ(EntryIdToHex(nullptr, 1, out, sizeof out), 0);
+  EXPECT_EQ(EntryIdToHex(id, 1, nullptr, sizeof out), 0);
+  EXPECT_EQ(HexToEntryId(nullptr, id, &length), 0);
+  EXPECT_EQ(HexToEntryId("00", nullptr, &length), 0);
+  EXPECT_EQ(HexToEntryId("00", id, nullptr), 0);
+  const FILETIME time{1, 0};
+  EXPECT_EQ(FormatMessageTime(nullptr, out), 0);
+  EXPECT_EQ(FormatMessageTime(&time, nullptr), 0);
   std::memset(out, 'x', sizeof out);
+  CopyUtf8(u"hello", out, 0);
+  EXPECT_EQ(out[0], 'x') << "no room at all";
+  for (const char* point : {"FileTimeToLocalFileTime", "FileTimeToSystemTime"}) {
+    emulator::InjectFault(point, 1, ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(FormatMessageTime(&time, out), 0) << point;
+    EXPECT_EQ(out[0], 'x') << point;
+    emulator::ClearFaults();
+  }
   CopyUtf8(nullptr, out, sizeof out);
   EXPECT_EQ(out[0], '\0');
   std::memset(out, 'x', sizeof out);
@@ -125,25 +132,6 @@ TEST(MessageTextTest, TextThatCannotBeConvertedIsLeftEmpty) {
   CopyUtf8(u"hello", out, sizeof out);
   emulator::ClearFaults();
   EXPECT_EQ(out[0], '\0');
-  CopyUtf8(u"hello", out, 0);  // no room at all: nothing written
-  EXPECT_EQ(out[1], 'x');
-}
-
-// --- Times -----------------------------------------------------------------
-
-TEST(MessageTextTest, TimeThatCannotBeConvertedWritesNothing) {
-  const FILETIME time{1, 0};
-  char text[kMessageTimeSize];
-  for (const char* point : {"FileTimeToLocalFileTime", "FileTimeToSystemTime"}) {
-    SCOPED_TRACE(point);
-    std::memset(text, 'x', sizeof text);
-    emulator::InjectFault(point, 1, ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(FormatMessageTime(&time, text), 0);
-    EXPECT_EQ(text[0], 'x');
-    emulator::ClearFaults();
-  }
-  EXPECT_EQ(FormatMessageTime(nullptr, text), 0);
-  EXPECT_EQ(FormatMessageTime(&time, nullptr), 0);
 }
 
 }  // namespace
