@@ -147,6 +147,7 @@ TEST_F(NewMessageSinkTest, DroppedNotificationsAndAMissingCallbackCallNothing) {
   EXPECT_TRUE(g_received.empty());
 }
 
+// What a failing call leaves opened, the fixture finds at the end.
 TEST_F(NewMessageSinkTest, EveryFailingPlatformCallReleasesWhatWasOpened) {
   const std::string id = Seed("hello");
   emulator::StartTrace();
@@ -160,8 +161,6 @@ TEST_F(NewMessageSinkTest, EveryFailingPlatformCallReleasesWhatWasOpened) {
   while (senderRead < calls.size() && calls[senderRead] != "IMessage::GetProps") ++senderRead;
   ASSERT_LT(senderRead + 1, calls.size());
 
-  const long objects = emulator::LiveObjects();
-  const long buffers = emulator::OutstandingBuffers();
   std::map<std::string, int> seen;
   for (std::size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE(calls[i] + " #" + std::to_string(seen[calls[i]] + 1));
@@ -169,8 +168,6 @@ TEST_F(NewMessageSinkTest, EveryFailingPlatformCallReleasesWhatWasOpened) {
     NotifyCreated(id);
     emulator::ClearFaults();
     EXPECT_EQ(g_received.size(), i <= senderRead + 1 ? 0u : 1u);
-    EXPECT_EQ(emulator::LiveObjects(), objects);
-    EXPECT_EQ(emulator::OutstandingBuffers(), buffers);
     Forget();
   }
 }

@@ -1,3 +1,4 @@
+// The tokenizer and the property head reader over scripted input.
 #include "vobject/tokenizer.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include "case_file.h"
 #include "scripted_stream.h"
 #include "stream/mem_buf.h"
+#include "vobject/properties.h"
 
 namespace {
 
@@ -92,6 +94,59 @@ TEST(TokenizerTest, FoldedValueCountsOnlyWhatTheOutputTookSinceItStarted) {
   EXPECT_EQ(std::string(mz::MemBuf_data(out), static_cast<size_t>(out->Size(out))), "abcd");
   EXPECT_EQ(in.Rest(), "X");
   out->Close(out);
+}
+
+// The reader's per-line scratch buffer.
+struct Scratch {
+  mz::TextBuffer* buffer = mz::TextBuffer_create(64);
+  ~Scratch() { mz::TextBuffer_free(buffer); }
+};
+
+// Each row of properties.tsv: a property name or a parameter list read.
+class PropertyHeadCase : public testing::TestWithParam<CaseRow> {};
+
+TEST_P(PropertyHeadCase, ReadsAsExpected) {
+  const CaseRow& row = GetParam();
+  const bool name = row[0] == "name";
+  ScriptStream s = Input(row, name ? 7 : 5);
+  Scratch scratch;
+  if (name) {
+    mz::PropertyName property{};
+    mz::ValueKind kind = 99;
+    EXPECT_EQ(mz::ReadPropertyName(s.stream(), &property, scratch.buffer, &kind), row.Int(2));
+    EXPECT_EQ(property.id, static_cast<uint32_t>(row.Int(3)));
+    EXPECT_EQ(std::string(property.name), row[4]);
+    EXPECT_EQ(kind, row.Int(5));
+    EXPECT_EQ(s.Rest(), row[6]);
+    return;
+  }
+  mz::ParamList list{};
+  EXPECT_EQ(mz::ReadParameters(s.stream(), &list, scratch.buffer), row.Int(2));
+  std::string used;
+  for (const mz::ParamSlot& slot : list.slots) {
+    EXPECT_EQ(slot.text[0], '\0');
+    if (slot.group == 0) continue;
+    used += (used.empty() ? "" : "|") + std::to_string(slot.group) + "/" +
+            std::to_string(slot.value) + "/" + slot.name;
+  }
+  EXPECT_EQ(used, row[3]);
+  EXPECT_EQ(s.Rest(), row[4]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, testing::ValuesIn(ReadCases("properties.tsv")),
+                         LineName);
+
+// FindParam and HasParam are read through every parameter of the reader
+// golden files (tel-types, adr-types, type-stays-once-set).
+TEST(PropertiesTest, NullArgumentsAreRefused) {
+  ScriptStream s("NOTE:x");
+  Scratch scratch;
+  mz::PropertyName property{};
+  mz::ParamList list{};
+  EXPECT_EQ(mz::ReadPropertyName(s.stream(), &property, nullptr, nullptr),
+            mz::kStreamInvalidArgument);
+  EXPECT_EQ(mz::ReadParameters(nullptr, &list, scratch.buffer), mz::kStreamInvalidArgument);
+  EXPECT_EQ(s.Rest(), "NOTE:x");
 }
 
 }  // namespace
