@@ -469,8 +469,6 @@ TEST(AbsFileMemDeathTest, PrintfOfATextThatDoesNotFitTheScratchBufferEndsTheProc
 class FileStreamTest : public DeviceTest {};
 constexpr char kPath[] = "\\Temp\\temp.txt";
 
-int g_allocations = 0;
-
 std::size_t OpenDescriptors() {
   std::size_t count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
@@ -482,13 +480,14 @@ std::size_t OpenDescriptors() {
 // allocated closes its file again.
 TEST_F(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
   const std::size_t before = OpenDescriptors();
-  g_allocations = 0;
-  mz::SetAllocationGate([](std::size_t) { return ++g_allocations, false; });
+  g_sizes.clear();
+  g_refuseAll = true;
+  mz::SetAllocationGate(&RecordAllocation);
   EXPECT_EQ(mz::FileStream_open("\\Missing\\temp.txt", "w+"), nullptr);
   EXPECT_EQ(mz::FileStream_open("\\Temp\\absent.txt", "r"), nullptr);
-  EXPECT_EQ(g_allocations, 0);
+  EXPECT_TRUE(g_sizes.empty());
   EXPECT_EQ(mz::FileStream_open(kPath, "w+"), nullptr);
-  EXPECT_EQ(g_allocations, 1);
+  EXPECT_EQ(g_sizes.size(), 1u);
   EXPECT_EQ(OpenDescriptors(), before);
   mz::SetAllocationGate(nullptr);
 }
