@@ -111,9 +111,7 @@ class ContactMappingTest : public DeviceTest {
   ComRef<IFolder> folder_;
 };
 
-constexpr mz::SlotClass kShort = mz::kSlotShort;
-constexpr mz::SlotClass kMedium = mz::kSlotMedium;
-constexpr mz::SlotClass kLong = mz::kSlotLong;
+using mz::kSlotLong, mz::kSlotMedium, mz::kSlotShort;
 
 // Each row of contact_mapping.tsv: the properties the slots reach, or the
 // birthday a B slot gives.
@@ -124,7 +122,7 @@ TEST_P(ContactMappingCase, SetsExactlyTheMappedProperties) {
   const CaseRow& row = GetParam();
   if (row[0] == "birthday") {
     Open({{"FirstName", "Ann"}}, 40000.0);
-    Apply({{kShort, "B", row[1]}});
+    Apply({{kSlotShort, "B", row[1]}});
     const emulator::StoredContact stored = Read();
     EXPECT_EQ(stored.birthday, std::stod(row[2]));
     EXPECT_EQ(stored.text, (Text{{"FirstName", "Ann"}}));
@@ -151,16 +149,17 @@ TEST_F(ContactMappingTest, SlotsOutOfRangeChangeNothing) {
   const Text seed = {{"FirstName", "Ann"}, {"Body", "kept"}};
   Open(seed, 40000.0);
   mz::ContactRecord record{};
-  Fill(&record, {kShort, "M", "changed"}, 0);
+  Fill(&record, {kSlotShort, "M", "changed"}, 0);
   const struct {
     mz::SlotClass slotClass;
     int32_t index;
-  } misses[] = {{0, 0}, {4, 0}, {-1, 0}, {kShort, -1}, {kShort, 16}, {kMedium, 8}, {kLong, 2}};
+  } misses[] = {{0, 0},           {4, 0},           {-1, 0},       {kSlotShort, -1},
+                {kSlotShort, 16}, {kSlotMedium, 8}, {kSlotLong, 2}};
   for (const auto& miss : misses) {
     EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, miss.index, miss.slotClass), 0);
   }
-  EXPECT_EQ(mz::ApplySlotToContact(nullptr, &record, 0, kShort), 0);
-  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), nullptr, 0, kShort), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(nullptr, &record, 0, kSlotShort), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), nullptr, 0, kSlotShort), 0);
   const emulator::StoredContact stored = Read();
   EXPECT_EQ(stored.text, seed);
   EXPECT_EQ(stored.birthday, 40000.0);
@@ -173,8 +172,8 @@ TEST_F(ContactMappingTest, UnterminatedValueStaysInsideItsSlot) {
   std::memcpy(record.shortSlots[0].code, "N", 2);
   std::memcpy(record.mediumSlots[0].code, "O", 2);
   Open({});
-  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, kShort), 0);
-  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, kMedium), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, kSlotShort), 0);
+  EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, 0, kSlotMedium), 0);
   const Text text = Read().text;
   EXPECT_EQ(text.at("LastName"), std::string(mz::kShortValueSize - 1, 'x'));
   EXPECT_EQ(text.at("CompanyName"), std::string(mz::kMediumValueSize - 1, 'x'));

@@ -18,21 +18,12 @@ using namespace mz;
 
 using Line = std::function<int32_t(VCardWriter*)>;
 
-struct Written {
-  int32_t result;
-  std::string data;
-  int callsAfterFailure;
-};
-
-// What `line` gives through a fresh writer onto a stream taking `limit`
-// bytes.
-Written Write(const Line& line, std::size_t limit = std::string::npos) {
-  ScriptStream stream("");
-  stream.outLimit = limit;
+// What `line` gives through a fresh writer onto `stream`.
+int32_t Write(const Line& line, ScriptStream& stream) {
   VCardWriter* writer = VCardWriter_create(stream.stream());
   const int32_t result = line(writer);
   VCardWriter_free(writer);
-  return {result, stream.out, stream.triesAfterRefusal};
+  return result;
 }
 
 // Type flags named and joined by ",", or a number.
@@ -137,15 +128,17 @@ class VCardWriterLine : public testing::TestWithParam<CaseRow> {};
 TEST_P(VCardWriterLine, IsWrittenExactlyOrEndsAtTheFirstFailedWrite) {
   const Line line = LineOf(GetParam());
   const int32_t limit = Setting(GetParam()[1], "limit", -1);
-  const Written full = Write(line, limit < 0 ? std::string::npos : limit);
-  EXPECT_EQ(full.result, Setting(GetParam()[1], "result", 0));
-  EXPECT_EQ(full.data, GetParam().fields.back());
-  for (std::size_t cut = 0; limit < 0 && cut < full.data.size(); ++cut) {
+  ScriptStream full("");
+  full.outLimit = limit < 0 ? kNever : limit;
+  EXPECT_EQ(Write(line, full), Setting(GetParam()[1], "result", 0));
+  EXPECT_EQ(full.out, GetParam().fields.back());
+  for (std::size_t cut = 0; limit < 0 && cut < full.out.size(); ++cut) {
     SCOPED_TRACE(testing::Message() << "cut after " << cut);
-    const Written written = Write(line, cut);
-    EXPECT_LT(written.result, 0);
-    EXPECT_TRUE(full.data.starts_with(written.data)) << written.data;
-    EXPECT_EQ(written.callsAfterFailure, 0);
+    ScriptStream written("");
+    written.outLimit = cut;
+    EXPECT_LT(Write(line, written), 0);
+    EXPECT_TRUE(full.out.starts_with(written.out)) << written.out;
+    EXPECT_EQ(written.triesAfterRefusal, 0);
   }
 }
 

@@ -23,9 +23,6 @@
 namespace {
 
 int g_allowed = 0;
-bool AllowSome(std::size_t) {
-  return g_allowed-- > 0;
-}
 
 // Each row of text_buffer.tsv: a text buffer's growth, a comparison, a
 // bounded copy, a hex pair, an ASCII test or upper-casing, or an error code.
@@ -89,7 +86,7 @@ TEST(TextBufferTest, AByteThatFindsNoMemoryIsDroppedAndTheTextKept) {
   EXPECT_STREQ(buffer->data, "abc");
   for (int allowed : {0, 1}) {  // the buffer itself, or its data
     g_allowed = allowed;
-    mz::SetAllocationGate(&AllowSome);
+    mz::SetAllocationGate([](std::size_t) { return g_allowed-- > 0; });
     EXPECT_EQ(mz::TextBuffer_create(16), nullptr) << allowed;
   }
   mz::SetAllocationGate(nullptr);
