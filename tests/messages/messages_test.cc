@@ -243,14 +243,10 @@ TEST(NewMessageSinkDeathTest, FailedAllocationGivesNoSink) {
 }
 
 TEST_F(NewMessageSinkTest, OnlyCreatedMessagesReachTheCallbackInArrayOrderAsInbox) {
-  const std::string first = Seed("one");
-  const std::string second = Seed("two");
-  const std::string third = Seed("three", "Drafts");
-  const std::string fourth = Seed("four");
-  EXPECT_EQ(Notify({{fnevObjectCreated, MAPI_MESSAGE, first},
-                    {fnevObjectDeleted, MAPI_MESSAGE, second},
-                    {fnevObjectCreated, MAPI_FOLDER, fourth},
-                    {fnevObjectCreated, MAPI_MESSAGE, third}}),
+  EXPECT_EQ(Notify({{fnevObjectCreated, MAPI_MESSAGE, Seed("one")},
+                    {fnevObjectDeleted, MAPI_MESSAGE, Seed("two")},
+                    {fnevObjectCreated, MAPI_FOLDER, Seed("four")},
+                    {fnevObjectCreated, MAPI_MESSAGE, Seed("three", "Drafts")}}),
             0u);
   ASSERT_EQ(g_received.size(), 2u);
   EXPECT_STREQ(g_received[0]->text, "one");

@@ -1,6 +1,6 @@
 // Case tables kept as text files under tests/data/lib, in the format of
 // tests/support/table.h (tab-separated fields with \xNN escapes), each row
-// knowing its line for the test's name.
+// knowing its line: the test's name is "line" and that number.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,10 +24,6 @@ struct CaseRow {
   }
   bool Has(std::size_t i) const { return i < fields.size() && !fields[i].empty(); }
 };
-
-inline void PrintTo(const CaseRow& row, std::ostream* os) {
-  *os << row.file << ":" << row.line;
-}
 
 // The rows of tests/data/lib/`name`, their fields unescaped.
 inline std::vector<CaseRow> ReadCases(const std::string& name) {

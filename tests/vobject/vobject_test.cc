@@ -52,8 +52,8 @@ std::string Tokens(Read read) {
 
 // The stream of a row whose input fails at field `at` (position, then code).
 ScriptStream Input(const CaseRow& row, std::size_t at) {
-  if (!row.Has(at)) return ScriptStream(row[1]);
-  return ScriptStream(row[1], static_cast<size_t>(row.Int(at)), row.Int(at + 1));
+  return row.Has(at) ? ScriptStream(row[1], static_cast<size_t>(row.Int(at)), row.Int(at + 1))
+                     : ScriptStream(row[1]);
 }
 
 const char* Set(const std::string& field) {
