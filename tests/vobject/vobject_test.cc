@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -303,8 +302,8 @@ struct Read {
     result = mz::ReadObject(stream, &type, record.get(), 0, calendar);
   }
   bool Zero() const {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(record.get());
-    return std::all_of(bytes, bytes + sizeof(mz::ContactRecord), [](auto b) { return b == 0; });
+    static const mz::ContactRecord kZero{};
+    return std::memcmp(record.get(), &kZero, sizeof kZero) == 0;
   }
 };
 
