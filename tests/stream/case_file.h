@@ -1,6 +1,6 @@
 // Case tables kept as text files under tests/data/lib, in the format of
 // tests/support/table.h (tab-separated fields with \xNN escapes), each row
-// knowing its line: the test's name is "line" and that number.
+// knowing its line for the test's name.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ inline std::vector<CaseRow> ReadCases(const std::string& name) {
     rows.push_back(row);
   }
   return rows;
+}
+
+inline void PrintTo(const CaseRow& row, std::ostream* os) {
+  *os << row.file << ":" << row.line;
 }
 
 // Test names from the line numbers.

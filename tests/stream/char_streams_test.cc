@@ -318,12 +318,6 @@ class MemoryStreamTest : public ::testing::Test {
     if (s != nullptr) streams_.push_back(s);
     return s;
   }
-  CharStream* NewMemBuf(int32_t capacity, int32_t scratch = 0) {
-    return Keep(mz::MemBuf_create(capacity, scratch));
-  }
-  CharStream* NewAbsFileMem(char* data, int32_t capacity, int32_t length, int32_t scratch = 0) {
-    return Keep(mz::AbsFileMem_create(data, capacity, length, scratch));
-  }
   static std::string Data(CharStream* s) { return std::string(mz::MemBuf_data(s), s->Size(s)); }
 
  private:
@@ -337,7 +331,7 @@ class MemoryStreamCase : public MemoryStreamTest, public ::testing::WithParamInt
 TEST_P(MemoryStreamCase, BehavesAsTheRowSays) {
   const CaseRow& row = GetParam();
   if (row[0] == "growth") {
-    CharStream* s = NewMemBuf(row.Int(1));
+    CharStream* s = Keep(mz::MemBuf_create(row.Int(1), 0));
     ASSERT_NE(s, nullptr);
     mz::MemBuf_setDoubling(s, row.Int(2));
     g_sizes.clear();
@@ -358,8 +352,8 @@ TEST_P(MemoryStreamCase, BehavesAsTheRowSays) {
     g_refusedSize = row.Int(2) == 1 ? allocated : 0;
     g_sizes.clear();
     std::vector<char> block(300, '.');
-    CharStream* streams[] = {NewAbsFileMem(block.data(), 300, 0, row.Int(1)),
-                             NewMemBuf(64, row.Int(1))};
+    CharStream* streams[] = {Keep(mz::AbsFileMem_create(block.data(), 300, 0, row.Int(1))),
+                             Keep(mz::MemBuf_create(64, row.Int(1)))};
     EXPECT_EQ(std::count(g_sizes.begin(), g_sizes.end(), allocated), 2) << "one per stream";
     for (CharStream* s : streams) {
       ASSERT_NE(s, nullptr);
@@ -383,7 +377,7 @@ TEST_F(MemoryStreamTest, AMemBufWithoutCapacityHasNoBufferAndRefusesEveryWrite) 
   for (int32_t capacity : {0, -1, INT32_MIN}) {
     SCOPED_TRACE(capacity);
     g_sizes.clear();
-    CharStream* s = NewMemBuf(capacity);
+    CharStream* s = Keep(mz::MemBuf_create(capacity, 0));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(g_sizes.size(), 1u) << "only the stream itself";
     EXPECT_EQ(mz::MemBuf_data(s), nullptr);
@@ -399,7 +393,7 @@ TEST_F(MemoryStreamTest, AMemBufWithoutCapacityHasNoBufferAndRefusesEveryWrite) 
 
 // Rewriting and seeking back are in the contract's string model.
 TEST_F(MemoryStreamTest, MemBufPutCharStoresTheLowByteAndATerminatorWhileWriteStoresNone) {
-  CharStream* s = NewMemBuf(16);
+  CharStream* s = Keep(mz::MemBuf_create(16, 0));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->PutChar(s, 'a'), 'a');
   EXPECT_EQ(s->PutChar(s, 0x163), 0x163) << "the argument comes back as given";
@@ -414,12 +408,12 @@ TEST_F(MemoryStreamTest, MemBufPutCharStoresTheLowByteAndATerminatorWhileWriteSt
 // Writes cut at the capacity are the contract's; the bytes beyond stay.
 TEST_F(MemoryStreamTest, AbsFileMemPutCharStoresTheLowByteAndANegativeWriteOrNoMemoryIsNoRoom) {
   char block[] = "ab|";
-  CharStream* s = NewAbsFileMem(block, 2, 2);
+  CharStream* s = Keep(mz::AbsFileMem_create(block, 2, 2, 0));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->PutChar(s, 0x158), 0x158) << "the argument comes back as given";
   EXPECT_EQ(s->Write(s, "x", -1), mz::kStreamNoRoom);
   EXPECT_STREQ(block, "Xb|");
-  s = NewAbsFileMem(nullptr, 100, 100);  // empty whatever it is told
+  s = Keep(mz::AbsFileMem_create(nullptr, 100, 100, 0));  // empty whatever it is told
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->Size(s), 0);
   EXPECT_EQ(s->PutChar(s, 'x'), mz::kStreamNoRoom);
@@ -428,13 +422,13 @@ TEST_F(MemoryStreamTest, AbsFileMemPutCharStoresTheLowByteAndANegativeWriteOrNoM
 TEST_F(MemoryStreamTest, StreamsThatCannotBeAllocatedAreNullAndAMemBufThatCannotGrowGrowsLater) {
   g_refuseAll = true;
   char text[] = "abc";
-  EXPECT_EQ(NewAbsFileMem(text, 3, 3), nullptr);
-  EXPECT_EQ(NewMemBuf(16), nullptr);
+  EXPECT_EQ(Keep(mz::AbsFileMem_create(text, 3, 3, 0)), nullptr);
+  EXPECT_EQ(Keep(mz::MemBuf_create(16, 0)), nullptr);
   g_refuseAll = false;
   g_refusedSize = 1000;
-  EXPECT_EQ(NewMemBuf(1000, -1), nullptr) << "its buffer could not be had";
+  EXPECT_EQ(Keep(mz::MemBuf_create(1000, -1)), nullptr) << "its buffer could not be had";
 
-  CharStream* s = NewMemBuf(16);
+  CharStream* s = Keep(mz::MemBuf_create(16, 0));
   ASSERT_NE(s, nullptr);
   ASSERT_EQ(s->Write(s, "0123456789abcde", 15), 15);
   const char* before = mz::MemBuf_data(s);
