@@ -146,8 +146,9 @@ TEST_P(PropertyHeadCase, ReadsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, testing::ValuesIn(ReadCases("properties.tsv")),
                          LineName);
 
-// FindParam and HasParam are read through every parameter of the reader
-// golden files (tel-types, adr-types, type-stays-once-set).
+// Null arguments are refused. (FindParam and HasParam are read through every
+// parameter of the reader golden files: tel-types, adr-types,
+// type-stays-once-set.)
 TEST(PropertiesTest, NullArgumentsAreRefused) {
   ScriptStream s("NOTE:x");
   mz::PropertyName property{};
