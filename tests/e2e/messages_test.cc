@@ -1,7 +1,7 @@
 // Counting, listing, reading and deleting SMS messages through libmz.so, on
 // the fresh phone's messages (two in the Inbox, one Sent, one Draft) and what
 // a test adds. Failures at each fault point are in the fault table
-// (faults_test.cc); how addresses are normalised, in message_text_test.cc.
+// (faults_test.cc); how addresses are normalised, in tests/data/lib/message_text.tsv.
 #include <gtest/gtest.h>
 
 #include <cctype>
