@@ -7,9 +7,9 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "table.h"
@@ -28,18 +28,9 @@ struct CaseRow {
 
 // The rows of tests/data/lib/`name`, their fields unescaped.
 inline std::vector<CaseRow> ReadCases(const std::string& name) {
-  std::ifstream in(std::string(LIB_DATA_DIR) + "/" + name);
   std::vector<CaseRow> rows;
-  std::string text;
-  for (int line = 1; std::getline(in, text); ++line) {
-    if (text.empty() || text[0] == '#') continue;
-    CaseRow row{name, line, {}};
-    for (std::size_t start = 0, tab;; start = tab + 1) {
-      tab = text.find('\t', start);
-      row.fields.push_back(Unescape(text.substr(start, tab - start)));
-      if (tab == std::string::npos) break;
-    }
-    rows.push_back(row);
+  for (auto& [line, fields] : ReadNumberedTable(std::string(LIB_DATA_DIR) + "/" + name)) {
+    rows.push_back({name, line, std::move(fields)});
   }
   return rows;
 }
