@@ -3,7 +3,7 @@
 // a test adds. Failures at each fault point are in the fault table
 // (faults_test.cc), closed folders and deletion by id in the argument table
 // (tests/data/e2e/arguments.tsv); how addresses are normalised, in
-// message_text_test.cc.
+// tests/data/lib/message_text.tsv.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -40,15 +40,13 @@ inline std::map<std::string, std::string> NumberedContact(const std::string& fam
 // `path`, or SQLite's error message.
 inline std::string Sql(const std::string& path, const char* statement) {
   sqlite3* db = nullptr;
-  std::string result = "cannot open " + path;
-  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
-    sqlite3_stmt* prepared = nullptr;
-    sqlite3_prepare_v2(db, statement, -1, &prepared, nullptr);
-    const unsigned char* text =
-        sqlite3_step(prepared) == SQLITE_ROW ? sqlite3_column_text(prepared, 0) : nullptr;
-    result = text != nullptr ? reinterpret_cast<const char*>(text) : sqlite3_errmsg(db);
-    sqlite3_finalize(prepared);
-  }
+  sqlite3_stmt* prepared = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_prepare_v2(db, statement, -1, &prepared, nullptr);
+  const unsigned char* text =
+      sqlite3_step(prepared) == SQLITE_ROW ? sqlite3_column_text(prepared, 0) : nullptr;
+  std::string result = text != nullptr ? reinterpret_cast<const char*>(text) : sqlite3_errmsg(db);
+  sqlite3_finalize(prepared);
   sqlite3_close(db);
   return result;
 }
@@ -60,10 +58,7 @@ class MzhostTest : public DeviceTest {
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
   }
-  ProgramRun Mzhost(const std::vector<std::string>& args,
-                    const std::vector<std::string>& env = {}) {
-    return RunProgram(Argv(args), env);
-  }
+  ProgramRun Mzhost(const std::vector<std::string>& args) { return RunProgram(Argv(args)); }
   std::string File(const std::string& name) const { return dir() + "/" + name; }
 };
 

@@ -14,19 +14,13 @@
 
 namespace {
 
-using mzhost::AnsiToUtf8;
-using mzhost::AppendJsonString;
-using mzhost::FitColumn;
-using mzhost::Utf8SequenceLength;
-using mzhost::Utf8ToAnsi;
-
 // The host converts the phone's code page on its own (mzhost links no
 // platform); the platform's conversion is what the phone does. The two agree
 // on every byte, and on every character: its byte, or that it has none.
 std::optional<std::string> HostByte(const std::string& utf8) {
   std::string ansi;
   std::string bad;
-  if (Utf8ToAnsi(utf8, &ansi, &bad)) return ansi;
+  if (mzhost::Utf8ToAnsi(utf8, &ansi, &bad)) return ansi;
   EXPECT_EQ(bad, utf8);
   return std::nullopt;
 }
@@ -54,10 +48,10 @@ TEST(AnsiTest, AgreesWithThePlatformOnEveryByteAndCharacter) {
     const char ansi = static_cast<char>(byte);
     char16_t wide = 0;
     ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, &ansi, 1, &wide, 1), 1);
-    EXPECT_EQ(AnsiToUtf8({&ansi, 1}), PlatformUtf8({&wide, 1})) << byte;
+    EXPECT_EQ(mzhost::AnsiToUtf8({&ansi, 1}), PlatformUtf8({&wide, 1})) << byte;
     bytes.push_back(ansi);
   }
-  EXPECT_EQ(HostByte(AnsiToUtf8(bytes)), bytes);
+  EXPECT_EQ(HostByte(mzhost::AnsiToUtf8(bytes)), bytes);
   // Every character of the BMP but the surrogates, and a sweep of the planes
   // above it: UTF-16 both ways, and the character's byte.
   for (char32_t cp = 0; cp <= 0x10FFFF; cp += cp < 0x10000 ? 1 : 0x1FF) {
@@ -97,10 +91,10 @@ TEST(TextTableTest, EachHelperGivesWhatItsRowsSay) {
     const std::string& helper = row.at(0);
     const std::string& text = row.at(1);
     for (std::size_t columns = 0; columns <= 16; ++columns) {
-      const std::string fitted = FitColumn(text, columns);
+      const std::string fitted = mzhost::FitColumn(text, columns);
       std::size_t count = 0;
       for (std::string_view rest = fitted; !rest.empty(); ++count) {
-        const std::size_t length = Utf8SequenceLength(rest);
+        const std::size_t length = mzhost::Utf8SequenceLength(rest);
         ASSERT_NE(length, 0u) << columns;
         ASSERT_FALSE(length == 1 && (rest[0] < 0x20 || rest[0] == 0x7f)) << columns;
         rest.remove_prefix(length);
@@ -108,20 +102,20 @@ TEST(TextTableTest, EachHelperGivesWhatItsRowsSay) {
       EXPECT_EQ(count, columns);
     }
     if (helper == "length") {
-      EXPECT_EQ(Utf8SequenceLength(text), std::stoul(row.at(2)));
+      EXPECT_EQ(mzhost::Utf8SequenceLength(text), std::stoul(row.at(2)));
     } else if (helper == "ansi") {
       std::string ansi;
       std::string bad;
-      EXPECT_FALSE(Utf8ToAnsi(text, &ansi, &bad));
+      EXPECT_FALSE(mzhost::Utf8ToAnsi(text, &ansi, &bad));
       EXPECT_EQ(bad, row.at(2));
-      EXPECT_FALSE(Utf8ToAnsi(text, &ansi));  // without a place for the culprit
+      EXPECT_FALSE(mzhost::Utf8ToAnsi(text, &ansi));  // without a place for the culprit
     } else if (helper == "json") {
       std::string out = "[";
-      AppendJsonString(&out, text);
+      mzhost::AppendJsonString(&out, text);
       EXPECT_EQ(out, "[" + row.at(2));
     } else {
       ASSERT_EQ(helper, "fit");
-      EXPECT_EQ(FitColumn(text, std::stoul(row.at(2))), row.at(3));
+      EXPECT_EQ(mzhost::FitColumn(text, std::stoul(row.at(2))), row.at(3));
     }
   }
 }

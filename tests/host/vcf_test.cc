@@ -14,9 +14,7 @@
 namespace {
 
 using mzhost::Card;
-using mzhost::CardSummary;
 using mzhost::SplitCards;
-using mzhost::Summarize;
 
 namespace fs = std::filesystem;
 
@@ -91,10 +89,10 @@ TEST(SplitCardsTest, EachFileGivesItsListedCardsWithAnyLineEndsAndCutsCleanlyAny
 TEST(SummarizeTest, EachCardGivesItsRowsFields) {
   for (const TableRow& row : ReadTable(TEST_DATA_DIR "/summary.tsv")) {
     SCOPED_TRACE(testing::PrintToString(row.at(0)));
-    const CardSummary summary = Summarize(row.at(0));
+    const mzhost::CardSummary summary = mzhost::Summarize(row.at(0));
     EXPECT_EQ((TableRow{row.at(0), summary.name, summary.tel, summary.email}), row);
     for (std::size_t size = 0; size < row.at(0).size(); ++size) {
-      Summarize(std::string_view(row.at(0)).substr(0, size));
+      mzhost::Summarize(std::string_view(row.at(0)).substr(0, size));
     }
   }
 }

@@ -1,5 +1,6 @@
-// Helpers of the message-store tests: buffers freed with their scope, counted
-// tag lists, entry ids, and a session with the SMS store open.
+// Helpers of the store tests: MAPI buffers freed with their scope, counted
+// tag lists, entry ids, a session with the SMS store open, and the contacts
+// collection open.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "frame/com_ref.h"
+#include "platform/contact_store.h"
 #include "platform/emulator.h"
 #include "platform/message_store.h"
 
@@ -43,8 +45,11 @@ inline std::string Bytes(const SBinary& bin) {
   return std::string(reinterpret_cast<const char*>(bin.lpb), bin.cb);
 }
 
+inline BYTE* AsBytes(const std::string& id) {
+  return reinterpret_cast<BYTE*>(const_cast<char*>(id.data()));
+}
 inline LPENTRYID AsEntryId(const std::string& id) {
-  return reinterpret_cast<LPENTRYID>(const_cast<char*>(id.data()));
+  return reinterpret_cast<LPENTRYID>(AsBytes(id));
 }
 
 inline std::u16string Text(const SPropValue& value) {
@@ -101,6 +106,37 @@ struct SmsSession {
   ComRef<IMAPISession> session;
   ComRef<IMsgStore> store;
   std::string storeId;
+};
+
+// The contacts collection opened the way an application opens it, released
+// in reverse order (COM uninitialised last).
+struct Contacts {
+  Contacts() {
+    EXPECT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IPOutlookApp, app.put_as<void>())) &&
+                SUCCEEDED(app->Logon(0)) &&
+                SUCCEEDED(app->GetDefaultFolder(olFolderContacts, folder.put())) &&
+                SUCCEEDED(folder->get_Items(items.put())));
+  }
+  int Count() const {
+    int count = -1;
+    EXPECT_EQ(items->get_Count(&count), S_OK);
+    return count;
+  }
+  // The contact at `index`, or a new one when it is 0.
+  ComRef<IContact> Item(int index) const {
+    IDispatch* item = nullptr;
+    EXPECT_EQ(index ? items->Item(index, &item) : items->Add(&item), S_OK) << index;
+    return ComRef<IContact>(static_cast<IContact*>(item));
+  }
+
+  struct Com {
+    Com() { EXPECT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+    ~Com() { CoUninitialize(); }
+  } com;
+  ComRef<IPOutlookApp> app;
+  ComRef<IFolder> folder;
+  ComRef<IPOutlookItemCollection> items;
 };
 
 }  // namespace mapi

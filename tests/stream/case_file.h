@@ -1,16 +1,18 @@
-// Case tables kept as text files under tests/data/lib: one case a line,
-// fields separated by tabs, '#' lines and blank lines skipped. Fields take
-// the C escapes \xHH, \r, \n, \t and \\, so any byte can be written.
+// Case tables kept as text files under tests/data/lib, in the format of
+// tests/support/table.h (tab-separated fields with \xNN escapes), each row
+// knowing its line for the test's name.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "table.h"
 
 struct CaseRow {
   std::string file;
@@ -24,47 +26,17 @@ struct CaseRow {
   bool Has(std::size_t i) const { return i < fields.size() && !fields[i].empty(); }
 };
 
-inline void PrintTo(const CaseRow& row, std::ostream* os) {
-  *os << row.file << ":" << row.line;
-}
-
-// The field's text with its escapes undone.
-inline std::string Unescape(const std::string& field) {
-  std::string bytes;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\' || i + 1 == field.size()) {
-      bytes += field[i];
-      continue;
-    }
-    const char c = field[++i];
-    if (c == 'x' && i + 2 < field.size()) {
-      bytes += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-    }
-  }
-  return bytes;
-}
-
-// The rows of tests/data/lib/`name` whose first field is `kind` (every row
-// when `kind` is empty), their fields unescaped.
-inline std::vector<CaseRow> ReadCases(const std::string& name, const std::string& kind = "") {
-  std::ifstream in(std::string(LIB_DATA_DIR) + "/" + name);
+// The rows of tests/data/lib/`name`, their fields unescaped.
+inline std::vector<CaseRow> ReadCases(const std::string& name) {
   std::vector<CaseRow> rows;
-  std::string text;
-  for (int line = 1; std::getline(in, text); ++line) {
-    if (text.empty() || text[0] == '#') continue;
-    CaseRow row{name, line, {}};
-    for (std::size_t start = 0;;) {
-      const std::size_t tab = text.find('\t', start);
-      row.fields.push_back(Unescape(text.substr(start, tab - start)));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    if (kind.empty() || row.fields[0] == kind) rows.push_back(row);
+  for (auto& [line, fields] : ReadNumberedTable(std::string(LIB_DATA_DIR) + "/" + name)) {
+    rows.push_back({name, line, std::move(fields)});
   }
   return rows;
+}
+
+inline void PrintTo(const CaseRow& row, std::ostream* os) {
+  *os << row.file << ":" << row.line;
 }
 
 // Test names from the line numbers.

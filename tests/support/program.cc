@@ -7,115 +7,91 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
 
 namespace {
 
-std::string TempFile(const char* role) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/program-" + role + "-XXXXXX";
-  const int fd = mkstemp(path.data());
-  if (fd < 0) throw std::runtime_error("cannot make a temporary file");
-  close(fd);
+std::string TempFile() {
+  std::string path = std::filesystem::temp_directory_path() / "program-XXXXXX";
+  close(mkstemp(path.data()));
   return path;
 }
 
 }  // namespace
 
 std::string FileContents(const std::string& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 RunningProgram::RunningProgram(const std::vector<std::string>& argv,
                                const std::vector<std::string>& env, const std::string& input)
-    : outPath_(TempFile("out")), errPath_(TempFile("err")), inPath_(TempFile("in")) {
-  std::ofstream(inPath_, std::ios::binary) << input;
-  std::vector<std::string> environment;
+    : outPath_(TempFile()), errPath_(TempFile()) {
+  std::vector<std::string> environment = env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
-    if (std::none_of(env.begin(), env.end(), [&](const std::string& extra) {
-          return text.starts_with(extra.substr(0, extra.find('=') + 1));
-        })) {
+    const std::string name = text.substr(0, text.find('=') + 1);
+    if (std::ranges::none_of(env, [&](const std::string& e) { return e.starts_with(name); })) {
       environment.push_back(text);
     }
   }
-  environment.insert(environment.end(), env.begin(), env.end());
-
-  std::vector<char*> args;
+  std::vector<char*> args, envp;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
   for (auto& entry : environment) envp.push_back(entry.data());
+  args.push_back(nullptr);
   envp.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath_.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(), O_WRONLY | O_TRUNC,
-                                   0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(), O_WRONLY | O_TRUNC,
-                                   0);
-  const int spawned =
-      posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(), O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(), O_WRONLY, 0);
+  if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0) {
+    pid_ = -1;
+  }
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) pid_ = -1;
 }
 
 RunningProgram::~RunningProgram() {
-  if (pid_ > 0) Wait(std::chrono::milliseconds(0));
-  for (const auto& path : {outPath_, errPath_, inPath_}) std::remove(path.c_str());
+  Signal(SIGKILL);
+  Wait();
+  std::remove(outPath_.c_str());
+  std::remove(errPath_.c_str());
 }
 
-std::string RunningProgram::Out() const {
-  return FileContents(outPath_);
+bool RunningProgram::Running() const {
+  siginfo_t info{};
+  return pid_ > 0 && waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
 }
 
 std::string RunningProgram::Err() const {
   return FileContents(errPath_);
 }
 
-bool RunningProgram::WaitForErr(const std::string& text, std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (Err().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+bool RunningProgram::WaitForErr(const std::string& text) const {
+  for (bool running = true; running; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    running = Running();
+    if (Err().find(text) != std::string::npos) return true;
   }
-  return true;
+  return false;
 }
 
 void RunningProgram::Signal(int signal) const {
   if (pid_ > 0) kill(pid_, signal);
 }
 
-ProgramRun RunningProgram::Wait(std::chrono::milliseconds limit) {
-  ProgramRun run;
-  if (pid_ <= 0) {
-    run.err = "could not start the program";
-    return run;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+ProgramRun RunningProgram::Wait() {
   int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return {-1, "", "could not start"};
   pid_ = -1;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = Out();
-  run.err = Err();
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), FileContents(outPath_),
+          Err()};
 }
 
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,

@@ -5,7 +5,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,31 +17,25 @@ struct ProgramRun {
 class RunningProgram {
  public:
   // Starts argv[0] with the environment plus `env` ("NAME=value" entries,
-  // overriding) and, when `input` is not empty, that text on stdin.
+  // overriding) and the file `input` on stdin.
   RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-                 const std::string& input = {});
-  ~RunningProgram();
+                 const std::string& input = "/dev/null");
+  ~RunningProgram();  // kills the program if it still runs
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
-  std::string Out() const;
-  std::string Err() const;
-
-  // Waits until `text` appears in stderr; the limit only guards against a
-  // hang and is not a timing assertion.
-  bool WaitForErr(const std::string& text,
-                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
-
   pid_t pid() const { return pid_; }
+  bool Running() const;
+  std::string Err() const;
+  // Waits until `text` appears in stderr; false if the program ends first.
+  bool WaitForErr(const std::string& text) const;
   void Signal(int signal) const;
-  // Waits for the program to end (killing it after `limit`).
-  ProgramRun Wait(std::chrono::milliseconds limit = std::chrono::seconds(60));
+  ProgramRun Wait();
 
  private:
   pid_t pid_ = -1;
   std::string outPath_;
   std::string errPath_;
-  std::string inPath_;
 };
 
 // The whole text of a file; empty when it cannot be read.
@@ -50,4 +43,5 @@ std::string FileContents(const std::string& path);
 
 // Runs a program to its end.
 ProgramRun RunProgram(const std::vector<std::string>& argv,
-                      const std::vector<std::string>& env = {}, const std::string& input = {});
+                      const std::vector<std::string>& env = {},
+                      const std::string& input = "/dev/null");

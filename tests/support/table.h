@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using TableRow = std::vector<std::string>;
@@ -24,11 +25,14 @@ inline std::string Unescape(const std::string& field) {
   return text;
 }
 
-inline std::vector<TableRow> ReadTable(const std::string& path) {
+// The rows of the file at `path`, each with the number of its line.
+inline std::vector<std::pair<int, TableRow>> ReadNumberedTable(const std::string& path) {
   std::ifstream file(path);
   if (!file) throw std::runtime_error("cannot read " + path);
-  std::vector<TableRow> rows;
+  std::vector<std::pair<int, TableRow>> rows;
+  int number = 0;
   for (std::string line; std::getline(file, line);) {
+    ++number;
     if (line.empty() || line[0] == '#') continue;
     TableRow row;
     for (std::size_t at = 0, tab;; at = tab + 1) {
@@ -36,7 +40,13 @@ inline std::vector<TableRow> ReadTable(const std::string& path) {
       row.push_back(Unescape(line.substr(at, tab - at)));
       if (tab == std::string::npos) break;
     }
-    rows.push_back(row);
+    rows.emplace_back(number, row);
   }
+  return rows;
+}
+
+inline std::vector<TableRow> ReadTable(const std::string& path) {
+  std::vector<TableRow> rows;
+  for (auto& numbered : ReadNumberedTable(path)) rows.push_back(std::move(numbered.second));
   return rows;
 }

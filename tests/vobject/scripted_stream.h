@@ -13,17 +13,16 @@ namespace {
 
 constexpr size_t kNever = static_cast<size_t>(-1);
 
-// Input that fails with `failCode` while at `failAt`, and an output (PutChar,
-// Write, Printf, Seek from the current position, Tell) that refuses bytes
-// past `outLimit`: PutChar and Printf with kStreamNoRoom, Write with a short
-// count. It counts the writes tried after the first refusal.
+// Input that fails with `failCode` while at `failAt`, and an output
+// (PutChar, Write, Printf) that refuses bytes past `outLimit`: PutChar and
+// Printf with kStreamNoRoom, Write with a short count. It counts the writes
+// tried after the first refusal.
 struct ScriptStream {
   mz::CharStream base{};
   std::string in;
   size_t pos = 0, failAt;
   int32_t failCode;
   std::string out;
-  int32_t outPos = 0;
   size_t outLimit = kNever;
   bool refused = false;
   int triesAfterRefusal = 0;
@@ -50,26 +49,16 @@ struct ScriptStream {
       return static_cast<int32_t>(Of(s)->Put(static_cast<const char*>(bytes), count, true));
     };
     base.Printf = &Printf;
-    base.Seek = [](mz::CharStream* s, int32_t offset, int32_t origin) -> int32_t {
-      if (origin != 1) return mz::kStreamInvalidArgument;
-      Of(s)->outPos += offset;
-      return 0;
-    };
-    base.Tell = [](mz::CharStream* s) -> int32_t { return Of(s)->outPos; };
   }
-  // Puts what fits of the `n` bytes at the output position, nothing unless
-  // all fit or `partial`; the count put.
+  // Appends what fits of the `n` bytes, nothing unless all fit or
+  // `partial`; the count put.
   size_t Put(const char* bytes, size_t n, bool partial) {
     triesAfterRefusal += refused ? 1 : 0;
-    const auto at = static_cast<size_t>(outPos);
-    const size_t room = outLimit - std::min(outLimit, at);
+    const size_t room = outLimit - std::min(outLimit, out.size());
     refused = refused || n > room;
     if (n > room && !partial) return 0;
-    n = std::min(n, room);
-    out.resize(std::max(out.size(), at + n));
-    out.replace(at, n, bytes, n);
-    outPos += static_cast<int32_t>(n);
-    return n;
+    out.append(bytes, std::min(n, room));
+    return std::min(n, room);
   }
   static int32_t Printf(mz::CharStream* s, const char* format, ...) {
     char text[256];
@@ -82,7 +71,6 @@ struct ScriptStream {
   }
   mz::CharStream* stream() { return &base; }
   std::string Rest() const { return in.substr(pos); }
-  std::string Written() const { return out.substr(0, static_cast<size_t>(outPos)); }
 };
 
 }  // namespace
