@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "case_file.h"
@@ -50,11 +51,11 @@ Slot SlotOf(const std::string& text) {
           blank > 1 ? std::stoi(text.substr(1, blank - 1)) : 0};
 }
 
-// Puts `slot` at `index` of its class; the rest of the record stays zero.
-void Fill(mz::ContactRecord* record, const Slot& slot, int32_t index) {
+// Puts `slot` at its index of its class; the rest of the record stays zero.
+void Fill(mz::ContactRecord* record, const Slot& slot) {
   auto put = [&](auto& slots) {
-    std::strncpy(slots[index].code, slot.code.c_str(), mz::kCodeSize);
-    std::strncpy(slots[index].value, slot.value.c_str(), sizeof slots[index].value - 1);
+    std::strncpy(slots[slot.index].code, slot.code.c_str(), mz::kCodeSize);
+    std::strncpy(slots[slot.index].value, slot.value.c_str(), sizeof slots[0].value - 1);
   };
   if (slot.slotClass == mz::kSlotShort) put(record->shortSlots);
   if (slot.slotClass == mz::kSlotMedium) put(record->mediumSlots);
@@ -93,7 +94,7 @@ class ContactMappingTest : public DeviceTest {
   void Apply(const std::vector<Slot>& slots) {
     for (const Slot& slot : slots) {
       mz::ContactRecord record{};
-      Fill(&record, slot, slot.index);
+      Fill(&record, slot);
       EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, slot.index, slot.slotClass), 0)
           << slot.code;
     }
@@ -149,14 +150,12 @@ TEST_F(ContactMappingTest, SlotsOutOfRangeChangeNothing) {
   const Text seed = {{"FirstName", "Ann"}, {"Body", "kept"}};
   Open(seed, 40000.0);
   mz::ContactRecord record{};
-  Fill(&record, {kSlotShort, "M", "changed"}, 0);
-  const struct {
-    mz::SlotClass slotClass;
-    int32_t index;
-  } misses[] = {{0, 0},           {4, 0},           {-1, 0},       {kSlotShort, -1},
-                {kSlotShort, 16}, {kSlotMedium, 8}, {kSlotLong, 2}};
-  for (const auto& miss : misses) {
-    EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, miss.index, miss.slotClass), 0);
+  Fill(&record, {kSlotShort, "M", "changed"});
+  const std::pair<mz::SlotClass, int32_t> misses[] = {
+      {0, 0},           {4, 0},           {-1, 0},       {kSlotShort, -1},
+      {kSlotShort, 16}, {kSlotMedium, 8}, {kSlotLong, 2}};
+  for (const auto& [slotClass, index] : misses) {
+    EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, index, slotClass), 0);
   }
   EXPECT_EQ(mz::ApplySlotToContact(nullptr, &record, 0, kSlotShort), 0);
   EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), nullptr, 0, kSlotShort), 0);

@@ -46,10 +46,6 @@ std::u16string Units(const std::string& bytes) {
   return units;
 }
 
-// --- Entry ids -------------------------------------------------------------
-
-// --- Addresses -------------------------------------------------------------
-
 // Each row of message_text.tsv: a sender normalised to a number, text cut
 // to a field, a time written as text, or an entry id to hex and back.
 class MessageTextCase : public testing::TestWithParam<CaseRow> {};
@@ -62,9 +58,8 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
     std::memcpy(out, row[2].data(), row[2].size());
     std::memset(out + kAddressBytes, kCanary, 8);
     NormalizeAddress(sender.c_str(), reinterpret_cast<char*>(out), kAddressBytes);
-    std::string expected = row[3];
-    expected.resize(kAddressBytes, '\0');
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes), expected);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes),
+              row[3] + std::string(kAddressBytes - row[3].size(), '\0'));
     EXPECT_EQ(out[kAddressBytes], kCanary);
     return;
   }
@@ -91,10 +86,9 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
     EXPECT_EQ(HexToEntryId(row[1].c_str(), out, &length), row.Int(3));
     const std::size_t count = row.Has(4) ? row[4].size() / 2 : 0;
     EXPECT_EQ(length, row.Int(3) == 1 ? count : row.Int(2));
-    std::string got;
-    char pair[3];
-    for (std::size_t i = 0; i < count; ++i) got += (std::snprintf(pair, 3, "%02x", out[i]), pair);
-    EXPECT_EQ(got, row.Has(4) ? row[4] : "");
+    char hex[65] = {};
+    for (std::size_t i = 0; i < count; ++i) std::snprintf(hex + 2 * i, 3, "%02x", out[i]);
+    EXPECT_EQ(std::string(hex), row.Has(4) ? row[4] : "");
     EXPECT_EQ(out[count], kCanary);
     return;
   }

@@ -146,7 +146,8 @@ TEST_P(PropertyHeadCase, ReadsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, testing::ValuesIn(ReadCases("properties.tsv")),
                          LineName);
 
-// Null arguments are refused. (FindParam and HasParam are read through every
+// Null arguments are refused, and ParseDuration without a place for the
+// seconds does nothing. (FindParam and HasParam are read through every
 // parameter of the reader golden files: tel-types, adr-types,
 // type-stays-once-set.)
 TEST(PropertiesTest, NullArgumentsAreRefused) {
@@ -157,6 +158,7 @@ TEST(PropertiesTest, NullArgumentsAreRefused) {
             mz::kStreamInvalidArgument);
   EXPECT_EQ(mz::ReadParameters(nullptr, &list, nullptr), mz::kStreamInvalidArgument);
   EXPECT_EQ(s.Rest(), "NOTE:x");
+  EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
 
 using mz::CharStream;
@@ -196,21 +198,16 @@ std::vector<Line> ReadAll(std::string text, mz::AllocationGate gate = nullptr,
   return lines;
 }
 
-// The value of the only line of `text`, read into 8192 bytes.
-std::string ValueOf(const std::string& text) {
-  std::vector<Line> lines = ReadAll(text, nullptr, 8192);
-  EXPECT_EQ(lines.size(), 1u) << text;
-  return lines.empty() ? std::string("<none>") : lines[0].value;
-}
-
 // Each row of values.tsv: a kind of value and what it reads as.
 class ValueCase : public ::testing::TestWithParam<CaseRow> {};
 
 TEST_P(ValueCase, ReadsAsExpected) {
   const CaseRow& row = GetParam();
   const std::string& kind = row[0];
-  if (kind == "line") {
-    EXPECT_EQ(ValueOf(row[1]), row[2]);
+  if (kind == "line") {  // the only line, read into 8192 bytes
+    const std::vector<Line> lines = ReadAll(row[1], nullptr, 8192);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].value, row[2]);
   } else if (kind == "qp") {
     std::string buf = row[1];
     int32_t length = static_cast<int32_t>(buf.size());
@@ -267,29 +264,18 @@ TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
   EXPECT_EQ(lines[4].value, "last");
 }
 
-bool DenyAll(std::size_t) {
-  return false;
-}
-bool AllowSmall(std::size_t bytes) {
-  return bytes <= 1024;
-}
-
 TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   // No scratch buffer: each line is skipped as malformed; skipping the
   // last one reports the end, so the caller cannot loop.
-  std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", DenyAll);
+  std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", [](std::size_t) { return false; });
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
   // No room for the value: it reads as empty and the next line follows.
-  lines = ReadAll("FN:a\r\n b\r\nFN:c\r\n", AllowSmall);
+  lines = ReadAll("FN:a\r\n b\r\nFN:c\r\n", [](std::size_t n) { return n <= 1024; });
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].result, 0);
   EXPECT_EQ(lines[1].result, 0);
   EXPECT_EQ(lines[1].property.id, 11u);
-}
-
-TEST(ParseDuration, WithoutAPlaceForTheSecondsDoesNothing) {
-  EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
 
 // ReadObject into a dirty record, which it must clear first.
@@ -342,7 +328,8 @@ TEST(ContactRecordTest, OnlyAHardStreamErrorIsPassedBack) {
 
 // The snooze, the repeat count and the second text only reach callers of
 // ParseAlarm itself; every place asked for is filled, texts cut to size.
-TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndClearsTheTexts) {
+// Then the status and category codes of empty text.
+TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndEmptyTextsAreOther) {
   mz::DateTimeFields when;
   int32_t snooze = -1, repeat = -1;
   char text[8], text2[4];
@@ -365,11 +352,8 @@ TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndClearsTheTexts) {
   std::strcpy(text, "old");
   EXPECT_EQ(mz::ParseAlarm(nullptr, nullptr, nullptr, text, sizeof(text), nullptr, 0, nullptr), 0);
   EXPECT_STREQ(text, "");
-}
-
-// An empty STATUS or CATEGORIES line is skipped by the reader, so only here
-// does empty text meet the tables.
-TEST(CalendarRecordTest, EmptyStatusAndCategoryTextsAreOther) {
+  // An empty STATUS or CATEGORIES line is skipped by the reader, so only
+  // here does empty text meet the tables.
   EXPECT_EQ(mz::StatusCode(""), 1);
   EXPECT_EQ(mz::CategoryCode(""), 6);
 }
