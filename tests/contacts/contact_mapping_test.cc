@@ -141,8 +141,7 @@ TEST_P(ContactMappingCase, SetsExactlyTheMappedProperties) {
   EXPECT_EQ(Read().text, PropsOf(row[3]));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ContactMappingCase,
-                         ::testing::ValuesIn(ReadCases("contact_mapping.tsv")), LineName);
+INSTANTIATE_TEST_SUITE_P(Table, ContactMappingCase, Cases("contact_mapping.tsv"), LineName);
 
 // A slot named with a wrong class or index, or no contact or record, leaves
 // the contact as it was; unmapped codes are in contact_mapping.tsv.

@@ -142,8 +142,7 @@ TEST_P(VCardWriterLine, IsWrittenExactlyOrEndsAtTheFirstFailedWrite) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, VCardWriterLine, testing::ValuesIn(ReadCases("vcard_writer.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, VCardWriterLine, Cases("vcard_writer.tsv"), LineName);
 
 TEST(VCardWriterTest, CreateGivesNullWhenAllocationFails) {
   SetAllocationGate([](std::size_t) { return false; });

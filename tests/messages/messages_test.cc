@@ -61,25 +61,19 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes),
               row[3] + std::string(kAddressBytes - row[3].size(), '\0'));
     EXPECT_EQ(out[kAddressBytes], kCanary);
-    return;
-  }
-  if (row[0] == "utf8" || row[0] == "ansi") {
+  } else if (row[0] == "utf8" || row[0] == "ansi") {
     std::vector<char> out(row.Int(2) + 8, static_cast<char>(kCanary));
     (row[0] == "utf8" ? CopyUtf8 : CopyAnsi)(Units(row[1]).c_str(), out.data(), row.Int(2));
     EXPECT_EQ(std::string(out.data()), row[3]);
     EXPECT_EQ(static_cast<unsigned char>(out[row.Int(2)]), kCanary);
-    return;
-  }
-  if (row[0] == "entryid") {
+  } else if (row[0] == "entryid") {
     BYTE id[32];
     for (int i = 0; i < 32; ++i) id[i] = static_cast<BYTE>(i * 9 + 0xA0);
     char hex[65] = {};
     std::memset(hex, 'x', 64);
     EXPECT_EQ(EntryIdToHex(id, row.Int(1), hex, row.Int(2)), row.Int(3));
     EXPECT_EQ(std::string(hex), row[4] == "-" ? std::string(64, 'x') : row[4]);
-    return;
-  }
-  if (row[0] == "hexid") {
+  } else if (row[0] == "hexid") {
     BYTE out[64];
     std::memset(out, kCanary, sizeof out);
     std::uint32_t length = row.Int(2);
@@ -90,21 +84,20 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
     for (std::size_t i = 0; i < count; ++i) std::snprintf(hex + 2 * i, 3, "%02x", out[i]);
     EXPECT_EQ(std::string(hex), row.Has(4) ? row[4] : "");
     EXPECT_EQ(out[count], kCanary);
-    return;
+  } else {
+    ASSERT_EQ(row[0], "time");
+    setenv("TZ", row[1].c_str(), 1);
+    const std::uint64_t ticks = std::stoull(row[2]);
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    char text[kMessageTimeSize + 1];
+    std::memset(text, kCanary, sizeof text);
+    EXPECT_EQ(FormatMessageTime(&time, text), 1);
+    EXPECT_STREQ(text, row[3].c_str());
+    EXPECT_EQ(static_cast<unsigned char>(text[kMessageTimeSize]), kCanary);
   }
-  ASSERT_EQ(row[0], "time");
-  setenv("TZ", row[1].c_str(), 1);
-  const std::uint64_t ticks = std::stoull(row[2]);
-  const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-  char text[kMessageTimeSize + 1];
-  std::memset(text, kCanary, sizeof text);
-  EXPECT_EQ(FormatMessageTime(&time, text), 1);
-  EXPECT_STREQ(text, row[3].c_str());
-  EXPECT_EQ(static_cast<unsigned char>(text[kMessageTimeSize]), kCanary);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, MessageTextCase, testing::ValuesIn(ReadCases("message_text.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, MessageTextCase, Cases("message_text.tsv"), LineName);
 
 // Null ids, texts, times or outputs are refused; text the platform cannot
 // convert is left empty, a time it cannot convert writes nothing.

@@ -362,8 +362,7 @@ TEST_P(MemoryStreamCase, BehavesAsTheRowSays) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, MemoryStreamCase,
-                         ::testing::ValuesIn(ReadCases("memory_streams.tsv")), LineName);
+INSTANTIATE_TEST_SUITE_P(Table, MemoryStreamCase, Cases("memory_streams.tsv"), LineName);
 
 TEST_F(MemoryStreamTest, AMemBufWithoutCapacityHasNoBufferAndRefusesEveryWrite) {
   for (int32_t capacity : {0, -1, INT32_MIN}) {

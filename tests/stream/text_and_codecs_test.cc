@@ -71,8 +71,7 @@ TEST_P(StringHelperCase, GivesTheExpectedResult) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, StringHelperCase, ::testing::ValuesIn(ReadCases("text_buffer.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, StringHelperCase, Cases("text_buffer.tsv"), LineName);
 
 TEST(TextBufferTest, AByteThatFindsNoMemoryIsDroppedAndTheTextKept) {
   mz::TextBuffer* buffer = mz::TextBuffer_create(4);
@@ -182,7 +181,7 @@ TEST_P(CodecCase, GivesTheExpectedBytes) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CodecCase, ::testing::ValuesIn(ReadCases("codecs.tsv")), LineName);
+INSTANTIATE_TEST_SUITE_P(Table, CodecCase, Cases("codecs.tsv"), LineName);
 
 TEST(CodecsTest, FailedPlatformConversionsOrNoMemoryLeaveEmptyTextButCopyAscii) {
   char out[16], wide[32];

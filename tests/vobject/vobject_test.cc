@@ -85,8 +85,7 @@ TEST_P(TokenizerCase, ReadsAsExpected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TokenizerCase, testing::ValuesIn(ReadCases("tokenizer.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, TokenizerCase, Cases("tokenizer.tsv"), LineName);
 
 TEST(TokenizerTest, SkipBlanksSplitsADurationWithoutEscapesAndNullArgumentsWork) {
   ScriptStream s(" 1DT\\2H");
@@ -143,8 +142,7 @@ TEST_P(PropertyHeadCase, ReadsAsExpected) {
   EXPECT_EQ(s.Rest(), row[4]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, testing::ValuesIn(ReadCases("properties.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, Cases("properties.tsv"), LineName);
 
 // Null arguments are refused, and ParseDuration without a place for the
 // seconds does nothing. (FindParam and HasParam are read through every
@@ -244,7 +242,7 @@ TEST_P(ValueCase, ReadsAsExpected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ValueCase, ::testing::ValuesIn(ReadCases("values.tsv")), LineName);
+INSTANTIATE_TEST_SUITE_P(Table, ValueCase, Cases("values.tsv"), LineName);
 
 // Names, parameter words and values far longer than anything kept, which
 // are cut or refused whatever their length.
