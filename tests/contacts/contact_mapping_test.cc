@@ -90,9 +90,12 @@ class ContactMappingTest : public DeviceTest {
     EXPECT_EQ(items->Item(count, contact_.put_as<IDispatch>()), S_OK);
   }
 
-  // Applies each slot in turn, each alone in a fresh record.
-  void Apply(const std::vector<Slot>& slots) {
-    for (const Slot& slot : slots) {
+  // Applies each slot of `slots` (joined by "|") in turn, each alone in a
+  // fresh record.
+  void Apply(const std::string& slots) {
+    std::istringstream in(slots);
+    for (std::string text; std::getline(in, text, '|');) {
+      const Slot slot = SlotOf(text);
       mz::ContactRecord record{};
       Fill(&record, slot);
       EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, slot.index, slot.slotClass), 0)
@@ -123,20 +126,17 @@ TEST_P(ContactMappingCase, SetsExactlyTheMappedProperties) {
   const CaseRow& row = GetParam();
   if (row[0] == "birthday") {
     Open({{"FirstName", "Ann"}}, 40000.0);
-    Apply({{kSlotShort, "B", row[1]}});
+    Apply("S B=" + row[1]);
     const emulator::StoredContact stored = Read();
     EXPECT_EQ(stored.birthday, std::stod(row[2]));
     EXPECT_EQ(stored.text, (Text{{"FirstName", "Ann"}}));
     return;
   }
-  std::vector<Slot> slots;
-  std::istringstream in(row[2]);
-  for (std::string slot; std::getline(in, slot, '|');) slots.push_back(SlotOf(slot));
   Open(PropsOf(row[1]));
   if (row.Has(4)) {
     emulator::InjectFault("LocalAlloc", row.Int(4), static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
-  Apply(slots);
+  Apply(row[2]);
   emulator::ClearFaults();
   EXPECT_EQ(Read().text, PropsOf(row[3]));
 }

@@ -18,8 +18,10 @@ using namespace mz;
 
 using Line = std::function<int32_t(VCardWriter*)>;
 
-// What `line` gives through a fresh writer onto `stream`.
-int32_t Write(const Line& line, ScriptStream& stream) {
+// What `line` gives through a fresh writer onto `stream`, which takes only
+// `room` bytes.
+int32_t Write(const Line& line, ScriptStream& stream, std::size_t room) {
+  stream.outLimit = room;
   VCardWriter* writer = VCardWriter_create(stream.stream());
   const int32_t result = line(writer);
   VCardWriter_free(writer);
@@ -129,14 +131,12 @@ TEST_P(VCardWriterLine, IsWrittenExactlyOrEndsAtTheFirstFailedWrite) {
   const Line line = LineOf(GetParam());
   const int32_t limit = Setting(GetParam()[1], "limit", -1);
   ScriptStream full("");
-  full.outLimit = limit < 0 ? kNever : limit;
-  EXPECT_EQ(Write(line, full), Setting(GetParam()[1], "result", 0));
+  EXPECT_EQ(Write(line, full, limit < 0 ? kNever : limit), Setting(GetParam()[1], "result", 0));
   EXPECT_EQ(full.out, GetParam().fields.back());
   for (std::size_t cut = 0; limit < 0 && cut < full.out.size(); ++cut) {
     SCOPED_TRACE(testing::Message() << "cut after " << cut);
     ScriptStream written("");
-    written.outLimit = cut;
-    EXPECT_LT(Write(line, written), 0);
+    EXPECT_LT(Write(line, written, cut), 0);
     EXPECT_TRUE(full.out.starts_with(written.out)) << written.out;
     EXPECT_EQ(written.triesAfterRefusal, 0);
   }

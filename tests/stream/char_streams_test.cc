@@ -382,8 +382,10 @@ TEST_F(MemoryStreamTest, AMemBufWithoutCapacityHasNoBufferAndRefusesEveryWrite) 
   }
 }
 
+// PutChar stores the low byte, in a MemBuf with a terminator while Write
+// stores none; AbsFileMem takes a negative Write or no memory as no room.
 // Rewriting and seeking back are in the contract's string model.
-TEST_F(MemoryStreamTest, MemBufPutCharStoresTheLowByteAndATerminatorWhileWriteStoresNone) {
+TEST_F(MemoryStreamTest, PutCharStoresTheLowByteAndBadWritesAreRefused) {
   CharStream* s = Keep(mz::MemBuf_create(16, 0));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->PutChar(s, 'a'), 'a');
@@ -394,12 +396,10 @@ TEST_F(MemoryStreamTest, MemBufPutCharStoresTheLowByteAndATerminatorWhileWriteSt
   EXPECT_EQ(s->Write(s, "!", -1), mz::kStreamInvalidArgument);
   EXPECT_EQ(s->Tell(s), 1);
   EXPECT_EQ(Data(s), "1c");
-}
-
-// Writes cut at the capacity are the contract's; the bytes beyond stay.
-TEST_F(MemoryStreamTest, AbsFileMemPutCharStoresTheLowByteAndANegativeWriteOrNoMemoryIsNoRoom) {
+  // AbsFileMem: writes cut at the capacity are the contract's; the bytes
+  // beyond stay.
   char block[] = "ab|";
-  CharStream* s = Keep(mz::AbsFileMem_create(block, 2, 2, 0));
+  s = Keep(mz::AbsFileMem_create(block, 2, 2, 0));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->PutChar(s, 0x158), 0x158) << "the argument comes back as given";
   EXPECT_EQ(s->Write(s, "x", -1), mz::kStreamNoRoom);
