@@ -69,10 +69,9 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
   } else if (row[0] == "entryid") {
     BYTE id[32];
     for (int i = 0; i < 32; ++i) id[i] = static_cast<BYTE>(i * 9 + 0xA0);
-    char hex[65] = {};
-    std::memset(hex, 'x', 64);
-    EXPECT_EQ(EntryIdToHex(id, row.Int(1), hex, row.Int(2)), row.Int(3));
-    EXPECT_EQ(std::string(hex), row[4] == "-" ? std::string(64, 'x') : row[4]);
+    std::string hex(64, 'x');  // and its terminator
+    EXPECT_EQ(EntryIdToHex(id, row.Int(1), hex.data(), row.Int(2)), row.Int(3));
+    EXPECT_EQ(std::string(hex.c_str()), row[4] == "-" ? std::string(64, 'x') : row[4]);
   } else if (row[0] == "hexid") {
     BYTE out[64];
     std::memset(out, kCanary, sizeof out);

@@ -458,7 +458,7 @@ auto OpenDescriptors() {
 // A file that cannot be opened allocates nothing; a stream that cannot be
 // allocated closes its file again.
 TEST_F(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
-  const std::size_t before = OpenDescriptors();
+  const auto before = OpenDescriptors();
   g_sizes.clear();
   g_refuseAll = true;
   mz::SetAllocationGate(&RecordAllocation);
