@@ -64,7 +64,6 @@ int32_t Setting(const std::string& settings, const std::string& name, int32_t ot
 // The line a row of vcard_writer.tsv describes, with the row's settings.
 Line LineOf(const CaseRow& row) {
   const std::string first = row[2], second = row.fields.size() > 4 ? row[3] : "";
-  const std::string third = row.fields.size() > 5 ? row[4] : "";
   const std::vector<std::string> values(row.fields.begin() + 3, row.fields.end() - 1);
   using W = VCardWriter*;
   const std::map<std::string, Line> lines = {
@@ -89,9 +88,7 @@ Line LineOf(const CaseRow& row) {
          return VCardWriter_putAddress(w, FlagsOf(first), &a);
        }},
       {"params",  // flags, charset and encoding
-       [=](W w) {
-         return VCardWriter_putParams(w, FlagsOf(first), std::stoi(second), std::stoi(third));
-       }},
+       [=](W w) { return VCardWriter_putParams(w, FlagsOf(first), row.Int(3), row.Int(4)); }},
       {"property",  // a name and its values, "(null)" for none
        [=](W w) {
          std::vector<const char*> pointers;
@@ -102,8 +99,8 @@ Line LineOf(const CaseRow& row) {
        }},
       {"qp",  // line-break mode and the bytes
        [=](W w) {
-         return VCardWriter_putQuotedPrintable(
-             w->stream, second.data(), static_cast<int32_t>(second.size()), std::stoi(first));
+         return VCardWriter_putQuotedPrintable(w->stream, second.data(),
+                                               static_cast<int32_t>(second.size()), row.Int(2));
        }},
       {"tel", [=](W w) { return VCardWriter_putTel(w, FlagsOf(first), second.c_str()); }},
       {"email", [=](W w) { return VCardWriter_putEmail(w, FlagsOf(first), second.c_str()); }},
