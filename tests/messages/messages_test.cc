@@ -144,8 +144,6 @@ class NewMessageSinkTest : public DeviceTest {
   void SetUp() override {
     DeviceTest::SetUp();
     ASSERT_EQ(mz::OpenMessageSession(), S_OK);
-    store_ = mz::g_session.smsStore.load();
-    ASSERT_NE(store_, nullptr);
     MZ_RegisterCallback(&Collect);
     sink_ = mz::NewMessageSink_create();
     ASSERT_NE(sink_, nullptr);
@@ -190,7 +188,6 @@ class NewMessageSinkTest : public DeviceTest {
     return emulator::SeedMessage(seed);
   }
 
-  IMsgStore* store_ = nullptr;
   IMAPIAdviseSink* sink_ = nullptr;
 };
 
@@ -247,9 +244,9 @@ TEST_F(NewMessageSinkTest, DroppedNotificationsAndAMissingCallbackCallNothing) {
   mz::SetAllocationGate([](std::size_t bytes) { return bytes != sizeof(MessageRecord); });
   NotifyCreated(id);
   mz::SetAllocationGate(nullptr);
-  mz::g_session.smsStore.store(nullptr);
+  IMsgStore* const store = mz::g_session.smsStore.exchange(nullptr);
   NotifyCreated(id);
-  mz::g_session.smsStore.store(store_);
+  mz::g_session.smsStore.store(store);
   NotifyCreated("no such message");
   MZ_RegisterCallback(nullptr);
   NotifyCreated(id);  // the record is discarded, and the leak checker finds nothing
