@@ -159,8 +159,6 @@ TEST(PropertiesTest, NullArgumentsAreRefused) {
   EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
 
-using mz::CharStream;
-
 struct Line {
   int32_t result;
   mz::PropertyName property;
@@ -176,7 +174,7 @@ std::vector<Line> ReadAll(std::string text, mz::AllocationGate gate = nullptr,
                           std::size_t size = mz::kValueBufferSize) {
   std::vector<Line> lines;
   const auto length = static_cast<int32_t>(text.size());
-  CharStream* s = mz::AbsFileMem_create(text.data(), length, length, 0);
+  mz::CharStream* s = mz::AbsFileMem_create(text.data(), length, length, 0);
   mz::SetAllocationGate(gate);
   std::vector<char> value(size, 'x');
   for (int guard = 0; guard < 100; ++guard) {
