@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "case_file.h"
@@ -50,11 +51,11 @@ Slot SlotOf(const std::string& text) {
           blank > 1 ? std::stoi(text.substr(1, blank - 1)) : 0};
 }
 
-// Puts `slot` at `index` of its class; the rest of the record stays zero.
-void Fill(mz::ContactRecord* record, const Slot& slot, int32_t index) {
+// Puts `slot` at its index of its class; the rest of the record stays zero.
+void Fill(mz::ContactRecord* record, const Slot& slot) {
   auto put = [&](auto& slots) {
-    std::strncpy(slots[index].code, slot.code.c_str(), mz::kCodeSize);
-    std::strncpy(slots[index].value, slot.value.c_str(), sizeof slots[index].value - 1);
+    std::strncpy(slots[slot.index].code, slot.code.c_str(), mz::kCodeSize);
+    std::strncpy(slots[slot.index].value, slot.value.c_str(), sizeof slots[0].value - 1);
   };
   if (slot.slotClass == mz::kSlotShort) put(record->shortSlots);
   if (slot.slotClass == mz::kSlotMedium) put(record->mediumSlots);
@@ -89,11 +90,14 @@ class ContactMappingTest : public DeviceTest {
     EXPECT_EQ(items->Item(count, contact_.put_as<IDispatch>()), S_OK);
   }
 
-  // Applies each slot in turn, each alone in a fresh record.
-  void Apply(const std::vector<Slot>& slots) {
-    for (const Slot& slot : slots) {
+  // Applies each slot of `slots` (joined by "|") in turn, each alone in a
+  // fresh record.
+  void Apply(const std::string& slots) {
+    std::istringstream in(slots);
+    for (std::string text; std::getline(in, text, '|');) {
+      const Slot slot = SlotOf(text);
       mz::ContactRecord record{};
-      Fill(&record, slot, slot.index);
+      Fill(&record, slot);
       EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, slot.index, slot.slotClass), 0)
           << slot.code;
     }
@@ -122,26 +126,22 @@ TEST_P(ContactMappingCase, SetsExactlyTheMappedProperties) {
   const CaseRow& row = GetParam();
   if (row[0] == "birthday") {
     Open({{"FirstName", "Ann"}}, 40000.0);
-    Apply({{kSlotShort, "B", row[1]}});
+    Apply("S B=" + row[1]);
     const emulator::StoredContact stored = Read();
     EXPECT_EQ(stored.birthday, std::stod(row[2]));
     EXPECT_EQ(stored.text, (Text{{"FirstName", "Ann"}}));
     return;
   }
-  std::vector<Slot> slots;
-  std::istringstream in(row[2]);
-  for (std::string slot; std::getline(in, slot, '|');) slots.push_back(SlotOf(slot));
   Open(PropsOf(row[1]));
   if (row.Has(4)) {
     emulator::InjectFault("LocalAlloc", row.Int(4), static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
-  Apply(slots);
+  Apply(row[2]);
   emulator::ClearFaults();
   EXPECT_EQ(Read().text, PropsOf(row[3]));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ContactMappingCase,
-                         ::testing::ValuesIn(ReadCases("contact_mapping.tsv")), LineName);
+INSTANTIATE_TEST_SUITE_P(Table, ContactMappingCase, Cases("contact_mapping.tsv"), LineName);
 
 // A slot named with a wrong class or index, or no contact or record, leaves
 // the contact as it was; unmapped codes are in contact_mapping.tsv.
@@ -149,14 +149,12 @@ TEST_F(ContactMappingTest, SlotsOutOfRangeChangeNothing) {
   const Text seed = {{"FirstName", "Ann"}, {"Body", "kept"}};
   Open(seed, 40000.0);
   mz::ContactRecord record{};
-  Fill(&record, {kSlotShort, "M", "changed"}, 0);
-  const struct {
-    mz::SlotClass slotClass;
-    int32_t index;
-  } misses[] = {{0, 0},           {4, 0},           {-1, 0},       {kSlotShort, -1},
-                {kSlotShort, 16}, {kSlotMedium, 8}, {kSlotLong, 2}};
-  for (const auto& miss : misses) {
-    EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, miss.index, miss.slotClass), 0);
+  Fill(&record, {kSlotShort, "M", "changed"});
+  const std::pair<mz::SlotClass, int32_t> misses[] = {
+      {0, 0},           {4, 0},           {-1, 0},       {kSlotShort, -1},
+      {kSlotShort, 16}, {kSlotMedium, 8}, {kSlotLong, 2}};
+  for (const auto& [slotClass, index] : misses) {
+    EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), &record, index, slotClass), 0);
   }
   EXPECT_EQ(mz::ApplySlotToContact(nullptr, &record, 0, kSlotShort), 0);
   EXPECT_EQ(mz::ApplySlotToContact(contact_.get(), nullptr, 0, kSlotShort), 0);

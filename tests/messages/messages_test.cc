@@ -46,10 +46,6 @@ std::u16string Units(const std::string& bytes) {
   return units;
 }
 
-// --- Entry ids -------------------------------------------------------------
-
-// --- Addresses -------------------------------------------------------------
-
 // Each row of message_text.tsv: a sender normalised to a number, text cut
 // to a field, a time written as text, or an entry id to hex and back.
 class MessageTextCase : public testing::TestWithParam<CaseRow> {};
@@ -62,55 +58,45 @@ TEST_P(MessageTextCase, IsWrittenAsExpected) {
     std::memcpy(out, row[2].data(), row[2].size());
     std::memset(out + kAddressBytes, kCanary, 8);
     NormalizeAddress(sender.c_str(), reinterpret_cast<char*>(out), kAddressBytes);
-    std::string expected = row[3];
-    expected.resize(kAddressBytes, '\0');
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes), expected);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), kAddressBytes),
+              row[3] + std::string(kAddressBytes - row[3].size(), '\0'));
     EXPECT_EQ(out[kAddressBytes], kCanary);
-    return;
-  }
-  if (row[0] == "utf8" || row[0] == "ansi") {
+  } else if (row[0] == "utf8" || row[0] == "ansi") {
     std::vector<char> out(row.Int(2) + 8, static_cast<char>(kCanary));
     (row[0] == "utf8" ? CopyUtf8 : CopyAnsi)(Units(row[1]).c_str(), out.data(), row.Int(2));
     EXPECT_EQ(std::string(out.data()), row[3]);
     EXPECT_EQ(static_cast<unsigned char>(out[row.Int(2)]), kCanary);
-    return;
-  }
-  if (row[0] == "entryid") {
+  } else if (row[0] == "entryid") {
     BYTE id[32];
     for (int i = 0; i < 32; ++i) id[i] = static_cast<BYTE>(i * 9 + 0xA0);
-    char hex[65] = {};
-    std::memset(hex, 'x', 64);
-    EXPECT_EQ(EntryIdToHex(id, row.Int(1), hex, row.Int(2)), row.Int(3));
-    EXPECT_EQ(std::string(hex), row[4] == "-" ? std::string(64, 'x') : row[4]);
-    return;
-  }
-  if (row[0] == "hexid") {
+    std::string hex(64, 'x');  // and its terminator
+    EXPECT_EQ(EntryIdToHex(id, row.Int(1), hex.data(), row.Int(2)), row.Int(3));
+    EXPECT_EQ(std::string(hex.c_str()), row[4] == "-" ? std::string(64, 'x') : row[4]);
+  } else if (row[0] == "hexid") {
     BYTE out[64];
     std::memset(out, kCanary, sizeof out);
     std::uint32_t length = row.Int(2);
     EXPECT_EQ(HexToEntryId(row[1].c_str(), out, &length), row.Int(3));
     const std::size_t count = row.Has(4) ? row[4].size() / 2 : 0;
     EXPECT_EQ(length, row.Int(3) == 1 ? count : row.Int(2));
-    std::string got;
-    char pair[3];
-    for (std::size_t i = 0; i < count; ++i) got += (std::snprintf(pair, 3, "%02x", out[i]), pair);
-    EXPECT_EQ(got, row.Has(4) ? row[4] : "");
+    char hex[65] = {};
+    for (std::size_t i = 0; i < count; ++i) std::snprintf(hex + 2 * i, 3, "%02x", out[i]);
+    EXPECT_EQ(std::string(hex), row.Has(4) ? row[4] : "");
     EXPECT_EQ(out[count], kCanary);
-    return;
+  } else {
+    ASSERT_EQ(row[0], "time");
+    setenv("TZ", row[1].c_str(), 1);
+    const std::uint64_t ticks = std::stoull(row[2]);
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    char text[kMessageTimeSize + 1];
+    std::memset(text, kCanary, sizeof text);
+    EXPECT_EQ(FormatMessageTime(&time, text), 1);
+    EXPECT_STREQ(text, row[3].c_str());
+    EXPECT_EQ(static_cast<unsigned char>(text[kMessageTimeSize]), kCanary);
   }
-  ASSERT_EQ(row[0], "time");
-  setenv("TZ", row[1].c_str(), 1);
-  const std::uint64_t ticks = std::stoull(row[2]);
-  const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-  char text[kMessageTimeSize + 1];
-  std::memset(text, kCanary, sizeof text);
-  EXPECT_EQ(FormatMessageTime(&time, text), 1);
-  EXPECT_STREQ(text, row[3].c_str());
-  EXPECT_EQ(static_cast<unsigned char>(text[kMessageTimeSize]), kCanary);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, MessageTextCase, testing::ValuesIn(ReadCases("message_text.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, MessageTextCase, Cases("message_text.tsv"), LineName);
 
 // Null ids, texts, times or outputs are refused; text the platform cannot
 // convert is left empty, a time it cannot convert writes nothing.
@@ -158,8 +144,6 @@ class NewMessageSinkTest : public DeviceTest {
   void SetUp() override {
     DeviceTest::SetUp();
     ASSERT_EQ(mz::OpenMessageSession(), S_OK);
-    store_ = mz::g_session.smsStore.load();
-    ASSERT_NE(store_, nullptr);
     MZ_RegisterCallback(&Collect);
     sink_ = mz::NewMessageSink_create();
     ASSERT_NE(sink_, nullptr);
@@ -204,7 +188,6 @@ class NewMessageSinkTest : public DeviceTest {
     return emulator::SeedMessage(seed);
   }
 
-  IMsgStore* store_ = nullptr;
   IMAPIAdviseSink* sink_ = nullptr;
 };
 
@@ -261,9 +244,9 @@ TEST_F(NewMessageSinkTest, DroppedNotificationsAndAMissingCallbackCallNothing) {
   mz::SetAllocationGate([](std::size_t bytes) { return bytes != sizeof(MessageRecord); });
   NotifyCreated(id);
   mz::SetAllocationGate(nullptr);
-  mz::g_session.smsStore.store(nullptr);
+  IMsgStore* const store = mz::g_session.smsStore.exchange(nullptr);
   NotifyCreated(id);
-  mz::g_session.smsStore.store(store_);
+  mz::g_session.smsStore.store(store);
   NotifyCreated("no such message");
   MZ_RegisterCallback(nullptr);
   NotifyCreated(id);  // the record is discarded, and the leak checker finds nothing

@@ -26,13 +26,14 @@ struct CaseRow {
   bool Has(std::size_t i) const { return i < fields.size() && !fields[i].empty(); }
 };
 
-// The rows of tests/data/lib/`name`, their fields unescaped.
-inline std::vector<CaseRow> ReadCases(const std::string& name) {
+// The rows of tests/data/lib/`name`, their fields unescaped, as test
+// parameters.
+inline auto Cases(const std::string& name) {
   std::vector<CaseRow> rows;
   for (auto& [line, fields] : ReadNumberedTable(std::string(LIB_DATA_DIR) + "/" + name)) {
     rows.push_back({name, line, std::move(fields)});
   }
-  return rows;
+  return testing::ValuesIn(rows);
 }
 
 inline void PrintTo(const CaseRow& row, std::ostream* os) {

@@ -85,8 +85,7 @@ TEST_P(TokenizerCase, ReadsAsExpected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TokenizerCase, testing::ValuesIn(ReadCases("tokenizer.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, TokenizerCase, Cases("tokenizer.tsv"), LineName);
 
 TEST(TokenizerTest, SkipBlanksSplitsADurationWithoutEscapesAndNullArgumentsWork) {
   ScriptStream s(" 1DT\\2H");
@@ -143,10 +142,10 @@ TEST_P(PropertyHeadCase, ReadsAsExpected) {
   EXPECT_EQ(s.Rest(), row[4]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, testing::ValuesIn(ReadCases("properties.tsv")),
-                         LineName);
+INSTANTIATE_TEST_SUITE_P(Table, PropertyHeadCase, Cases("properties.tsv"), LineName);
 
-// Null arguments are refused. (FindParam and HasParam are read through every
+// Null arguments are refused, and ParseDuration without a place for the
+// seconds does nothing. (FindParam and HasParam are read through every
 // parameter of the reader golden files: tel-types, adr-types,
 // type-stays-once-set.)
 TEST(PropertiesTest, NullArgumentsAreRefused) {
@@ -157,9 +156,8 @@ TEST(PropertiesTest, NullArgumentsAreRefused) {
             mz::kStreamInvalidArgument);
   EXPECT_EQ(mz::ReadParameters(nullptr, &list, nullptr), mz::kStreamInvalidArgument);
   EXPECT_EQ(s.Rest(), "NOTE:x");
+  EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
-
-using mz::CharStream;
 
 struct Line {
   int32_t result;
@@ -176,7 +174,7 @@ std::vector<Line> ReadAll(std::string text, mz::AllocationGate gate = nullptr,
                           std::size_t size = mz::kValueBufferSize) {
   std::vector<Line> lines;
   const auto length = static_cast<int32_t>(text.size());
-  CharStream* s = mz::AbsFileMem_create(text.data(), length, length, 0);
+  mz::CharStream* s = mz::AbsFileMem_create(text.data(), length, length, 0);
   mz::SetAllocationGate(gate);
   std::vector<char> value(size, 'x');
   for (int guard = 0; guard < 100; ++guard) {
@@ -196,21 +194,16 @@ std::vector<Line> ReadAll(std::string text, mz::AllocationGate gate = nullptr,
   return lines;
 }
 
-// The value of the only line of `text`, read into 8192 bytes.
-std::string ValueOf(const std::string& text) {
-  std::vector<Line> lines = ReadAll(text, nullptr, 8192);
-  EXPECT_EQ(lines.size(), 1u) << text;
-  return lines.empty() ? std::string("<none>") : lines[0].value;
-}
-
 // Each row of values.tsv: a kind of value and what it reads as.
 class ValueCase : public ::testing::TestWithParam<CaseRow> {};
 
 TEST_P(ValueCase, ReadsAsExpected) {
   const CaseRow& row = GetParam();
   const std::string& kind = row[0];
-  if (kind == "line") {
-    EXPECT_EQ(ValueOf(row[1]), row[2]);
+  if (kind == "line") {  // the only line, read into 8192 bytes
+    const std::vector<Line> lines = ReadAll(row[1], nullptr, 8192);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].value, row[2]);
   } else if (kind == "qp") {
     std::string buf = row[1];
     int32_t length = static_cast<int32_t>(buf.size());
@@ -247,7 +240,7 @@ TEST_P(ValueCase, ReadsAsExpected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ValueCase, ::testing::ValuesIn(ReadCases("values.tsv")), LineName);
+INSTANTIATE_TEST_SUITE_P(Table, ValueCase, Cases("values.tsv"), LineName);
 
 // Names, parameter words and values far longer than anything kept, which
 // are cut or refused whatever their length.
@@ -267,29 +260,18 @@ TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
   EXPECT_EQ(lines[4].value, "last");
 }
 
-bool DenyAll(std::size_t) {
-  return false;
-}
-bool AllowSmall(std::size_t bytes) {
-  return bytes <= 1024;
-}
-
 TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   // No scratch buffer: each line is skipped as malformed; skipping the
   // last one reports the end, so the caller cannot loop.
-  std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", DenyAll);
+  std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", [](std::size_t) { return false; });
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
   // No room for the value: it reads as empty and the next line follows.
-  lines = ReadAll("FN:a\r\n b\r\nFN:c\r\n", AllowSmall);
+  lines = ReadAll("FN:a\r\n b\r\nFN:c\r\n", [](std::size_t n) { return n <= 1024; });
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].result, 0);
   EXPECT_EQ(lines[1].result, 0);
   EXPECT_EQ(lines[1].property.id, 11u);
-}
-
-TEST(ParseDuration, WithoutAPlaceForTheSecondsDoesNothing) {
-  EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
 
 // ReadObject into a dirty record, which it must clear first.
@@ -342,7 +324,8 @@ TEST(ContactRecordTest, OnlyAHardStreamErrorIsPassedBack) {
 
 // The snooze, the repeat count and the second text only reach callers of
 // ParseAlarm itself; every place asked for is filled, texts cut to size.
-TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndClearsTheTexts) {
+// Then the status and category codes of empty text.
+TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndEmptyTextsAreOther) {
   mz::DateTimeFields when;
   int32_t snooze = -1, repeat = -1;
   char text[8], text2[4];
@@ -365,11 +348,8 @@ TEST(CalendarRecordTest, ParseAlarmFillsEveryPlaceAskedAndClearsTheTexts) {
   std::strcpy(text, "old");
   EXPECT_EQ(mz::ParseAlarm(nullptr, nullptr, nullptr, text, sizeof(text), nullptr, 0, nullptr), 0);
   EXPECT_STREQ(text, "");
-}
-
-// An empty STATUS or CATEGORIES line is skipped by the reader, so only here
-// does empty text meet the tables.
-TEST(CalendarRecordTest, EmptyStatusAndCategoryTextsAreOther) {
+  // An empty STATUS or CATEGORIES line is skipped by the reader, so only
+  // here does empty text meet the tables.
   EXPECT_EQ(mz::StatusCode(""), 1);
   EXPECT_EQ(mz::CategoryCode(""), 6);
 }
