@@ -75,16 +75,13 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
           const auto& changed = kText[pick(0, static_cast<int>(std::size(kText)) - 1)];
           const std::string text = pick(0, 3) ? std::to_string(step) + changed.name : "";
           std::u16string wide =
-              u"\u00e9 " + std::u16string(text.begin(), text.end()) + u" \U0001D11E";
-          if (text.empty()) wide.clear();
+              text.empty() ? u""
+                           : u"\u00e9 " + std::u16string(text.begin(), text.end()) + u" \U0001D11E";
           EXPECT_EQ(
               (contact.get()->*changed.put)(text.empty() && pick(0, 1) ? nullptr : wide.data()),
               S_OK);
-          if (text.empty()) {
-            texts.erase(changed.name);
-          } else {
-            texts[changed.name] = "\xC3\xA9 " + text + " \xF0\x9D\x84\x9E";
-          }
+          texts.erase(changed.name);
+          if (!text.empty()) texts[changed.name] = "\xC3\xA9 " + text + " \xF0\x9D\x84\x9E";
         }
         const bool isNew = Oid(contact) == 0;
         ASSERT_EQ(contact->Save(), S_OK);
@@ -164,23 +161,20 @@ TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved
 // The application gives its contacts folder, and no other, only while logged
 // on.
 TEST_F(ContactStoreTest, ApplicationGivesTheContactsFolderOnlyWhileLoggedOn) {
-  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-  {
-    ComRef<IPOutlookApp> app;
-    ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                               app.put_as<void>()),
-              S_OK);
-    IFolder* none = reinterpret_cast<IFolder*>(1);
-    EXPECT_EQ(app->GetDefaultFolder(olFolderContacts, &none), E_FAIL);  // before Logon
-    EXPECT_EQ(none, nullptr);
-    ComRef<IFolder> folder;
-    ASSERT_EQ(app->Logon(0), S_OK);
-    EXPECT_EQ(app->GetDefaultFolder(9, folder.put()), E_INVALIDARG);
-    ASSERT_EQ(app->GetDefaultFolder(olFolderContacts, folder.put()), S_OK);
-    EXPECT_EQ(app->Logoff(), S_OK);
-    EXPECT_EQ(app->GetDefaultFolder(olFolderContacts, folder.put()), E_FAIL);
-  }
-  CoUninitialize();
+  Contacts::Com com;
+  ComRef<IPOutlookApp> app;
+  ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
+                             app.put_as<void>()),
+            S_OK);
+  IFolder* none = reinterpret_cast<IFolder*>(1);
+  EXPECT_EQ(app->GetDefaultFolder(olFolderContacts, &none), E_FAIL);  // before Logon
+  EXPECT_EQ(none, nullptr);
+  ComRef<IFolder> folder;
+  ASSERT_EQ(app->Logon(0), S_OK);
+  EXPECT_EQ(app->GetDefaultFolder(9, folder.put()), E_INVALIDARG);
+  ASSERT_EQ(app->GetDefaultFolder(olFolderContacts, folder.put()), S_OK);
+  EXPECT_EQ(app->Logoff(), S_OK);
+  EXPECT_EQ(app->GetDefaultFolder(olFolderContacts, folder.put()), E_FAIL);
 }
 
 // Oids are never reused: after the last 32-bit oid the store is full.

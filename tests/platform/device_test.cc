@@ -27,12 +27,10 @@ class DeviceFolderTest : public ::testing::Test {
     root_ = pattern;
   }
   void TearDown() override {
-    if (db_ != nullptr) sqlite3_close(db_);
     emulator::CloseDevice();
     fs::remove_all(root_);
   }
   fs::path root_;
-  sqlite3* db_ = nullptr;
 };
 
 // Each refusal says why, through OpenDevice and PhoneDeviceError alike, and
@@ -100,8 +98,10 @@ TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
 TEST_F(DeviceFolderTest, DeviceOfANewerSchemaIsRefused) {
   ASSERT_TRUE(emulator::OpenDevice(root_));
   emulator::CloseDevice();
-  ASSERT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db_), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db_, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
   std::string error;
   EXPECT_FALSE(emulator::OpenDevice(root_, &error));
   EXPECT_NE(error.find("newer"), std::string::npos) << error;

@@ -20,7 +20,6 @@
 
 #include "device_fixture.h"
 #include "mapi.h"
-#include "platform/emulator.h"
 #include "program.h"
 
 namespace {
@@ -401,10 +400,8 @@ TEST_F(MessageStoreTest, SinkCanUnadviseItselfFromInsideOnNotify) {
   self.hook = [&](const NOTIFICATION&) {
     return store()->Unadvise(connection.exchange(0)) == S_OK ? "unadvised" : "failed";
   };
-  ULONG number = 0;
-  ASSERT_EQ(store()->Advise(0, nullptr, fnevObjectCreated, &self, &number), S_OK);
-  connection = number;
-  Advised advised(store(), &other);
+  Advised advisedSelf(store(), &self), advised(store(), &other);
+  connection = advisedSelf.connection;
   Seed("Inbox", "one");
   Seed("Inbox", "two");
   EXPECT_EQ(other.WaitFor(2).size(), 2u);
@@ -449,12 +446,11 @@ TEST_F(MessageStoreTest, AdviseRefusesWhatItCannotWatch) {
 
 TEST_F(MessageStoreTest, LastUninitializeCancelsEveryRegistration) {
   RecordingSink sink;
-  ULONG connection = 0;
-  ASSERT_EQ(store()->Advise(0, nullptr, fnevObjectCreated, &sink, &connection), S_OK);
+  Advised first(store(), &sink);
   EXPECT_EQ(sink.refs(), 2u);
   MAPIUninitialize();
   EXPECT_EQ(sink.refs(), 1u);
-  EXPECT_EQ(store()->Unadvise(connection), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(store()->Unadvise(first.connection), MAPI_E_NOT_FOUND);
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown
 
   // The notifier starts again for the next sink.

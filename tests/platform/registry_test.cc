@@ -150,9 +150,7 @@ TEST_F(RegistryTest, KeysAndValuesFollowTheModel) {
         EXPECT_EQ(data, fits ? expected->second : std::vector<BYTE>(size, 0xAA));
       }
     }
-    if (opened != nullptr) {
-      EXPECT_EQ(RegCloseKey(opened), kOk);
-    }
+    EXPECT_EQ(opened == nullptr ? kOk : RegCloseKey(opened), kOk);
   }
   EXPECT_EQ(Dump(), model.values);
   emulator::CloseDevice();

@@ -94,11 +94,6 @@ std::string ShowFileTime(const FILETIME& time) {
   SetLastError(0);
   return Show(FileTimeToSystemTime(&time, &fields), fields);
 }
-std::string ShowDate(DATE date) {
-  SYSTEMTIME fields{};
-  SetLastError(0);
-  return Show(VariantTimeToSystemTime(date, &fields), fields);
-}
 
 // Sets TZ for its lifetime, then puts the old value back.
 struct ScopedTimeZone {
@@ -131,7 +126,11 @@ const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
        EXPECT_EQ(SystemTimeToVariantTime(&fields, &date), r[2] != "refused");
        EXPECT_DOUBLE_EQ(date, r[2] == "refused" ? 42.0 : std::stod(r[2]));
      }},
-    {"to-fields", [](const TableRow& r) { EXPECT_EQ(ShowDate(std::stod(r[1])), r[2]); }},
+    {"to-fields",
+     [](const TableRow& r) {
+       SYSTEMTIME fields{};
+       EXPECT_EQ(Show(VariantTimeToSystemTime(std::stod(r[1]), &fields), fields), r[2]);
+     }},
     {"file-time",
      [](const TableRow& r) { EXPECT_EQ(ShowFileTime(Ticks(std::stoull(r[1]))), r[2]); }},
     {"local",
@@ -249,10 +248,10 @@ const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
                  "\\Windows\\Alert1.wav");
        EXPECT_EQ(emulator::ReadRegistryString("HKCU", r[5], "Sound"), r[3] == "1" ? path : "");
        EXPECT_EQ(emulator::ReadRegistryString("HKCU", r[5], "DisplayName"), "Ring");
-       const auto type = emulator::ReadRegistryValue("HKCU", r[5], "Type");
-       ASSERT_TRUE(type.has_value());
-       EXPECT_EQ(type->type, REG_DWORD);
-       EXPECT_EQ(type->data,
+       const auto type =
+           emulator::ReadRegistryValue("HKCU", r[5], "Type").value_or(emulator::RegistryValue{});
+       EXPECT_EQ(type.type, REG_DWORD);
+       EXPECT_EQ(type.data,
                  (std::vector<std::uint8_t>{static_cast<std::uint8_t>(info.sstType), 0, 0, 0}));
      }},
     {"launch",
@@ -330,9 +329,8 @@ const std::map<std::string, std::function<void(const TableRow&)>> kKinds = {
 std::vector<TableRow> ServiceRows() {
   std::vector<TableRow> rows;
   for (const char* name : {"clock", "crt", "files", "process", "sms", "sound", "text"}) {
-    for (TableRow& row : ReadTable(std::string(PLATFORM_DATA_DIR) + "/" + name + ".tsv")) {
-      rows.push_back(row);
-    }
+    const auto table = ReadTable(std::string(PLATFORM_DATA_DIR) + "/" + name + ".tsv");
+    rows.insert(rows.end(), table.begin(), table.end());
   }
   return rows;
 }
