@@ -38,7 +38,7 @@ class DeviceFolderTest : public ::testing::Test {
 TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
   const struct {
     const char* what;
-    const char* file;  // made in the folder, with `content`
+    const char* file;  // made in the folder, with `content` (nullptr: the folder is a file)
     std::string content;
     std::string says;
   } cases[] = {
@@ -47,17 +47,13 @@ TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
        "device.db is empty (0 bytes), so it holds no phone; remove it to make a fresh phone here"},
       {"a device.db of text", "device.db", std::string(4096, 't'),
        "device.db is not a phone's database"},
-      {"a file for the folder", nullptr, "", "it is a file, not a folder"},
+      {"a file for the folder", nullptr, "mine", "it is a file, not a folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const fs::path dir = root_ / c.what;
-    if (c.file != nullptr) {
-      fs::create_directories(dir);
-      std::ofstream(dir / c.file) << c.content;
-    } else {
-      std::ofstream(dir) << "mine";
-    }
+    fs::create_directories(c.file != nullptr ? dir : root_);
+    std::ofstream(c.file != nullptr ? dir / c.file : dir) << c.content;
     std::string error;
     EXPECT_FALSE(emulator::OpenDevice(dir, &error));
     EXPECT_NE(error.find(c.says), std::string::npos) << error;

@@ -33,9 +33,8 @@ using Values = std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>;
 
 Values Dump() {
   Values values;
-  for (const auto& [name, value] : emulator::DumpRegistry()) {
+  for (const auto& [name, value] : emulator::DumpRegistry())
     values[name] = {value.type, value.data};
-  }
   return values;
 }
 

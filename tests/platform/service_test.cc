@@ -344,9 +344,8 @@ TEST_F(ServiceTest, SmsRadioOpensOnlyForSendingTextAndClosesOnce) {
   SMS_HANDLE handle = nullptr;
   void* event = nullptr;
   const std::u16string provider = SMS_MSGTYPE_TEXT;
-  for (const std::u16string& other : {provider + u"2", provider.substr(0, 10)}) {
+  for (const std::u16string& other : {provider + u"2", provider.substr(0, 10)})
     EXPECT_EQ(SmsOpen(other.c_str(), SMS_MODE_SEND, &handle, nullptr), SMS_E_INVALIDPROTOCOL);
-  }
   EXPECT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_RECEIVE, &handle, nullptr), E_INVALIDARG);
   EXPECT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &handle, &event), E_INVALIDARG);
   EXPECT_EQ(handle, nullptr);
