@@ -68,9 +68,11 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
     switch (size == 0 ? 0 : pick(0, 3)) {
       case 0:    // a new contact
       case 1: {  // or a change to one
-        ContactPtr contact = contacts->Item(pick(0, 1) || size == 0 ? 0 : position);
-        auto texts =
-            Oid(contact) == 0 ? std::map<std::string, std::string>{} : model[position - 1].second;
+        const bool isNew = pick(0, 1) || size == 0;
+        ContactPtr contact = contacts->Item(isNew ? 0 : position);
+        if (isNew) model.emplace_back();
+        auto& [oid, texts] = isNew ? model.back() : model[position - 1];
+        EXPECT_EQ(Oid(contact), oid);  // 0 until a new contact is saved
         for (int n = pick(1, 3); n > 0; --n) {
           const auto& changed = kText[pick(0, static_cast<int>(std::size(kText)) - 1)];
           const std::string text = pick(0, 3) ? std::to_string(step) + changed.name : "";
@@ -83,14 +85,10 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
           texts.erase(changed.name);
           if (!text.empty()) texts[changed.name] = "\xC3\xA9 " + text + " \xF0\x9D\x84\x9E";
         }
-        const bool isNew = Oid(contact) == 0;
         ASSERT_EQ(contact->Save(), S_OK);
         if (isNew) {
           EXPECT_GT(Oid(contact), last);  // never reused, also after a reopening
-          last = Oid(contact);
-          model.emplace_back(last, texts);
-        } else {
-          model[position - 1].second = texts;
+          oid = last = Oid(contact);
         }
         break;
       }

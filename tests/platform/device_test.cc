@@ -71,10 +71,9 @@ TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
 TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
   const fs::path dir = root_ / "shared";
   std::vector<std::unique_ptr<RunningProgram>> writers;
-  for (const char* name : {"A", "B", "C", "D"}) {
+  for (const char* name : {"A", "B", "C", "D"})
     writers.push_back(std::make_unique<RunningProgram>(
         std::vector<std::string>{DEVICE_WRITER, dir.string(), "add", name}));
-  }
   for (auto& writer : writers) {
     const ProgramRun run = writer->Wait();
     EXPECT_EQ(run.status, 0) << run.err;
