@@ -139,10 +139,9 @@ TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved
   ContactPtr loaded = contacts.Item(1);
   ContactPtr unloaded = contacts.Item(2);
   EXPECT_EQ(FirstName(loaded), u"loaded");
-  for (const char* command : {"delete", "delete", "add"}) {
+  for (const char* command : {"delete", "delete", "add"})
     ASSERT_EQ(
         RunProgram({DEVICE_WRITER, dir(), command, *command == 'a' ? "Elsewhere" : "1"}).status, 0);
-  }
 
   WCHAR name[] = u"changed";
   EXPECT_EQ(loaded->put_FirstName(name), S_OK);
