@@ -21,11 +21,8 @@ using mapi::Contacts;
 using mz::ComRef;
 using ContactPtr = ComRef<IContact>;
 
-struct TextAccessor {
-  const char* name;
-  HRESULT (IContact::*put)(BSTR);
-};
-const TextAccessor kText[] = {
+// Each text property's name and setter.
+const std::pair<const char*, HRESULT (IContact::*)(BSTR)> kText[] = {
 #define TEXT_ACCESSOR(Name) {#Name, &IContact::put_##Name},
     PLATFORM_CONTACT_TEXT_PROPERTIES(TEXT_ACCESSOR)
 #undef TEXT_ACCESSOR
@@ -74,16 +71,15 @@ TEST_F(ContactStoreTest, PositionsOidsAndTextsFollowTheModel) {
         auto& [oid, texts] = isNew ? model.back() : model[position - 1];
         EXPECT_EQ(Oid(contact), oid);  // 0 until a new contact is saved
         for (int n = pick(1, 3); n > 0; --n) {
-          const auto& changed = kText[pick(0, static_cast<int>(std::size(kText)) - 1)];
-          const std::string text = pick(0, 3) ? std::to_string(step) + changed.name : "";
+          const auto& [name, put] = kText[pick(0, static_cast<int>(std::size(kText)) - 1)];
+          const std::string text = pick(0, 3) ? std::to_string(step) + name : "";
           std::u16string wide =
               text.empty() ? u""
                            : u"\u00e9 " + std::u16string(text.begin(), text.end()) + u" \U0001D11E";
-          EXPECT_EQ(
-              (contact.get()->*changed.put)(text.empty() && pick(0, 1) ? nullptr : wide.data()),
-              S_OK);
-          texts.erase(changed.name);
-          if (!text.empty()) texts[changed.name] = "\xC3\xA9 " + text + " \xF0\x9D\x84\x9E";
+          EXPECT_EQ((contact.get()->*put)(text.empty() && pick(0, 1) ? nullptr : wide.data()),
+                    S_OK);
+          texts.erase(name);
+          if (!text.empty()) texts[name] = "\xC3\xA9 " + text + " \xF0\x9D\x84\x9E";
         }
         ASSERT_EQ(contact->Save(), S_OK);
         if (isNew) {
