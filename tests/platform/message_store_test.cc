@@ -27,10 +27,8 @@ namespace {
 using namespace mapi;
 
 struct Seen {
-  ULONG event = 0;
-  ULONG type = 0;
-  std::string id;
-  std::string parent;
+  ULONG event = 0, type = 0;
+  std::string id, parent;
   std::string note;  // what the sink's hook answered
 };
 
