@@ -129,8 +129,7 @@ TEST_F(ContactStoreTest, PositionsOutsideTheStoreAndGoneContactsAreRefused) {
 // Another process's additions show to a new collection; a contact it
 // deleted can be neither saved nor read, loaded or not.
 TEST_F(ContactStoreTest, AnotherProcessesChangesShowAndItsDeletionsCannotBeSaved) {
-  emulator::SeedContact({{"FirstName", "loaded"}});
-  emulator::SeedContact({{"FirstName", "unloaded"}});
+  for (const char* name : {"loaded", "unloaded"}) emulator::SeedContact({{"FirstName", name}});
   Contacts contacts;
   ContactPtr loaded = contacts.Item(1);
   ContactPtr unloaded = contacts.Item(2);
