@@ -27,12 +27,10 @@ class DeviceFolderTest : public ::testing::Test {
     root_ = pattern;
   }
   void TearDown() override {
-    if (db_ != nullptr) sqlite3_close(db_);
     emulator::CloseDevice();
     fs::remove_all(root_);
   }
   fs::path root_;
-  sqlite3* db_ = nullptr;
 };
 
 // Each refusal says why, through OpenDevice and PhoneDeviceError alike, and
@@ -40,7 +38,7 @@ class DeviceFolderTest : public ::testing::Test {
 TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
   const struct {
     const char* what;
-    const char* file;  // made in the folder, with `content`
+    const char* file;  // made in the folder, with `content` (nullptr: the folder is a file)
     std::string content;
     std::string says;
   } cases[] = {
@@ -49,17 +47,13 @@ TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
        "device.db is empty (0 bytes), so it holds no phone; remove it to make a fresh phone here"},
       {"a device.db of text", "device.db", std::string(4096, 't'),
        "device.db is not a phone's database"},
-      {"a file for the folder", nullptr, "", "it is a file, not a folder"},
+      {"a file for the folder", nullptr, "mine", "it is a file, not a folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const fs::path dir = root_ / c.what;
-    if (c.file != nullptr) {
-      fs::create_directories(dir);
-      std::ofstream(dir / c.file) << c.content;
-    } else {
-      std::ofstream(dir) << "mine";
-    }
+    fs::create_directories(c.file != nullptr ? dir : root_);
+    std::ofstream(c.file != nullptr ? dir / c.file : dir) << c.content;
     std::string error;
     EXPECT_FALSE(emulator::OpenDevice(dir, &error));
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
@@ -77,10 +71,9 @@ TEST_F(DeviceFolderTest, WhatIsNoDeviceIsRefusedWithItsReasonAndLeftAlone) {
 TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
   const fs::path dir = root_ / "shared";
   std::vector<std::unique_ptr<RunningProgram>> writers;
-  for (const char* name : {"A", "B", "C", "D"}) {
+  for (const char* name : {"A", "B", "C", "D"})
     writers.push_back(std::make_unique<RunningProgram>(
         std::vector<std::string>{DEVICE_WRITER, dir.string(), "add", name}));
-  }
   for (auto& writer : writers) {
     const ProgramRun run = writer->Wait();
     EXPECT_EQ(run.status, 0) << run.err;
@@ -100,8 +93,10 @@ TEST_F(DeviceFolderTest, ProcessesMakingOneNewDeviceAtOnceShareIt) {
 TEST_F(DeviceFolderTest, DeviceOfANewerSchemaIsRefused) {
   ASSERT_TRUE(emulator::OpenDevice(root_));
   emulator::CloseDevice();
-  ASSERT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db_), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db_, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open((root_ / "device.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version = 999", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
   std::string error;
   EXPECT_FALSE(emulator::OpenDevice(root_, &error));
   EXPECT_NE(error.find("newer"), std::string::npos) << error;

@@ -92,8 +92,9 @@ struct SmsSession {
     if (MAPILogonEx(0, nullptr, nullptr, 0, session.put()) == S_OK &&
         session->GetMsgStoresTable(MAPI_UNICODE, stores.put()) == S_OK &&
         stores->QueryRows(1, 0, &rows.set) == S_OK && rows->cRows == 1) {
-      storeId = Bytes(rows->aRow[0].lpProps[0].Value.bin);
-      EXPECT_EQ(Open(session.get(), storeId, store.put_as<IUnknown>()), S_OK);
+      EXPECT_EQ(
+          Open(session.get(), Bytes(rows->aRow[0].lpProps[0].Value.bin), store.put_as<IUnknown>()),
+          S_OK);
     }
     EXPECT_TRUE(store) << "no SMS store";
   }
@@ -105,7 +106,6 @@ struct SmsSession {
 
   ComRef<IMAPISession> session;
   ComRef<IMsgStore> store;
-  std::string storeId;
 };
 
 // The contacts collection opened the way an application opens it, released
@@ -117,11 +117,6 @@ struct Contacts {
                 SUCCEEDED(app->Logon(0)) &&
                 SUCCEEDED(app->GetDefaultFolder(olFolderContacts, folder.put())) &&
                 SUCCEEDED(folder->get_Items(items.put())));
-  }
-  int Count() const {
-    int count = -1;
-    EXPECT_EQ(items->get_Count(&count), S_OK);
-    return count;
   }
   // The contact at `index`, or a new one when it is 0.
   ComRef<IContact> Item(int index) const {

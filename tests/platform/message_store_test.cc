@@ -20,7 +20,6 @@
 
 #include "device_fixture.h"
 #include "mapi.h"
-#include "platform/emulator.h"
 #include "program.h"
 
 namespace {
@@ -28,17 +27,26 @@ namespace {
 using namespace mapi;
 
 struct Seen {
-  ULONG event = 0;
-  ULONG type = 0;
-  std::string id;
-  std::string parent;
+  ULONG event = 0, type = 0;
+  std::string id, parent;
   std::string note;  // what the sink's hook answered
 };
 
-// Records what it is told, under a mutex. A hook, set before the sink is
-// advised, runs inside OnNotify and its answer is kept with the event.
+// Records what it is told, under a mutex; when given a store, advised for its
+// new objects until it ends. A hook, set before anything is seeded, runs
+// inside OnNotify and its answer is kept with the event.
 class RecordingSink final : public IMAPIAdviseSink {
  public:
+  explicit RecordingSink(IMsgStore* store = nullptr) : store_(store) {
+    if (store == nullptr) return;
+    EXPECT_EQ(store->Advise(0, nullptr, fnevObjectCreated, this, &connection), S_OK);
+    EXPECT_NE(connection, 0u);
+  }
+  ~RecordingSink() { Cancel(); }
+  HRESULT Cancel() {
+    return connection == 0 ? S_OK : store_->Unadvise(std::exchange(connection, 0));
+  }
+
   HRESULT QueryInterface(REFIID, void** object) override {  // the notifier never asks
     *object = nullptr;
     return E_NOINTERFACE;
@@ -71,8 +79,10 @@ class RecordingSink final : public IMAPIAdviseSink {
   ULONG refs() const { return refs_; }
 
   std::function<std::string(const NOTIFICATION&)> hook;
+  ULONG connection = 0;
 
  private:
+  IMsgStore* const store_;
   std::atomic<ULONG> refs_{1};
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -106,29 +116,8 @@ class MessageStoreTest : public DeviceTest {
     ASSERT_EQ((*folder)->GetContentsTable(0, table->put()), S_OK);
   }
 
-  // A registration for new objects that ends with its scope, before the
-  // sink it names.
-  struct Advised {
-    Advised(IMsgStore* store, RecordingSink* sink) : store(store) {
-      EXPECT_EQ(store->Advise(0, nullptr, fnevObjectCreated, sink, &connection), S_OK);
-      EXPECT_NE(connection, 0u);
-    }
-    ~Advised() { Cancel(); }
-    HRESULT Cancel() {
-      return connection == 0 ? S_OK : store->Unadvise(std::exchange(connection, 0));
-    }
-    IMsgStore* store;
-    ULONG connection = 0;
-  };
-
   std::optional<SmsSession> sms_;
 };
-
-ULONG RowCount(IMAPITable* table) {
-  ULONG count = 0;
-  EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
-  return count;
-}
 
 // The SMS store's properties name its five standard folders, which open
 // with their names and ids. (A fresh phone's sample messages are the host
@@ -249,7 +238,9 @@ TEST_F(MessageStoreTest, ContentsTableFollowsTheModelWhileRowsChangeUnderIt) {
           model.rows.clear();
         }
     }
-    EXPECT_EQ(RowCount(table.get()), model.rows.size());
+    ULONG count = 0;
+    EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
+    EXPECT_EQ(count, model.rows.size());
   }
   // Only the Outbox changed.
   EXPECT_EQ(emulator::ListMessages("SMS", "Drafts").back().entryId, elsewhere);
@@ -304,7 +295,9 @@ TEST_F(MessageStoreTest, RecipientTablesGiveThePropertiesEachRecipientHasInOrder
     for (ULONG i = 0; i < rows->aRow[r].cValues; ++i)
       tags[r].push_back(rows->aRow[r].lpProps[i].ulPropTag);
   }
-  EXPECT_EQ(RowCount(table.get()), 3u);
+  ULONG count = 0;
+  EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
+  EXPECT_EQ(count, 3u);
   EXPECT_EQ(tags, (std::vector<std::vector<ULONG>>{
                       {PR_DISPLAY_NAME_W, PR_ADDRTYPE_W, PR_RECIPIENT_TYPE, PR_EMAIL_ADDRESS_W},
                       {PR_EMAIL_ADDRESS_W},
@@ -349,8 +342,7 @@ TEST_F(DeviceTest, MapiLogonNeedsAnInitializeThatIsStillCounted) {
 
 TEST_F(MessageStoreTest, EachLaterNewObjectOfTheStoreIsAnnouncedOnceInOrder) {
   Seed("Inbox", "before");
-  RecordingSink sink;
-  Advised advised(store(), &sink);
+  RecordingSink sink(store());
   Seed("Inbox", "other store", "Mail");
   emulator::CreateFolder("Mail", "Elsewhere");
   std::vector<std::string> ids = {Seed("Inbox", "hello"), Seed("Drafts", "draft")};
@@ -373,17 +365,15 @@ TEST_F(MessageStoreTest, EachLaterNewObjectOfTheStoreIsAnnouncedOnceInOrder) {
 }
 
 TEST_F(MessageStoreTest, UnadviseDuringABurstStopsCallsAtOnceAndReleasesTheSink) {
-  RecordingSink gone, staying;
-  Advised advisedStaying(store(), &staying);
-  Advised advisedGone(store(), &gone);
+  RecordingSink staying(store()), gone(store());
   EXPECT_EQ(gone.refs(), 2u);
-  const ULONG connection = advisedGone.connection;
+  const ULONG connection = gone.connection;
   constexpr int kBurst = 100;
   std::thread writer([] {
     for (int i = 0; i < kBurst; ++i) Seed("Inbox", "burst");
   });
   gone.WaitFor(1);
-  EXPECT_EQ(advisedGone.Cancel(), S_OK);
+  EXPECT_EQ(gone.Cancel(), S_OK);
   const std::size_t heard = gone.Now().size();
   writer.join();
   EXPECT_EQ(staying.WaitFor(kBurst).size(), static_cast<std::size_t>(kBurst));
@@ -396,15 +386,11 @@ TEST_F(MessageStoreTest, UnadviseDuringABurstStopsCallsAtOnceAndReleasesTheSink)
 // released, while the others go on. (Reading the store from inside OnNotify
 // is what the library's own sink does in every e2e notification test.)
 TEST_F(MessageStoreTest, SinkCanUnadviseItselfFromInsideOnNotify) {
-  RecordingSink self, other;
-  std::atomic<ULONG> connection{0};
+  RecordingSink self(store()), other(store());
+  std::atomic<ULONG> connection{self.connection};
   self.hook = [&](const NOTIFICATION&) {
     return store()->Unadvise(connection.exchange(0)) == S_OK ? "unadvised" : "failed";
   };
-  ULONG number = 0;
-  ASSERT_EQ(store()->Advise(0, nullptr, fnevObjectCreated, &self, &number), S_OK);
-  connection = number;
-  Advised advised(store(), &other);
   Seed("Inbox", "one");
   Seed("Inbox", "two");
   EXPECT_EQ(other.WaitFor(2).size(), 2u);
@@ -415,8 +401,7 @@ TEST_F(MessageStoreTest, SinkCanUnadviseItselfFromInsideOnNotify) {
 }
 
 TEST_F(MessageStoreTest, MessageFromAnotherProcessIsAnnouncedOnce) {
-  RecordingSink sink;
-  Advised advised(store(), &sink);
+  RecordingSink sink(store());
   const std::string from = "+15550177";
   ASSERT_EQ(RunProgram({DEVICE_WRITER, dir(), "sms", from, "from afar"}).status, 0);
 
@@ -448,19 +433,17 @@ TEST_F(MessageStoreTest, AdviseRefusesWhatItCannotWatch) {
 }
 
 TEST_F(MessageStoreTest, LastUninitializeCancelsEveryRegistration) {
-  RecordingSink sink;
-  ULONG connection = 0;
-  ASSERT_EQ(store()->Advise(0, nullptr, fnevObjectCreated, &sink, &connection), S_OK);
+  RecordingSink sink(store());
   EXPECT_EQ(sink.refs(), 2u);
   MAPIUninitialize();
   EXPECT_EQ(sink.refs(), 1u);
-  EXPECT_EQ(store()->Unadvise(connection), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(store()->Unadvise(sink.connection), MAPI_E_NOT_FOUND);
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown
 
   // The notifier starts again for the next sink.
-  Advised advised(store(), &sink);
+  RecordingSink next(store());
   const std::string id = Seed("Inbox", "again");
-  EXPECT_EQ(Ids(sink.WaitFor(1)), std::vector<std::string>{id});
+  EXPECT_EQ(Ids(next.WaitFor(1)), std::vector<std::string>{id});
 }
 
 }  // namespace

@@ -33,9 +33,8 @@ using Values = std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>;
 
 Values Dump() {
   Values values;
-  for (const auto& [name, value] : emulator::DumpRegistry()) {
+  for (const auto& [name, value] : emulator::DumpRegistry())
     values[name] = {value.type, value.data};
-  }
   return values;
 }
 
@@ -150,9 +149,7 @@ TEST_F(RegistryTest, KeysAndValuesFollowTheModel) {
         EXPECT_EQ(data, fits ? expected->second : std::vector<BYTE>(size, 0xAA));
       }
     }
-    if (opened != nullptr) {
-      EXPECT_EQ(RegCloseKey(opened), kOk);
-    }
+    EXPECT_EQ(opened == nullptr ? kOk : RegCloseKey(opened), kOk);
   }
   EXPECT_EQ(Dump(), model.values);
   emulator::CloseDevice();
