@@ -11,22 +11,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e.h"
+#include "program.h"
 #include "platform/emulator.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 // Every card, sorted.
 std::vector<fs::path> CardFiles() {
@@ -73,7 +67,7 @@ class ContactsGoldenE2e : public E2eTest, public testing::WithParamInterface<fs:
 TEST_P(ContactsGoldenE2e, AddedCardIsStoredAndExportedAsItsFilesSay) {
   const fs::path card = GetParam();
   ASSERT_EQ(Init(), MZ_OK);
-  const ContactTransfer transfer = e2e::Transfer(Slurp(card));
+  const ContactTransfer transfer = e2e::Transfer(FileContents(card));
   char id[MZ_NEW_ID_SIZE] = {};
   ASSERT_EQ(mz().MZ_AddContact(&transfer, id, sizeof id), MZ_OK);
   EXPECT_FALSE(e2e::ScratchFileExists()) << "the scratch file outlived the call";
@@ -103,8 +97,8 @@ TEST_P(ContactsGoldenE2e, AddedCardIsStoredAndExportedAsItsFilesSay) {
   const char* regen = "; MZ_REGEN_GOLDEN=1 (scripts/regen-golden) rewrites it";
   ASSERT_TRUE(fs::exists(storedFile) && fs::exists(exportedFile))
       << card << ": a file is missing" << regen;
-  EXPECT_EQ(stored, Slurp(storedFile)) << storedFile << regen;
-  EXPECT_EQ(exported, Slurp(exportedFile)) << exportedFile << regen;
+  EXPECT_EQ(stored, FileContents(storedFile)) << storedFile << regen;
+  EXPECT_EQ(exported, FileContents(exportedFile)) << exportedFile << regen;
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ContactsGoldenE2e, testing::ValuesIn(CardFiles()), TestName);
