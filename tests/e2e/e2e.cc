@@ -23,13 +23,6 @@ std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t
   return rows;
 }
 
-std::string Hex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) hex += {kDigits[b >> 4], kDigits[b & 0x0F]};
-  return hex;
-}
-
 Properties Props(std::initializer_list<std::string> entries) {
   Properties set;
   for (const std::string& entry : entries) {
@@ -131,8 +124,6 @@ void E2eTest::SetUp() {
   }();
   ASSERT_EQ(error, "") << "cannot load " << MZ_LIBRARY;
   library_ = &library;
-  objects_at_start_ = emulator::LiveObjects();
-  buffers_at_start_ = emulator::OutstandingBuffers();
 }
 
 void E2eTest::TearDown() {
@@ -154,9 +145,4 @@ void E2eTest::NewDevice() {
   emulator::CloseDevice();
   std::string error;
   ASSERT_TRUE(emulator::OpenDevice(dir() + "-" + std::to_string(++devices_), &error)) << error;
-}
-
-void E2eTest::ExpectNothingHeld() const {
-  EXPECT_EQ(emulator::LiveObjects(), objects_at_start_) << "COM objects held";
-  EXPECT_EQ(emulator::OutstandingBuffers(), buffers_at_start_) << "platform buffers held";
 }

@@ -33,8 +33,7 @@ using Library = mzhost::Library;
 // blank lines and those starting with '#' are left out.
 std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns);
 
-// Bytes as lower-case hex digits, two per byte.
-std::string Hex(const std::string& bytes);
+using ::Hex;
 
 // A contact's stored text properties by name.
 using Properties = std::map<std::string, std::string>;
@@ -118,14 +117,8 @@ class E2eTest : public DeviceTest {
   // Closes the device and opens a fresh one in a new folder beside it.
   void NewDevice();
 
-  // The platform's live objects and buffers are what they were before the
-  // test made its first call: for checks between sessions inside one test.
-  void ExpectNothingHeld() const;
-
  private:
   const e2e::Library* library_ = nullptr;
   bool session_open_ = false;
   int devices_ = 0;
-  long objects_at_start_ = 0;
-  long buffers_at_start_ = 0;
 };

@@ -238,48 +238,6 @@ void Seed(const std::string& word) {
   }
 }
 
-// Everything on the device a call may change, but for the scratch file and
-// the times the platform stamps.
-std::string Snapshot() {
-  std::ostringstream text;
-  for (const std::uint32_t oid : emulator::ContactOids()) {
-    text << "contact " << oid << " " << e2e::Birthday(oid);
-    for (const auto& [name, value] : e2e::Stored(oid)) text << " " << name << "=" << value;
-    text << "\n";
-  }
-  for (const std::string& folder : emulator::StandardFolderNames()) {
-    for (const auto& message : emulator::ListMessages("SMS", folder)) {
-      text << folder << " " << e2e::Hex(message.entryId) << " " << message.subject.value_or("")
-           << "\n";
-    }
-  }
-  for (const auto& [name, value] : emulator::DumpRegistry()) {
-    std::string data = e2e::Hex({value.data.begin(), value.data.end()});
-    if (value.type == 1) {  // a text: its units as ASCII, '^' for a zero, '?' for others
-      data.clear();
-      for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
-        const bool ascii = value.data[i + 1] == 0 && value.data[i] < 0x80;
-        data += !ascii ? '?' : value.data[i] == 0 ? '^' : static_cast<char>(value.data[i]);
-      }
-    }
-    text << name << " " << value.type << " " << data << "\n";
-  }
-  for (const auto& sms : emulator::SentMessages())
-    text << "sent " << sms.address << " " << sms.text << " /" << sms.dataBytes << " "
-         << sms.addressType << " " << sms.messageClass << " " << sms.encoding << " " << sms.options
-         << "\n";
-  for (const auto& launch : emulator::Launches()) {
-    text << "launch " << launch.application << ":" << launch.commandLine << "\n";
-  }
-  const std::filesystem::path fs = emulator::HostPath("\\");
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(fs)) {
-    if (entry.path() != e2e::ScratchFile()) {
-      text << "file " << entry.path().lexically_relative(fs).string() << "\n";
-    }
-  }
-  return text.str();
-}
-
 // Whether the lines of `text` are, in order, lines of `full` or changed
 // forms of them with the same name (what comes before the first ';' or
 // ':'): what failed reads of single properties or fields may make of it.
@@ -475,13 +433,13 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   EXPECT_EQ(Summary(trace), row.points) << "the points the call passes";
   EXPECT_FALSE(e2e::ScratchFileExists());
   Finish();
-  const std::string after = Snapshot();
+  const std::string after = DeviceSnapshot(e2e::ScratchFile());
   for (const FaultPoint& point : trace) {
     const std::string flags = row.Override(point);
     if (flags == "skip") continue;
     SCOPED_TRACE(testing::Message() << point);
     Prepare(row.seed);
-    const std::string before = Snapshot();
+    const std::string before = DeviceSnapshot(e2e::ScratchFile());
     emulator::InjectFault(point.name, point.nth, FailureFor(point.name));
     const Outcome outcome = call(mz());
     EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
@@ -505,7 +463,7 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
       EXPECT_EQ(outcome.out, text == "-" ? "" : text);
     }
     if (flags.find('!') == std::string::npos) {
-      EXPECT_EQ(Snapshot(), ok ? after : before);
+      EXPECT_EQ(DeviceSnapshot(e2e::ScratchFile()), ok ? after : before);
     }
   }
 }
@@ -521,13 +479,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, FaultTableE2e, testing::ValuesIn(Rows()),
 TEST_P(ArgumentTableE2e, CallGivesItsResultOutputAndChanges) {
   const ArgumentRow& row = GetParam();
   Prepare(row.seed);
-  const std::string before = Snapshot();
+  const std::string before = DeviceSnapshot(e2e::ScratchFile());
   const Outcome outcome = Calls(this).at(row.name)(mz(), row.argument);
   EXPECT_FALSE(e2e::ScratchFileExists());
   Finish();
   EXPECT_EQ(outcome.result, row.result);
   EXPECT_EQ(outcome.out, row.out);
-  EXPECT_EQ(Changes(before, Snapshot()), row.changes);
+  EXPECT_EQ(Changes(before, DeviceSnapshot(e2e::ScratchFile())), row.changes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ArgumentTableE2e, testing::ValuesIn(ArgumentRows()),
