@@ -3,23 +3,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "platform/emulator.h"
+#include "table.h"
 
 namespace e2e {
 
 std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns) {
-  std::ifstream in(std::string(E2E_DATA_DIR) + "/" + file);
-  std::vector<std::vector<std::string>> rows;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string>& cells = rows.emplace_back();
-    std::istringstream fields(line);
-    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
-    cells.resize(columns);
-  }
+  std::vector<std::vector<std::string>> rows = ReadTable(E2E_DATA_DIR "/" + file);
+  for (std::vector<std::string>& cells : rows) cells.resize(columns);
   return rows;
 }
 

@@ -18,19 +18,11 @@
 
 namespace e2e {
 
-// The exports libmz.so must have: exactly its dynamic symbols.
-inline const std::vector<std::string>& BuiltExports() {
-#define E2E_EXPORT_NAME(name) #name,
-  static const std::vector<std::string> names = {MZHOST_FOR_EACH_EXPORT(E2E_EXPORT_NAME)};
-#undef E2E_EXPORT_NAME
-  return names;
-}
-
 // The library as a host loads it: every export resolved with dlsym.
 using Library = mzhost::Library;
 
-// The rows of a tab-separated table in tests/data/e2e, `columns` cells each;
-// blank lines and those starting with '#' are left out.
+// The rows of a table in tests/data/e2e as ReadTable (table.h) reads them,
+// `columns` cells each.
 std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns);
 
 using ::Hex;

@@ -26,7 +26,6 @@
 #include <sstream>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "e2e.h"
@@ -67,9 +66,8 @@ std::int32_t FailureFor(const std::string& point) {
 // What a call gave: its result and what it wrote where the host can see it,
 // empty when it wrote nothing.
 struct Outcome {
-  Outcome(int32_t r = 0, std::string o = "") : result(r), out(std::move(o)) {}
-  int32_t result;
-  std::string out;
+  int32_t result = 0;
+  std::string out = {};
 };
 
 const MessageRecord kZeroRecord{};
@@ -78,13 +76,27 @@ void NoCallback(MessageRecord* record) {
   std::free(record);
 }
 
-Outcome NextMessage(const e2e::Library& mz, std::uint32_t folder, bool none) {
-  MessageRecord record{};
-  const int32_t result = mz.MZ_GetMessageInfo(folder, none ? nullptr : &record);
-  if (std::memcmp(&record, &kZeroRecord, sizeof record) == 0) return {result, ""};
-  return {result, "text:" + Field(record.text) + "\nid:" + Field(record.entryIdHex) +
-                      "\naddress:" + Field(record.address) + "\ntime:" + Field(record.timeText) +
-                      "\nfolder:" + std::to_string(record.folder)};
+// A call's argument as the argument table gives it; none: the call's own.
+using Arg = std::optional<std::string>;
+using Call = std::function<Outcome(const e2e::Library&, const Arg&)>;
+
+// The argument as a number, `fallback` when there is none or it is a word.
+std::int64_t Number(const Arg& a, std::int64_t fallback) {
+  const bool number = a && !a->empty() && (std::isdigit(a->front()) || a->front() == '-');
+  return number ? std::stoll(*a) : fallback;
+}
+
+// MZ_GetMessageInfo on the row's folder, else on `folder`.
+Call NextMessage(std::uint32_t folder) {
+  return [folder](const e2e::Library& mz, const Arg& a) {
+    MessageRecord record{};
+    const int32_t result = mz.MZ_GetMessageInfo(Number(a, folder), a == "null" ? nullptr : &record);
+    if (std::memcmp(&record, &kZeroRecord, sizeof record) == 0) return Outcome{result, ""};
+    return Outcome{result, "text:" + Field(record.text) + "\nid:" + Field(record.entryIdHex) +
+                               "\naddress:" + Field(record.address) +
+                               "\ntime:" + Field(record.timeText) +
+                               "\nfolder:" + std::to_string(record.folder)};
+  };
 }
 
 // The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
@@ -99,19 +111,9 @@ e2e::Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_
                      e2e::U32(flag));
 }
 
-// A call's argument as the argument table gives it; none: the call's own.
-using Arg = std::optional<std::string>;
-
-// The argument as a number, `fallback` when there is none or it is a word.
-std::int64_t Number(const Arg& a, std::int64_t fallback) {
-  const bool number = a && !a->empty() && (std::isdigit(a->front()) || a->front() == '-');
-  return number ? std::stoll(*a) : fallback;
-}
-
 // The call of each row by its name, with the row's argument; MZ_Init and
 // MZ_Done go through the test's `session`, which closes it at the end.
-std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> Calls(
-    E2eTest* session) {
+std::map<std::string, Call> Calls(E2eTest* session) {
   using L = const e2e::Library&;
   using A = const Arg&;
   return {
@@ -160,10 +162,8 @@ std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> C
        }},
       {"MZ_StartGetMessage",
        [](L mz, A a) { return Outcome{mz.MZ_StartGetMessage(Number(a, MZ_FOLDER_INBOX))}; }},
-      {"MZ_GetMessageInfo inbox",
-       [](L mz, A a) { return NextMessage(mz, Number(a, MZ_FOLDER_INBOX), a == "null"); }},
-      {"MZ_GetMessageInfo sent",
-       [](L mz, A a) { return NextMessage(mz, Number(a, MZ_FOLDER_SENT), a == "null"); }},
+      {"MZ_GetMessageInfo inbox", NextMessage(MZ_FOLDER_INBOX)},
+      {"MZ_GetMessageInfo sent", NextMessage(MZ_FOLDER_SENT)},
       {"MZ_DeleteMessage",
        [](L mz, A a) {
          const std::string spec = a.value_or("1 abcd"), id = spec.substr(spec.find(' ') + 1);
@@ -272,8 +272,8 @@ struct Row {
   std::string name, points;
   std::vector<std::string> seed;
   int32_t ok = 0, first = 0;
-  std::map<std::string, int32_t> marks;
-  std::map<std::string, std::string> overrides;
+  std::map<std::string, int32_t> marks = {};
+  std::map<std::string, std::string> overrides = {};
 
   // The result of the phase `point` is in.
   int32_t Phase(const FaultPoint& point, const std::vector<FaultPoint>& trace) const {
@@ -298,8 +298,7 @@ std::vector<Row> Rows() {
   std::vector<Row> rows;
   for (const std::vector<std::string>& cells : e2e::Table("faults.tsv", 6)) {
     const std::vector<std::string> phases = Words(cells[3]);
-    Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0)),
-            {},       {}};
+    Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0))};
     for (std::size_t i = 1; i + 1 < phases.size(); i += 2) {
       const bool nth = phases[i].find('#') != std::string::npos;
       row.marks[phases[i] + (nth ? "" : "#1")] = std::stoi(phases[i + 1]);
@@ -406,8 +405,9 @@ class ArgumentTableE2e : public TableE2e, public testing::WithParamInterface<Arg
 TEST(FaultTable, HasARowForEveryExportAndTheLibraryNoOtherSymbol) {
   std::set<std::string> rows, symbols;
   for (const Row& row : Rows()) rows.insert(row.name.substr(0, row.name.find(' ')));
-  const std::vector<std::string>& built = e2e::BuiltExports();
-  EXPECT_EQ(rows, std::set<std::string>(built.begin(), built.end()));
+#define EXPORT_NAME(name) #name,
+  EXPECT_EQ(rows, (std::set<std::string>{MZHOST_FOR_EACH_EXPORT(EXPORT_NAME)}));
+#undef EXPORT_NAME
   std::FILE* nm = popen(("nm -D --defined-only '" + std::string(MZ_LIBRARY) + "'").c_str(), "r");
   ASSERT_NE(nm, nullptr);
   for (char line[512]; std::fgets(line, sizeof line, nm) != nullptr;) {
