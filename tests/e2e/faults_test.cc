@@ -18,14 +18,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "e2e.h"
@@ -335,20 +333,16 @@ std::vector<ArgumentRow> ArgumentRows() {
 // The lines `after` has and `before` has not ("+LINE"), then the reverse
 // ("-LINE"), with " | " between them.
 std::string Changes(const std::string& before, const std::string& after) {
-  const auto lines = [](const std::string& text) {
-    std::multiset<std::string> set;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) set.insert(line);
-    return set;
-  };
-  const std::multiset<std::string> old = lines(before), now = lines(after);
+  std::map<std::string, int> gained;  // by line: times in `after` less times in `before`
+  for (const auto& [text, step] : {std::pair{&after, 1}, std::pair{&before, -1}}) {
+    std::istringstream in(*text);
+    for (std::string line; std::getline(in, line);) gained[line] += step;
+  }
   std::string text;
-  for (const auto& [sign, from, to] : {std::tuple{"+", &now, &old}, std::tuple{"-", &old, &now}}) {
-    std::vector<std::string> changes;
-    std::set_difference(from->begin(), from->end(), to->begin(), to->end(),
-                        std::back_inserter(changes));
-    for (const std::string& line : changes)
-      text += std::string(text.empty() ? "" : " | ") + sign + line;
+  for (const auto& [sign, step] : {std::pair{"+", 1}, std::pair{"-", -1}}) {
+    for (const auto& [line, n] : gained) {
+      for (int i = 0; i < n * step; ++i) text += (text.empty() ? "" : " | ") + (sign + line);
+    }
   }
   return text;
 }
@@ -356,15 +350,12 @@ std::string Changes(const std::string& before, const std::string& after) {
 // The points of a trace by name in order of first passing, "NAME*n" for a
 // name passed n > 1 times.
 std::string Summary(const std::vector<FaultPoint>& trace) {
-  std::vector<std::string> names;
-  std::map<std::string, int> counts;
-  for (const auto& point : trace) {
-    if (counts[point.name]++ == 0) names.push_back(point.name);
-  }
   std::string summary;
-  for (const std::string& name : names) {
-    summary += (summary.empty() ? "" : " ") + name;
-    if (counts[name] > 1) summary += "*" + std::to_string(counts[name]);
+  for (const FaultPoint& first : trace) {
+    const auto n = std::count_if(trace.begin(), trace.end(),
+                                 [&](const FaultPoint& point) { return point.name == first.name; });
+    if (first.nth != 1) continue;
+    summary += (summary.empty() ? "" : " ") + first.name + (n > 1 ? "*" + std::to_string(n) : "");
   }
   return summary;
 }
