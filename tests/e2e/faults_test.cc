@@ -20,7 +20,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,9 +42,6 @@ struct FaultPoint {
   int nth = 0;
   std::size_t position = 0;
 };
-std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
-  return out << point.name << " #" << point.nth << " (point " << point.position << ")";
-}
 
 // The failure injected at a point: E_OUTOFMEMORY for "alloc", a full disk
 // for the C runtime's file calls, E_FAIL for interface methods and the free
@@ -97,16 +93,25 @@ Call NextMessage(std::uint32_t folder) {
   };
 }
 
-// The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
-// display name "R", and flag.
-e2e::Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag) {
+// The record of MZ_SetTelRingtone: event 0, a file sound's path (ASCII) with
+// display name "R", and flag 1.
+e2e::Record TelRecord(const std::string& path) {
   SNDFILEINFO sound{};
   for (std::size_t i = 0; i < path.size(); ++i) sound.szPathName[i] = path[i];
   sound.szDisplayName[0] = u'R';
   sound.sstType = SND_SOUNDTYPE_FILE;
-  return e2e::Record(e2e::U32(event) +
-                     std::string(reinterpret_cast<const char*>(&sound), sizeof sound) +
-                     e2e::U32(flag));
+  return e2e::Record(
+      e2e::U32(0) + std::string(reinterpret_cast<const char*>(&sound), sizeof sound) + e2e::U32(1));
+}
+
+// An export that takes a record: `record` makes it of the row's argument, else
+// of `own`; "null": no record.
+Call WithRecord(decltype(&::MZ_SetTheme) e2e::Library::*call,
+                e2e::Record (*record)(const std::string&), const std::string& own) {
+  return [=](const e2e::Library& mz, const Arg& a) {
+    const e2e::Record input = record(a == "null" ? own : a.value_or(own));
+    return Outcome{(mz.*call)(0, a == "null" ? nullptr : input.data())};
+  };
 }
 
 // The call of each row by its name, with the row's argument; MZ_Init and
@@ -192,21 +197,10 @@ std::map<std::string, Call> Calls(E2eTest* session) {
          return Outcome{result, out};
        }},
       {"MZ_SetTelRingtone",
-       [](L mz, A a) {
-         const e2e::Record input = TelRecord(0, a.value_or("\\Windows\\tel.wav"), 1);
-         return Outcome{mz.MZ_SetTelRingtone(0, a == "null" ? nullptr : input.data())};
-       }},
+       WithRecord(&e2e::Library::MZ_SetTelRingtone, TelRecord, "\\Windows\\tel.wav")},
       {"MZ_SetSMSRingtone",
-       [](L mz, A a) {
-         const e2e::Record input =
-             e2e::Input(a == "null" ? "" : a.value_or("26:\\My Documents|16:ring.wav"));
-         return Outcome{mz.MZ_SetSMSRingtone(0, a == "null" ? nullptr : input.data())};
-       }},
-      {"MZ_SetTheme",
-       [](L mz, A a) {
-         const e2e::Record input = e2e::Input(a == "null" ? "" : a.value_or("6:abc"));
-         return Outcome{mz.MZ_SetTheme(0, a == "null" ? nullptr : input.data())};
-       }},
+       WithRecord(&e2e::Library::MZ_SetSMSRingtone, e2e::Input, "26:\\My Documents|16:ring.wav")},
+      {"MZ_SetTheme", WithRecord(&e2e::Library::MZ_SetTheme, e2e::Input, "6:abc")},
   };
 }
 
@@ -228,9 +222,9 @@ void Seed(const std::string& word) {
     std::filesystem::create_symlink(
         e2e::ScratchFile().parent_path().parent_path().parent_path() / "out", e2e::ScratchFile());
   } else if (word == "sounds") {
-    e2e::WriteHostFile("\\Windows\\tel.wav", "RIFF tel");
-    e2e::WriteHostFile("\\My Documents\\ring.wav", "RIFF ring");
-    e2e::WriteHostFile("\\Windows\\ring.wav", "RIFF ring");
+    for (const char* path :
+         {"\\Windows\\tel.wav", "\\My Documents\\ring.wav", "\\Windows\\ring.wav"})
+      e2e::WriteHostFile(path, "RIFF sound");
   } else {
     ADD_FAILURE() << "unknown seed " << word;
   }
@@ -244,11 +238,11 @@ bool DegradesFrom(const std::string& text, const std::string& full) {
     return line.substr(0, line.find_first_of(";:"));
   };
   std::istringstream have(text), want(full);
-  std::string line, candidate;
-  while (std::getline(have, line)) {
-    do {
-      if (!std::getline(want, candidate)) return false;
-    } while (name(candidate) != name(line));
+  std::string candidate;
+  for (std::string line; std::getline(have, line);) {
+    while (std::getline(want, candidate) && name(candidate) != name(line)) {
+    }
+    if (!want) return false;
   }
   return true;
 }
@@ -428,7 +422,7 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   for (const FaultPoint& point : trace) {
     const std::string flags = row.Override(point);
     if (flags == "skip") continue;
-    SCOPED_TRACE(testing::Message() << point);
+    SCOPED_TRACE(Key(point) + " (point " + std::to_string(point.position) + ")");
     Prepare(row.seed);
     const std::string before = DeviceSnapshot(e2e::ScratchFile());
     emulator::InjectFault(point.name, point.nth, FailureFor(point.name));
