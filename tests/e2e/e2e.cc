@@ -3,31 +3,17 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "platform/emulator.h"
+#include "table.h"
 
 namespace e2e {
 
 std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns) {
-  std::ifstream in(std::string(E2E_DATA_DIR) + "/" + file);
-  std::vector<std::vector<std::string>> rows;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string>& cells = rows.emplace_back();
-    std::istringstream fields(line);
-    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
-    cells.resize(columns);
-  }
+  std::vector<std::vector<std::string>> rows = ReadTable(E2E_DATA_DIR "/" + file);
+  for (std::vector<std::string>& cells : rows) cells.resize(columns);
   return rows;
-}
-
-std::string Hex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) hex += {kDigits[b >> 4], kDigits[b & 0x0F]};
-  return hex;
 }
 
 Properties Props(std::initializer_list<std::string> entries) {
@@ -131,8 +117,6 @@ void E2eTest::SetUp() {
   }();
   ASSERT_EQ(error, "") << "cannot load " << MZ_LIBRARY;
   library_ = &library;
-  objects_at_start_ = emulator::LiveObjects();
-  buffers_at_start_ = emulator::OutstandingBuffers();
 }
 
 void E2eTest::TearDown() {
@@ -154,9 +138,4 @@ void E2eTest::NewDevice() {
   emulator::CloseDevice();
   std::string error;
   ASSERT_TRUE(emulator::OpenDevice(dir() + "-" + std::to_string(++devices_), &error)) << error;
-}
-
-void E2eTest::ExpectNothingHeld() const {
-  EXPECT_EQ(emulator::LiveObjects(), objects_at_start_) << "COM objects held";
-  EXPECT_EQ(emulator::OutstandingBuffers(), buffers_at_start_) << "platform buffers held";
 }

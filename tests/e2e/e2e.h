@@ -18,23 +18,14 @@
 
 namespace e2e {
 
-// The exports libmz.so must have: exactly its dynamic symbols.
-inline const std::vector<std::string>& BuiltExports() {
-#define E2E_EXPORT_NAME(name) #name,
-  static const std::vector<std::string> names = {MZHOST_FOR_EACH_EXPORT(E2E_EXPORT_NAME)};
-#undef E2E_EXPORT_NAME
-  return names;
-}
-
 // The library as a host loads it: every export resolved with dlsym.
 using Library = mzhost::Library;
 
-// The rows of a tab-separated table in tests/data/e2e, `columns` cells each;
-// blank lines and those starting with '#' are left out.
+// The rows of a table in tests/data/e2e as ReadTable (table.h) reads them,
+// `columns` cells each.
 std::vector<std::vector<std::string>> Table(const std::string& file, std::size_t columns);
 
-// Bytes as lower-case hex digits, two per byte.
-std::string Hex(const std::string& bytes);
+using ::Hex;
 
 // A contact's stored text properties by name.
 using Properties = std::map<std::string, std::string>;
@@ -118,14 +109,8 @@ class E2eTest : public DeviceTest {
   // Closes the device and opens a fresh one in a new folder beside it.
   void NewDevice();
 
-  // The platform's live objects and buffers are what they were before the
-  // test made its first call: for checks between sessions inside one test.
-  void ExpectNothingHeld() const;
-
  private:
   const e2e::Library* library_ = nullptr;
   bool session_open_ = false;
   int devices_ = 0;
-  long objects_at_start_ = 0;
-  long buffers_at_start_ = 0;
 };

@@ -18,15 +18,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "e2e.h"
@@ -46,9 +42,6 @@ struct FaultPoint {
   int nth = 0;
   std::size_t position = 0;
 };
-std::ostream& operator<<(std::ostream& out, const FaultPoint& point) {
-  return out << point.name << " #" << point.nth << " (point " << point.position << ")";
-}
 
 // The failure injected at a point: E_OUTOFMEMORY for "alloc", a full disk
 // for the C runtime's file calls, E_FAIL for interface methods and the free
@@ -67,9 +60,8 @@ std::int32_t FailureFor(const std::string& point) {
 // What a call gave: its result and what it wrote where the host can see it,
 // empty when it wrote nothing.
 struct Outcome {
-  Outcome(int32_t r = 0, std::string o = "") : result(r), out(std::move(o)) {}
-  int32_t result;
-  std::string out;
+  int32_t result = 0;
+  std::string out = {};
 };
 
 const MessageRecord kZeroRecord{};
@@ -78,29 +70,9 @@ void NoCallback(MessageRecord* record) {
   std::free(record);
 }
 
-Outcome NextMessage(const e2e::Library& mz, std::uint32_t folder, bool none) {
-  MessageRecord record{};
-  const int32_t result = mz.MZ_GetMessageInfo(folder, none ? nullptr : &record);
-  if (std::memcmp(&record, &kZeroRecord, sizeof record) == 0) return {result, ""};
-  return {result, "text:" + Field(record.text) + "\nid:" + Field(record.entryIdHex) +
-                      "\naddress:" + Field(record.address) + "\ntime:" + Field(record.timeText) +
-                      "\nfolder:" + std::to_string(record.folder)};
-}
-
-// The record of MZ_SetTelRingtone: event, a file sound's path (ASCII) with
-// display name "R", and flag.
-e2e::Record TelRecord(std::uint32_t event, const std::string& path, std::uint32_t flag) {
-  SNDFILEINFO sound{};
-  for (std::size_t i = 0; i < path.size(); ++i) sound.szPathName[i] = path[i];
-  sound.szDisplayName[0] = u'R';
-  sound.sstType = SND_SOUNDTYPE_FILE;
-  return e2e::Record(e2e::U32(event) +
-                     std::string(reinterpret_cast<const char*>(&sound), sizeof sound) +
-                     e2e::U32(flag));
-}
-
 // A call's argument as the argument table gives it; none: the call's own.
 using Arg = std::optional<std::string>;
+using Call = std::function<Outcome(const e2e::Library&, const Arg&)>;
 
 // The argument as a number, `fallback` when there is none or it is a word.
 std::int64_t Number(const Arg& a, std::int64_t fallback) {
@@ -108,10 +80,43 @@ std::int64_t Number(const Arg& a, std::int64_t fallback) {
   return number ? std::stoll(*a) : fallback;
 }
 
+// MZ_GetMessageInfo on the row's folder, else on `folder`.
+Call NextMessage(std::uint32_t folder) {
+  return [folder](const e2e::Library& mz, const Arg& a) {
+    MessageRecord record{};
+    const int32_t result = mz.MZ_GetMessageInfo(Number(a, folder), a == "null" ? nullptr : &record);
+    if (std::memcmp(&record, &kZeroRecord, sizeof record) == 0) return Outcome{result, ""};
+    return Outcome{result, "text:" + Field(record.text) + "\nid:" + Field(record.entryIdHex) +
+                               "\naddress:" + Field(record.address) +
+                               "\ntime:" + Field(record.timeText) +
+                               "\nfolder:" + std::to_string(record.folder)};
+  };
+}
+
+// The record of MZ_SetTelRingtone: event 0, a file sound's path (ASCII) with
+// display name "R", and flag 1.
+e2e::Record TelRecord(const std::string& path) {
+  SNDFILEINFO sound{};
+  for (std::size_t i = 0; i < path.size(); ++i) sound.szPathName[i] = path[i];
+  sound.szDisplayName[0] = u'R';
+  sound.sstType = SND_SOUNDTYPE_FILE;
+  return e2e::Record(
+      e2e::U32(0) + std::string(reinterpret_cast<const char*>(&sound), sizeof sound) + e2e::U32(1));
+}
+
+// An export that takes a record: `record` makes it of the row's argument, else
+// of `own`; "null": no record.
+Call WithRecord(decltype(&::MZ_SetTheme) e2e::Library::*call,
+                e2e::Record (*record)(const std::string&), const std::string& own) {
+  return [=](const e2e::Library& mz, const Arg& a) {
+    const e2e::Record input = record(a == "null" ? own : a.value_or(own));
+    return Outcome{(mz.*call)(0, a == "null" ? nullptr : input.data())};
+  };
+}
+
 // The call of each row by its name, with the row's argument; MZ_Init and
 // MZ_Done go through the test's `session`, which closes it at the end.
-std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> Calls(
-    E2eTest* session) {
+std::map<std::string, Call> Calls(E2eTest* session) {
   using L = const e2e::Library&;
   using A = const Arg&;
   return {
@@ -160,10 +165,8 @@ std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> C
        }},
       {"MZ_StartGetMessage",
        [](L mz, A a) { return Outcome{mz.MZ_StartGetMessage(Number(a, MZ_FOLDER_INBOX))}; }},
-      {"MZ_GetMessageInfo inbox",
-       [](L mz, A a) { return NextMessage(mz, Number(a, MZ_FOLDER_INBOX), a == "null"); }},
-      {"MZ_GetMessageInfo sent",
-       [](L mz, A a) { return NextMessage(mz, Number(a, MZ_FOLDER_SENT), a == "null"); }},
+      {"MZ_GetMessageInfo inbox", NextMessage(MZ_FOLDER_INBOX)},
+      {"MZ_GetMessageInfo sent", NextMessage(MZ_FOLDER_SENT)},
       {"MZ_DeleteMessage",
        [](L mz, A a) {
          const std::string spec = a.value_or("1 abcd"), id = spec.substr(spec.find(' ') + 1);
@@ -194,21 +197,10 @@ std::map<std::string, std::function<Outcome(const e2e::Library&, const Arg&)>> C
          return Outcome{result, out};
        }},
       {"MZ_SetTelRingtone",
-       [](L mz, A a) {
-         const e2e::Record input = TelRecord(0, a.value_or("\\Windows\\tel.wav"), 1);
-         return Outcome{mz.MZ_SetTelRingtone(0, a == "null" ? nullptr : input.data())};
-       }},
+       WithRecord(&e2e::Library::MZ_SetTelRingtone, TelRecord, "\\Windows\\tel.wav")},
       {"MZ_SetSMSRingtone",
-       [](L mz, A a) {
-         const e2e::Record input =
-             e2e::Input(a == "null" ? "" : a.value_or("26:\\My Documents|16:ring.wav"));
-         return Outcome{mz.MZ_SetSMSRingtone(0, a == "null" ? nullptr : input.data())};
-       }},
-      {"MZ_SetTheme",
-       [](L mz, A a) {
-         const e2e::Record input = e2e::Input(a == "null" ? "" : a.value_or("6:abc"));
-         return Outcome{mz.MZ_SetTheme(0, a == "null" ? nullptr : input.data())};
-       }},
+       WithRecord(&e2e::Library::MZ_SetSMSRingtone, e2e::Input, "26:\\My Documents|16:ring.wav")},
+      {"MZ_SetTheme", WithRecord(&e2e::Library::MZ_SetTheme, e2e::Input, "6:abc")},
   };
 }
 
@@ -230,54 +222,12 @@ void Seed(const std::string& word) {
     std::filesystem::create_symlink(
         e2e::ScratchFile().parent_path().parent_path().parent_path() / "out", e2e::ScratchFile());
   } else if (word == "sounds") {
-    e2e::WriteHostFile("\\Windows\\tel.wav", "RIFF tel");
-    e2e::WriteHostFile("\\My Documents\\ring.wav", "RIFF ring");
-    e2e::WriteHostFile("\\Windows\\ring.wav", "RIFF ring");
+    for (const char* path :
+         {"\\Windows\\tel.wav", "\\My Documents\\ring.wav", "\\Windows\\ring.wav"})
+      e2e::WriteHostFile(path, "RIFF sound");
   } else {
     ADD_FAILURE() << "unknown seed " << word;
   }
-}
-
-// Everything on the device a call may change, but for the scratch file and
-// the times the platform stamps.
-std::string Snapshot() {
-  std::ostringstream text;
-  for (const std::uint32_t oid : emulator::ContactOids()) {
-    text << "contact " << oid << " " << e2e::Birthday(oid);
-    for (const auto& [name, value] : e2e::Stored(oid)) text << " " << name << "=" << value;
-    text << "\n";
-  }
-  for (const std::string& folder : emulator::StandardFolderNames()) {
-    for (const auto& message : emulator::ListMessages("SMS", folder)) {
-      text << folder << " " << e2e::Hex(message.entryId) << " " << message.subject.value_or("")
-           << "\n";
-    }
-  }
-  for (const auto& [name, value] : emulator::DumpRegistry()) {
-    std::string data = e2e::Hex({value.data.begin(), value.data.end()});
-    if (value.type == 1) {  // a text: its units as ASCII, '^' for a zero, '?' for others
-      data.clear();
-      for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
-        const bool ascii = value.data[i + 1] == 0 && value.data[i] < 0x80;
-        data += !ascii ? '?' : value.data[i] == 0 ? '^' : static_cast<char>(value.data[i]);
-      }
-    }
-    text << name << " " << value.type << " " << data << "\n";
-  }
-  for (const auto& sms : emulator::SentMessages())
-    text << "sent " << sms.address << " " << sms.text << " /" << sms.dataBytes << " "
-         << sms.addressType << " " << sms.messageClass << " " << sms.encoding << " " << sms.options
-         << "\n";
-  for (const auto& launch : emulator::Launches()) {
-    text << "launch " << launch.application << ":" << launch.commandLine << "\n";
-  }
-  const std::filesystem::path fs = emulator::HostPath("\\");
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(fs)) {
-    if (entry.path() != e2e::ScratchFile()) {
-      text << "file " << entry.path().lexically_relative(fs).string() << "\n";
-    }
-  }
-  return text.str();
 }
 
 // Whether the lines of `text` are, in order, lines of `full` or changed
@@ -288,11 +238,11 @@ bool DegradesFrom(const std::string& text, const std::string& full) {
     return line.substr(0, line.find_first_of(";:"));
   };
   std::istringstream have(text), want(full);
-  std::string line, candidate;
-  while (std::getline(have, line)) {
-    do {
-      if (!std::getline(want, candidate)) return false;
-    } while (name(candidate) != name(line));
+  std::string candidate;
+  for (std::string line; std::getline(have, line);) {
+    while (std::getline(want, candidate) && name(candidate) != name(line)) {
+    }
+    if (!want) return false;
   }
   return true;
 }
@@ -314,8 +264,8 @@ struct Row {
   std::string name, points;
   std::vector<std::string> seed;
   int32_t ok = 0, first = 0;
-  std::map<std::string, int32_t> marks;
-  std::map<std::string, std::string> overrides;
+  std::map<std::string, int32_t> marks = {};
+  std::map<std::string, std::string> overrides = {};
 
   // The result of the phase `point` is in.
   int32_t Phase(const FaultPoint& point, const std::vector<FaultPoint>& trace) const {
@@ -340,8 +290,7 @@ std::vector<Row> Rows() {
   std::vector<Row> rows;
   for (const std::vector<std::string>& cells : e2e::Table("faults.tsv", 6)) {
     const std::vector<std::string> phases = Words(cells[3]);
-    Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0)),
-            {},       {}};
+    Row row{cells[0], cells[5], Words(cells[1]), std::stoi(cells[2]), std::stoi(phases.at(0))};
     for (std::size_t i = 1; i + 1 < phases.size(); i += 2) {
       const bool nth = phases[i].find('#') != std::string::npos;
       row.marks[phases[i] + (nth ? "" : "#1")] = std::stoi(phases[i + 1]);
@@ -378,20 +327,16 @@ std::vector<ArgumentRow> ArgumentRows() {
 // The lines `after` has and `before` has not ("+LINE"), then the reverse
 // ("-LINE"), with " | " between them.
 std::string Changes(const std::string& before, const std::string& after) {
-  const auto lines = [](const std::string& text) {
-    std::multiset<std::string> set;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) set.insert(line);
-    return set;
-  };
-  const std::multiset<std::string> old = lines(before), now = lines(after);
+  std::map<std::string, int> gained;  // by line: times in `after` less times in `before`
+  for (const auto& [text, step] : {std::pair{&after, 1}, std::pair{&before, -1}}) {
+    std::istringstream in(*text);
+    for (std::string line; std::getline(in, line);) gained[line] += step;
+  }
   std::string text;
-  for (const auto& [sign, from, to] : {std::tuple{"+", &now, &old}, std::tuple{"-", &old, &now}}) {
-    std::vector<std::string> changes;
-    std::set_difference(from->begin(), from->end(), to->begin(), to->end(),
-                        std::back_inserter(changes));
-    for (const std::string& line : changes)
-      text += std::string(text.empty() ? "" : " | ") + sign + line;
+  for (const auto& [sign, step] : {std::pair{"+", 1}, std::pair{"-", -1}}) {
+    for (const auto& [line, n] : gained) {
+      for (int i = 0; i < n * step; ++i) text += (text.empty() ? "" : " | ") + (sign + line);
+    }
   }
   return text;
 }
@@ -399,15 +344,12 @@ std::string Changes(const std::string& before, const std::string& after) {
 // The points of a trace by name in order of first passing, "NAME*n" for a
 // name passed n > 1 times.
 std::string Summary(const std::vector<FaultPoint>& trace) {
-  std::vector<std::string> names;
-  std::map<std::string, int> counts;
-  for (const auto& point : trace) {
-    if (counts[point.name]++ == 0) names.push_back(point.name);
-  }
   std::string summary;
-  for (const std::string& name : names) {
-    summary += (summary.empty() ? "" : " ") + name;
-    if (counts[name] > 1) summary += "*" + std::to_string(counts[name]);
+  for (const FaultPoint& first : trace) {
+    const auto n = std::count_if(trace.begin(), trace.end(),
+                                 [&](const FaultPoint& point) { return point.name == first.name; });
+    if (first.nth != 1) continue;
+    summary += (summary.empty() ? "" : " ") + first.name + (n > 1 ? "*" + std::to_string(n) : "");
   }
   return summary;
 }
@@ -448,8 +390,9 @@ class ArgumentTableE2e : public TableE2e, public testing::WithParamInterface<Arg
 TEST(FaultTable, HasARowForEveryExportAndTheLibraryNoOtherSymbol) {
   std::set<std::string> rows, symbols;
   for (const Row& row : Rows()) rows.insert(row.name.substr(0, row.name.find(' ')));
-  const std::vector<std::string>& built = e2e::BuiltExports();
-  EXPECT_EQ(rows, std::set<std::string>(built.begin(), built.end()));
+#define EXPORT_NAME(name) #name,
+  EXPECT_EQ(rows, (std::set<std::string>{MZHOST_FOR_EACH_EXPORT(EXPORT_NAME)}));
+#undef EXPORT_NAME
   std::FILE* nm = popen(("nm -D --defined-only '" + std::string(MZ_LIBRARY) + "'").c_str(), "r");
   ASSERT_NE(nm, nullptr);
   for (char line[512]; std::fgets(line, sizeof line, nm) != nullptr;) {
@@ -475,13 +418,13 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
   EXPECT_EQ(Summary(trace), row.points) << "the points the call passes";
   EXPECT_FALSE(e2e::ScratchFileExists());
   Finish();
-  const std::string after = Snapshot();
+  const std::string after = DeviceSnapshot(e2e::ScratchFile());
   for (const FaultPoint& point : trace) {
     const std::string flags = row.Override(point);
     if (flags == "skip") continue;
-    SCOPED_TRACE(testing::Message() << point);
+    SCOPED_TRACE(Key(point) + " (point " + std::to_string(point.position) + ")");
     Prepare(row.seed);
-    const std::string before = Snapshot();
+    const std::string before = DeviceSnapshot(e2e::ScratchFile());
     emulator::InjectFault(point.name, point.nth, FailureFor(point.name));
     const Outcome outcome = call(mz());
     EXPECT_GE(emulator::CallCount(point.name), point.nth) << "the point was reached";
@@ -505,7 +448,7 @@ TEST_P(FaultTableE2e, EveryPointGivesItsResultAndLeavesTheDeviceWhole) {
       EXPECT_EQ(outcome.out, text == "-" ? "" : text);
     }
     if (flags.find('!') == std::string::npos) {
-      EXPECT_EQ(Snapshot(), ok ? after : before);
+      EXPECT_EQ(DeviceSnapshot(e2e::ScratchFile()), ok ? after : before);
     }
   }
 }
@@ -521,13 +464,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, FaultTableE2e, testing::ValuesIn(Rows()),
 TEST_P(ArgumentTableE2e, CallGivesItsResultOutputAndChanges) {
   const ArgumentRow& row = GetParam();
   Prepare(row.seed);
-  const std::string before = Snapshot();
+  const std::string before = DeviceSnapshot(e2e::ScratchFile());
   const Outcome outcome = Calls(this).at(row.name)(mz(), row.argument);
   EXPECT_FALSE(e2e::ScratchFileExists());
   Finish();
   EXPECT_EQ(outcome.result, row.result);
   EXPECT_EQ(outcome.out, row.out);
-  EXPECT_EQ(Changes(before, Snapshot()), row.changes);
+  EXPECT_EQ(Changes(before, DeviceSnapshot(e2e::ScratchFile())), row.changes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ArgumentTableE2e, testing::ValuesIn(ArgumentRows()),

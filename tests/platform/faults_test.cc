@@ -10,13 +10,9 @@
 
 #include <cctype>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "device_fixture.h"
@@ -35,7 +31,6 @@
 namespace {
 
 using mz::ComRef;
-namespace fs = std::filesystem;
 
 std::int32_t Number(const std::string& field) {
   return static_cast<std::int32_t>(std::stoll(field, nullptr, 0));
@@ -126,36 +121,6 @@ const std::map<std::string, Call>& Calls() {
   return *calls;
 }
 
-// Everything a failed call must leave alone, as text: registry, contacts,
-// messages, what the radio sent, launches, and the files under fs/.
-std::string Snapshot() {
-  std::ostringstream out;
-  for (const auto& [name, value] : emulator::DumpRegistry()) {
-    out << name << " " << value.type << " " << std::string(value.data.begin(), value.data.end())
-        << "\n";
-  }
-  for (std::uint32_t oid : emulator::ContactOids()) {
-    const auto contact = emulator::ReadContact(oid);
-    out << "contact " << oid;
-    for (const auto& [name, text] : contact->text) out << " " << name << text;
-    out << "\n";
-  }
-  for (const std::string& folder : emulator::StandardFolderNames()) {
-    for (const auto& message : emulator::ListMessages("SMS", folder)) {
-      out << folder << " " << message.subject.value_or("") << "\n";
-    }
-  }
-  for (const auto& sms : emulator::SentMessages()) out << "sent " << sms.text << "\n";
-  for (const auto& launch : emulator::Launches()) out << "launch " << launch.commandLine << "\n";
-  for (const auto& entry : fs::recursive_directory_iterator(emulator::HostPath("\\"))) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    out << entry.path().string() << " ";
-    if (entry.is_regular_file()) out << std::string(std::istreambuf_iterator<char>(in), {});
-    out << "\n";
-  }
-  return out.str();
-}
-
 class FaultTest : public DeviceTest, public testing::WithParamInterface<TableRow> {};
 
 TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
@@ -165,7 +130,7 @@ TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
   ASSERT_NE(call, Calls().end()) << row[0];
   World world;
   ASSERT_NO_FATAL_FAILURE(world.Set(row[1]));
-  const std::string before = Snapshot();
+  const std::string before = DeviceSnapshot();
   const long objects = emulator::LiveObjects(), buffers = emulator::OutstandingBuffers();
   unsigned char place[16];
   std::memset(place, 0x5A, sizeof place);
@@ -182,7 +147,7 @@ TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
       << "something given out";
   EXPECT_EQ(emulator::LiveObjects(), objects) << "COM objects";
   EXPECT_EQ(emulator::OutstandingBuffers(), buffers) << "platform buffers";
-  EXPECT_EQ(Snapshot(), before) << "the device changed";
+  EXPECT_EQ(DeviceSnapshot(), before) << "the device changed";
 }
 
 std::string RowName(const testing::TestParamInfo<TableRow>& info) {
