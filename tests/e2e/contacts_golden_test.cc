@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "e2e.h"
-#include "program.h"
 #include "platform/emulator.h"
+#include "program.h"
+#include "table.h"
 
 namespace {
 
@@ -33,10 +34,7 @@ std::vector<fs::path> CardFiles() {
 }
 
 std::string TestName(const testing::TestParamInfo<fs::path>& info) {
-  std::string name;
-  for (char c : info.param.stem().string())
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
+  return ::TestName(info.param.stem().string());
 }
 
 // A value on one line: backslash, CR and LF as \\, \r and \n.

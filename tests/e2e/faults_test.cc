@@ -30,6 +30,7 @@
 #include "platform/message_store.h"
 #include "platform/sound.h"
 #include "platform/system.h"
+#include "table.h"
 
 namespace {
 
@@ -352,12 +353,6 @@ std::string Summary(const std::vector<FaultPoint>& trace) {
     summary += (summary.empty() ? "" : " ") + first.name + (n > 1 ? "*" + std::to_string(n) : "");
   }
   return summary;
-}
-
-// A row's name as a test's: what is not a letter or digit as '_'.
-std::string TestName(std::string name) {
-  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
 }
 
 class TableE2e : public E2eTest {

@@ -151,11 +151,7 @@ TEST_P(FaultTest, CallReportsTheFaultAndChangesNothing) {
 }
 
 std::string RowName(const testing::TestParamInfo<TableRow>& info) {
-  std::string name = std::to_string(info.index) + "_" + info.param[0];
-  for (char& c : name) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  }
-  return name;
+  return TestName(std::to_string(info.index) + "_" + info.param[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FaultTest,

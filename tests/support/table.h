@@ -4,6 +4,7 @@
 // backslash is itself.
 #pragma once
 
+#include <cctype>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,12 @@
 #include <vector>
 
 using TableRow = std::vector<std::string>;
+
+// `name` as a test's name: what is not a letter or digit as '_'.
+inline std::string TestName(std::string name) {
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
 
 inline std::string Unescape(const std::string& field) {
   std::string text;

@@ -50,10 +50,8 @@ std::vector<Golden> GoldenFiles() {
 }
 
 std::string TestName(const testing::TestParamInfo<Golden>& info) {
-  std::string name = info.param.json.parent_path().filename() == "fuzz-corpus" ? "fuzz_" : "";
-  for (char c : info.param.input.filename().string())
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
+  const bool seed = info.param.json.parent_path().filename() == "fuzz-corpus";
+  return ::TestName((seed ? "fuzz_" : "") + info.param.input.filename().string());
 }
 
 void PrintTo(const Golden& golden, std::ostream* os) {
