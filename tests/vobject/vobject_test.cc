@@ -266,6 +266,8 @@ TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", [](std::size_t) { return false; });
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
+  EXPECT_EQ(lines[0].property.id, 0u) << "the property is cleared before anything is read";
+  EXPECT_STREQ(lines[0].property.name, "");
   // No room for the value: it reads as empty and the next line follows.
   lines = ReadAll("FN:a\r\n b\r\nFN:c\r\n", [](std::size_t n) { return n <= 1024; });
   ASSERT_EQ(lines.size(), 2u);
