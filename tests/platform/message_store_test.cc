@@ -334,8 +334,10 @@ TEST_F(DeviceTest, MapiLogonNeedsAnInitializeThatIsStillCounted) {
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
   ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
   MAPIUninitialize();
-  ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, &session), S_OK);
-  session->Release();
+  {
+    ComRef<IMAPISession> held;
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, held.put()), S_OK);
+  }
   MAPIUninitialize();
   EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, 0, &session), MAPI_E_NOT_INITIALIZED);
 }
