@@ -4,15 +4,23 @@
 
 namespace mz {
 
+// A repeated call (MZ_Init after a failed one) logs on again when the
+// application was made but its logon failed, so that the contact exports do
+// not go on without one.
 HRESULT OpenContactSession() {
-  if (g_session.contactApp != nullptr) return S_OK;
-  HRESULT hr = CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                                reinterpret_cast<void**>(&g_session.contactApp));
-  if (FAILED(hr)) {
-    g_session.contactApp = nullptr;
-    return hr;
+  if (g_session.contactsLoggedOn) return S_OK;
+  if (g_session.contactApp == nullptr) {
+    HRESULT hr =
+        CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
+                         reinterpret_cast<void**>(&g_session.contactApp));
+    if (FAILED(hr)) {
+      g_session.contactApp = nullptr;
+      return hr;
+    }
   }
-  return g_session.contactApp->Logon(0);
+  const HRESULT hr = g_session.contactApp->Logon(0);
+  g_session.contactsLoggedOn = SUCCEEDED(hr);
+  return hr;
 }
 
 void CloseContactSession() {
@@ -20,6 +28,7 @@ void CloseContactSession() {
   g_session.contactApp->Logoff();
   g_session.contactApp->Release();
   g_session.contactApp = nullptr;
+  g_session.contactsLoggedOn = false;
 }
 
 HRESULT GetContactsFolder(IFolder** folder) {

@@ -25,6 +25,7 @@ struct Session {
   // What this session started, so that a repeated MZ_Init starts nothing
   // twice.
   bool comStarted = false;
+  bool contactsLoggedOn = false;
   bool messagingStarted = false;
   bool adviseRegistered = false;
 };
