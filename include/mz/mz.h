@@ -26,7 +26,9 @@
  *
  * Session. Call MZ_Init once before the other exports and MZ_Done at the
  * end, from the same thread. MZ_SendMessage and the sound and theme exports
- * need no session. Before MZ_Init the contact exports return -2.
+ * need no session. Before MZ_Init the contact exports return -2. When
+ * MZ_Init returns -1, calling it again opens what is still missing, the
+ * contact store's logon included, and returns -1 again if that fails.
  *
  * Threads. Call the exports one at a time; the library takes no locks. New
  * messages are announced on a thread of the message store's choosing: the
@@ -161,7 +163,11 @@ MZ_API int32_t MZ_DeleteAllContacts(void);
 MZ_API int32_t MZ_GetMessagesCount(MessageFolder folder, uint32_t* count);
 MZ_API int32_t MZ_StartGetMessage(MessageFolder folder);
 MZ_API int32_t MZ_GetMessageInfo(MessageFolder folder, MessageRecord* record);
-/* A missing or malformed id names no message: nothing is deleted, -1. */
+/* The id is read two characters to a byte, each pair giving the value of its
+ * leading hex digits in either case: "1x" reads as 01 and "x1" as 00, so a
+ * malformed pair can still name a real message. A missing id, an odd number
+ * of characters or more than 64 bytes names none. When no message of the
+ * folder has the id, nothing is deleted and the result is -1. */
 MZ_API int32_t MZ_DeleteMessage(MessageFolder folder, const char* entryIdHex);
 MZ_API int32_t MZ_DeleteAllMessages(MessageFolder folder);
 /* Sends one SMS. -1, and nothing sent, when the number or text is missing,
