@@ -88,9 +88,9 @@ Record::Record(const std::string& bytes) : bytes_(new unsigned char[bytes.size()
   std::memcpy(bytes_.get(), bytes.data(), bytes.size());
 }
 
-Record Input(const std::string& spec) {
+Record Input(const std::string& description) {
   std::string bytes;
-  std::istringstream fields(spec);
+  std::istringstream fields(description);
   for (std::string field; std::getline(fields, field, '|');) {
     const std::size_t colon = field.find(':');
     const auto size = static_cast<std::uint32_t>(std::stoul(field.substr(0, colon)));

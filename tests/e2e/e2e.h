@@ -78,7 +78,7 @@ class Record {
 // An input record of length-prefixed texts, fields separated by '|': "N" is
 // the 32-bit number N alone, "N:TEXT" is N followed by the ASCII TEXT as
 // UTF-16LE cut or zero-padded to N bytes, '^' in it a zero character.
-Record Input(const std::string& spec);
+Record Input(const std::string& description);
 
 // A fixed-size text field up to its first zero byte.
 template <std::size_t N>

@@ -170,16 +170,18 @@ std::map<std::string, Call> Calls(E2eTest* session) {
       {"MZ_GetMessageInfo sent", NextMessage(MZ_FOLDER_SENT)},
       {"MZ_DeleteMessage",
        [](L mz, A a) {
-         const std::string spec = a.value_or("1 abcd"), id = spec.substr(spec.find(' ') + 1);
-         return Outcome{mz.MZ_DeleteMessage(std::stoul(spec), id == "null" ? nullptr : id.c_str())};
+         const std::string argument = a.value_or("1 abcd"),
+                           id = argument.substr(argument.find(' ') + 1);
+         return Outcome{
+             mz.MZ_DeleteMessage(std::stoul(argument), id == "null" ? nullptr : id.c_str())};
        }},
       {"MZ_DeleteAllMessages",
        [](L mz, A a) { return Outcome{mz.MZ_DeleteAllMessages(Number(a, MZ_FOLDER_OUTBOX))}; }},
       {"MZ_SendMessage",
        [](L mz, A a) {
-         const std::string spec = a.value_or("+15550123|hi");
-         const std::string number = spec.substr(0, spec.find('|'));
-         const std::string text = spec.substr(number.size() + 1);
+         const std::string argument = a.value_or("+15550123|hi");
+         const std::string number = argument.substr(0, argument.find('|'));
+         const std::string text = argument.substr(number.size() + 1);
          return Outcome{mz.MZ_SendMessage(number == "null" ? nullptr : number.c_str(),
                                           text == "null" ? nullptr : text.c_str())};
        }},
