@@ -60,7 +60,7 @@ constexpr const char kUsage[] =
     "  --json         print results, and errors on stderr, as JSON\n"
     "  --version      print mzhost's version\n"
     "\n"
-    "The library is $MZ_LIBRARY, else libmz.so beside mzhost.\n"
+    "The library is $MZ_LIBRARY, else libmz.so beside mzhost, else the one installed with it.\n"
     "Exit status: 0 done, 1 failed (or some cards refused), 2 bad usage, 130 interrupted.\n";
 
 // Why a session would not open: the platform's reason for refusing the
