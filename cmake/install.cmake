@@ -54,3 +54,5 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/mzConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/mzConfig.cmake ${PROJECT_BINARY_DIR}/mzConfigVersion.cmake
   DESTINATION ${mz_cmake_dir} COMPONENT development)
+
+include(${CMAKE_CURRENT_LIST_DIR}/package.cmake)
