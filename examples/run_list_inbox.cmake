@@ -1,11 +1,9 @@
 # Runs list_inbox on a fresh phone and expects the sample Inbox message.
-# cmake -DPROGRAM=list_inbox -DLIBRARY=libmz.so [-DTEMP_ROOT=dir] -P run_list_inbox.cmake
+# cmake -DPROGRAM=list_inbox [-DTEMP_ROOT=dir] -P run_list_inbox.cmake
 cmake_minimum_required(VERSION 3.25)
-foreach(name PROGRAM LIBRARY)
-  if(NOT DEFINED ${name})
-    message(FATAL_ERROR "run_list_inbox: -D${name}= is required")
-  endif()
-endforeach()
+if(NOT DEFINED PROGRAM)
+  message(FATAL_ERROR "run_list_inbox: -DPROGRAM= is required")
+endif()
 if(NOT IS_DIRECTORY "${TEMP_ROOT}")
   if(DEFINED ENV{TMPDIR} AND NOT "$ENV{TMPDIR}" STREQUAL "")
     set(TEMP_ROOT "$ENV{TMPDIR}")
@@ -29,7 +27,7 @@ endif()
 
 # The device folder does not exist yet: the phone starts fresh.
 execute_process(
-  COMMAND "${CMAKE_COMMAND}" -E env "PHONE_DEVICE_DIR=${work}/device" "${PROGRAM}" "${LIBRARY}"
+  COMMAND "${CMAKE_COMMAND}" -E env "PHONE_DEVICE_DIR=${work}/device" "${PROGRAM}"
   RESULT_VARIABLE status
   OUTPUT_VARIABLE output
   ERROR_VARIABLE errors

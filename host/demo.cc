@@ -212,7 +212,13 @@ void Tour::Run() {
 }  // namespace
 
 void RunDemo(Host& host, const std::string& programDir, const std::string& workDir) {
-  Tour(host, programDir, MZHOST_EXAMPLES_DIR, workDir).Run();
+  // An installed mzhost has the sample contacts under its prefix; in the build
+  // folder they are the source tree's.
+  std::error_code ec;
+  const std::filesystem::path installed =
+      (std::filesystem::path(programDir) / MZHOST_INSTALLED_EXAMPLES).lexically_normal();
+  const bool isInstalled = std::filesystem::exists(installed / "contacts.vcf", ec);
+  Tour(host, programDir, isInstalled ? installed.string() : MZHOST_EXAMPLES_DIR, workDir).Run();
 }
 
 }  // namespace mzhost

@@ -17,7 +17,14 @@ std::string ProgramDir() {
 
 std::string LibraryPath() {
   if (const char* path = std::getenv("MZ_LIBRARY"); path != nullptr && *path != 0) return path;
-  return ProgramDir() + "/libmz.so";
+  const std::filesystem::path dir = ProgramDir();
+  const std::filesystem::path beside = dir / "libmz.so";
+  const std::filesystem::path installed = (dir / MZHOST_INSTALLED_LIBRARY).lexically_normal();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec)) {
+    return installed.string();
+  }
+  return beside.string();
 }
 
 bool LoadLibrary(const std::string& path, Library* library, std::string* error) {

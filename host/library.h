@@ -40,7 +40,8 @@ inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 std::string ProgramDir();
 
 // Where the library is looked for: $MZ_LIBRARY when set, else libmz.so beside
-// this program.
+// this program (the build folder), else libmz.so.N in the lib folder of the
+// prefix this program is installed in.
 std::string LibraryPath();
 
 // Loads the library at `path` and resolves every export and LocalFree. False

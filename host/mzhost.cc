@@ -58,8 +58,9 @@ constexpr const char kUsage[] =
     "  --wait SECONDS how long to wait for another host using the phone (default:\n"
     "                 as long as it takes)\n"
     "  --json         print results, and errors on stderr, as JSON\n"
+    "  --version      print mzhost's version\n"
     "\n"
-    "The library is $MZ_LIBRARY, else libmz.so beside mzhost.\n"
+    "The library is $MZ_LIBRARY, else libmz.so beside mzhost, else the one installed with it.\n"
     "Exit status: 0 done, 1 failed (or some cards refused), 2 bad usage, 130 interrupted.\n";
 
 // Why a session would not open: the platform's reason for refusing the
@@ -118,6 +119,10 @@ int Run(int argc, char** argv, Host& host) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help" || arg == "help") {
       std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      std::printf("mzhost %s\n", MZ_VERSION);
       return kExitOk;
     }
     if (arg == "--json") {

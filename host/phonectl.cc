@@ -33,7 +33,7 @@ constexpr const char kUsage[] =
     "  launches                      list the programs started on the phone\n"
     "\n"
     "The device folder is DIR, else $PHONE_DEVICE_DIR, else the default folder;\n"
-    "a missing or empty folder becomes a fresh phone.\n";
+    "a missing or empty folder becomes a fresh phone. --version prints the version.\n";
 
 // A failure the user can act on: printed as one line, exit status 1.
 struct Failure {
@@ -199,6 +199,10 @@ int Run(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("phonectl %s\n", MZ_VERSION);
       return 0;
     }
     if (arg == "--device" || arg == "--folder") {

@@ -52,8 +52,10 @@ TEST_P(CommandTableTest, EachCommandExitsAndPrintsAsItsRowSays) {
   fs::create_directories(File("tmp"));
   for (TableRow row : ReadTable(std::string(TEST_DATA_DIR "/") + GetParam())) {
     for (std::string& field : row) {
-      for (const auto& [name, value] :
-           {std::pair{"{dir}", dir()}, {"{data}", TEST_DATA_DIR}, {"{examples}", EXAMPLES_DIR}}) {
+      for (const auto& [name, value] : {std::pair{"{dir}", dir()},
+                                        {"{data}", TEST_DATA_DIR},
+                                        {"{examples}", EXAMPLES_DIR},
+                                        {"{version}", MZ_VERSION}}) {
         for (auto at = field.find(name); at != std::string::npos; at = field.find(name, at)) {
           field.replace(at, std::strlen(name), value);
         }

@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
   } else if (strcmp(mode, "unload") == 0) {
     CHECK(dlclose(library) == 0);
     /* Loaded only as the library's dependency, the platform stays. */
-    CHECK(dlopen("libphoneplatform.so", RTLD_NOW | RTLD_NOLOAD) != NULL);
+    CHECK(dlopen(PLATFORM_SONAME, RTLD_NOW | RTLD_NOLOAD) != NULL);
     SecondSession(argv[1], argv[3]);
   } else if (strcmp(mode, "reload") == 0) {
     p_MZ_Done();
