@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/com_ref.h"
+#include "base/scratch.h"
 #include "contacts/contact_session.h"
 #include "contacts/scratch_file.h"
 #include "contacts/vcard_writer.h"
-#include "frame/com_ref.h"
-#include "frame/scratch.h"
 #include "messages/message_text.h"
 #include "mz/mz.h"
 #include "platform/clock.h"

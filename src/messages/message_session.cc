@@ -1,6 +1,6 @@
 #include "messages/message_session.h"
 
-#include "frame/com_ref.h"
+#include "base/com_ref.h"
 #include "frame/session.h"
 
 namespace mz {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <new>
 
-#include "frame/com_ref.h"
-#include "frame/memory.h"
+#include "base/com_ref.h"
+#include "base/memory.h"
 #include "frame/session.h"
 #include "messages/message_text.h"
 #include "mz/mz.h"

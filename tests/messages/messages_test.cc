@@ -13,9 +13,9 @@
 #include <tuple>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
 #include "device_fixture.h"
-#include "frame/memory.h"
 #include "frame/session.h"
 #include "messages/message_session.h"
 #include "mz/mz.h"

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
-#include "frame/memory.h"
 #include "scripted_stream.h"
 #include "stream/abs_file_mem.h"
 #include "stream/mem_buf.h"
