@@ -12,6 +12,7 @@
 
 #include "base/com_ref.h"
 #include "base/memory.h"
+#include "base/wide_text.h"
 #include "frame/session.h"
 #include "messages/message_text.h"
 #include "mz/mz.h"

@@ -1,5 +1,6 @@
 // The message side: the texts a record is written with (message_text.tsv),
 // then the new-message sink driven directly.
+#include "base/wide_text.h"
 #include "messages/message_text.h"
 #include "messages/sink.h"
 
