@@ -17,7 +17,6 @@
 #include "base/memory.h"
 #include "case_file.h"
 #include "device_fixture.h"
-#include "frame/session.h"
 #include "messages/message_session.h"
 #include "mz/mz.h"
 #include "platform/emulator.h"
@@ -245,9 +244,9 @@ TEST_F(NewMessageSinkTest, DroppedNotificationsAndAMissingCallbackCallNothing) {
   mz::SetAllocationGate([](std::size_t bytes) { return bytes != sizeof(MessageRecord); });
   NotifyCreated(id);
   mz::SetAllocationGate(nullptr);
-  IMsgStore* const store = mz::g_session.smsStore.exchange(nullptr);
+  IMsgStore* const store = mz::g_messages.smsStore.exchange(nullptr);
   NotifyCreated(id);
-  mz::g_session.smsStore.store(store);
+  mz::g_messages.smsStore.store(store);
   NotifyCreated("no such message");
   MZ_RegisterCallback(nullptr);
   NotifyCreated(id);  // the record is discarded, and the leak checker finds nothing
