@@ -4,16 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/com_ref.h"
+#include "base/scratch.h"
+#include "base/wide_text.h"
 #include "contacts/contact_session.h"
 #include "contacts/scratch_file.h"
 #include "contacts/vcard_writer.h"
-#include "frame/com_ref.h"
-#include "frame/scratch.h"
-#include "messages/message_text.h"
 #include "mz/mz.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/text.h"
 #include "stream/file_stream.h"
 
 namespace mz {
@@ -28,23 +27,6 @@ constexpr int kFirstBirthdayYear = 1900;
 constexpr int kLastBirthdayYear = 2999;
 
 using TextGetter = HRESULT (IContact::*)(BSTR*);
-
-// A store text as UTF-8 in a zero-filled field, always terminated. The whole
-// text goes in one conversion; one too long for the field is cut after the
-// last character that fits, never inside one. A failed conversion leaves
-// the field empty. Returns whether the field holds text.
-bool ConvertText(const WCHAR* text, char* field, int size) {
-  std::memset(field, 0, static_cast<std::size_t>(size));
-  if (text == nullptr || text[0] == 0) return false;
-  if (WideCharToMultiByte(CP_UTF8, 0, text, -1, field, size, nullptr, nullptr) > 0) {
-    return field[0] != 0;
-  }
-  const DWORD error = GetLastError();
-  // The failed conversion may have written the characters that fitted.
-  std::memset(field, 0, static_cast<std::size_t>(size));
-  if (error == ERROR_INSUFFICIENT_BUFFER) CopyUtf8(text, field, static_cast<std::uint32_t>(size));
-  return field[0] != 0;
-}
 
 // One text property into `field`; a property the store cannot read counts
 // as empty. Returns whether the field holds text.

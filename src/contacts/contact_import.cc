@@ -8,13 +8,13 @@
 #include <cstring>
 #include <memory>
 
+#include "base/com_ref.h"
+#include "base/log.h"
+#include "base/memory.h"
+#include "base/scratch.h"
 #include "contacts/contact_mapping.h"
 #include "contacts/contact_session.h"
 #include "contacts/scratch_file.h"
-#include "frame/com_ref.h"
-#include "frame/log.h"
-#include "frame/memory.h"
-#include "frame/scratch.h"
 #include "mz/mz.h"
 #include "stream/file_stream.h"
 #include "vobject/contact_record.h"

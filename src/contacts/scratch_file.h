@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "frame/scratch.h"
+#include "base/scratch.h"
 #include "platform/files.h"
 #include "stream/char_stream.h"
 #include "stream/file_stream.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "stream/text_buffer.h"
 
 namespace mz {

@@ -15,7 +15,7 @@ int32_t RegisterSink() {
     g_session.sink = NewMessageSink_create();
     if (g_session.sink == nullptr) return MZ_E_NO_MEMORY;
   }
-  IMsgStore* store = g_session.smsStore.load();
+  IMsgStore* store = g_messages.smsStore.load();
   if (store == nullptr || FAILED(store->Advise(0, nullptr, fnevObjectCreated, g_session.sink,
                                                &g_session.adviseConnection))) {
     return MZ_E_FAILED;
@@ -33,7 +33,7 @@ int32_t RegisterSink() {
 // statics go after the library's, and it is never unmapped.
 struct EndAtUnload {
   ~EndAtUnload() {
-    if (g_session.comStarted || g_session.messagingStarted || g_session.sink != nullptr) {
+    if (g_session.comStarted || g_messages.started || g_session.sink != nullptr) {
       MZ_Done();
     }
     NewMessageSink_destroy();
@@ -60,10 +60,13 @@ extern "C" MZ_API int32_t MZ_Init(void) {
 }
 
 extern "C" MZ_API void MZ_Done(void) {
+  using mz::g_messages;
   using mz::g_session;
   if (g_session.sink != nullptr) {
     if (g_session.adviseRegistered) {
-      if (IMsgStore* store = g_session.smsStore.load()) store->Unadvise(g_session.adviseConnection);
+      if (IMsgStore* store = g_messages.smsStore.load()) {
+        store->Unadvise(g_session.adviseConnection);
+      }
     }
     g_session.adviseRegistered = false;
     g_session.sink->Release();

@@ -1,6 +1,7 @@
 // The message exports: counting, listing, reading and deleting the messages
 // of the SMS store's five folders.
-#include "frame/com_ref.h"
+#include "base/com_ref.h"
+#include "base/wide_text.h"
 #include "messages/message_session.h"
 #include "messages/message_text.h"
 #include "mz/mz.h"

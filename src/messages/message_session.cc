@@ -1,7 +1,6 @@
 #include "messages/message_session.h"
 
-#include "frame/com_ref.h"
-#include "frame/session.h"
+#include "base/com_ref.h"
 
 namespace mz {
 namespace {
@@ -40,6 +39,8 @@ void ReleaseAndClear(T*& object) {
 
 }  // namespace
 
+constinit MessageSession g_messages;
+
 PropValues ReadProp(IMAPIProp* object, ULONG tag) {
   SizedSPropTagArray(1, tags) = {1, {tag}};
   ULONG count = 0;
@@ -62,28 +63,28 @@ const SPropValue* FindValue(const SRow& row, ULONG tag) {
 HRESULT OpenMessageSession() {
   // Every step is skipped when an earlier MZ_Init did it already, so that
   // opening again after a partial opening neither leaks nor doubles.
-  if (!g_session.messagingStarted) {
+  if (!g_messages.started) {
     const HRESULT hr = MAPIInitialize(nullptr);
     if (FAILED(hr)) return hr;
-    g_session.messagingStarted = true;
+    g_messages.started = true;
   }
-  if (g_session.messageSession == nullptr) {
-    const HRESULT hr = MAPILogonEx(0, nullptr, nullptr, 0, &g_session.messageSession);
+  if (g_messages.logon == nullptr) {
+    const HRESULT hr = MAPILogonEx(0, nullptr, nullptr, 0, &g_messages.logon);
     if (FAILED(hr)) {
-      g_session.messageSession = nullptr;
+      g_messages.logon = nullptr;
       return hr;
     }
   }
-  IMsgStore* store = g_session.smsStore.load();
+  IMsgStore* store = g_messages.smsStore.load();
   if (store == nullptr) {
     const HRESULT hr = FindSmsStore(&store);
     if (FAILED(hr)) return hr;
-    g_session.smsStore.store(store);
+    g_messages.smsStore.store(store);
   }
   for (int i = 0; i < kFolderCount; ++i) {
-    if (g_session.folderTables[i] != nullptr) continue;
-    ReleaseAndClear(g_session.folders[i]);
-    OpenFolder(store, kFolderProperties[i], &g_session.folders[i], &g_session.folderTables[i]);
+    if (g_messages.folderTables[i] != nullptr) continue;
+    ReleaseAndClear(g_messages.folders[i]);
+    OpenFolder(store, kFolderProperties[i], &g_messages.folders[i], &g_messages.folderTables[i]);
   }
   return S_OK;
 }
@@ -91,23 +92,23 @@ HRESULT OpenMessageSession() {
 void CloseMessageSession() {
   // Taken out of the session before it is released: the notifier thread
   // reads it.
-  if (IMsgStore* store = g_session.smsStore.exchange(nullptr)) store->Release();
-  for (IMAPITable*& table : g_session.folderTables) ReleaseAndClear(table);
-  for (IMAPIFolder*& folder : g_session.folders) ReleaseAndClear(folder);
-  if (g_session.messageSession != nullptr) {
-    g_session.messageSession->Logoff(0, 0, 0);
-    ReleaseAndClear(g_session.messageSession);
+  if (IMsgStore* store = g_messages.smsStore.exchange(nullptr)) store->Release();
+  for (IMAPITable*& table : g_messages.folderTables) ReleaseAndClear(table);
+  for (IMAPIFolder*& folder : g_messages.folders) ReleaseAndClear(folder);
+  if (g_messages.logon != nullptr) {
+    g_messages.logon->Logoff(0, 0, 0);
+    ReleaseAndClear(g_messages.logon);
   }
   MAPIUninitialize();
-  g_session.messagingStarted = false;
+  g_messages.started = false;
 }
 
 HRESULT FindSmsStore(IMsgStore** store) {
-  if (g_session.messageSession == nullptr) return E_FAIL;
+  if (g_messages.logon == nullptr) return E_FAIL;
   if (store == nullptr) return E_INVALIDARG;
   *store = nullptr;
   ComRef<IMAPITable> stores;
-  if (FAILED(g_session.messageSession->GetMsgStoresTable(MAPI_UNICODE, stores.put()))) {
+  if (FAILED(g_messages.logon->GetMsgStoresTable(MAPI_UNICODE, stores.put()))) {
     return E_NOINTERFACE;
   }
   SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DISPLAY_NAME_W}};
@@ -126,8 +127,8 @@ HRESULT FindSmsStore(IMsgStore** store) {
     if (const SPropValue* id = FindValue(rows->aRow[0], PR_ENTRYID)) {
       ULONG type = 0;
       IUnknown* opened = nullptr;
-      if (SUCCEEDED(g_session.messageSession->OpenEntry(id->Value.bin.cb, EntryIdOf(*id), nullptr,
-                                                        MAPI_BEST_ACCESS, &type, &opened))) {
+      if (SUCCEEDED(g_messages.logon->OpenEntry(id->Value.bin.cb, EntryIdOf(*id), nullptr,
+                                                MAPI_BEST_ACCESS, &type, &opened))) {
         *store = static_cast<IMsgStore*>(opened);
       }
     }
@@ -162,11 +163,12 @@ void OpenFolder(IMsgStore* store, ULONG property, IMAPIFolder** folder, IMAPITab
 }
 
 IMAPIFolder* GetFolder(std::uint32_t index) {
-  return index < static_cast<std::uint32_t>(kFolderCount) ? g_session.folders[index] : nullptr;
+  return index < static_cast<std::uint32_t>(kFolderCount) ? g_messages.folders[index] : nullptr;
 }
 
 IMAPITable* GetFolderTable(std::uint32_t index) {
-  return index < static_cast<std::uint32_t>(kFolderCount) ? g_session.folderTables[index] : nullptr;
+  return index < static_cast<std::uint32_t>(kFolderCount) ? g_messages.folderTables[index]
+                                                          : nullptr;
 }
 
 }  // namespace mz

@@ -1,14 +1,34 @@
 // The message side of the session: the messaging subsystem, the logon, the
 // store named "SMS", and its five standard folders with their contents
-// tables, kept in the session (frame/session.h).
+// tables.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "platform/message_store.h"
 
 namespace mz {
+
+inline constexpr int kFolderCount = 5;
+
+// What OpenMessageSession opens and CloseMessageSession closes. One per
+// process, empty when the library is loaded, used from the host's thread;
+// only the SMS store is also read on the store's notifier thread, by the
+// new-message sink.
+struct MessageSession {
+  IMAPISession* logon = nullptr;
+  // Read by the notifier thread while the host's thread may set or clear it.
+  std::atomic<IMsgStore*> smsStore{nullptr};
+  IMAPIFolder* folders[kFolderCount] = {};
+  IMAPITable* folderTables[kFolderCount] = {};
+  // Whether the subsystem was started, so that a repeated MZ_Init starts it
+  // once.
+  bool started = false;
+};
+
+extern MessageSession g_messages;
 
 // Holders for what the store hands out: property values (MAPIFreeBuffer) and
 // row sets (FreeProws), freed when the holder goes out of scope.

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/wide_text.h"
 #include "platform/clock.h"
-#include "platform/text.h"
 
 namespace mz {
 namespace {
@@ -28,51 +28,6 @@ BYTE ReadHexPair(const char* pair) {
     value = value * 16 + digit;
   }
   return static_cast<BYTE>(value);
-}
-
-bool IsHighSurrogate(WCHAR c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(WCHAR c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-// The UTF-16 units of the character at `text` (1, or 2 for a surrogate
-// pair) and the bytes it takes in the code page. A lone surrogate becomes
-// U+FFFD in UTF-8 and "?" in the ANSI code page, as the conversion does.
-void MeasureCharacter(const WCHAR* text, bool utf8, int* units, int* bytes) {
-  const WCHAR c = text[0];
-  *units = IsHighSurrogate(c) && IsLowSurrogate(text[1]) ? 2 : 1;
-  if (!utf8) {
-    *bytes = 1;
-  } else if (*units == 2) {
-    *bytes = 4;
-  } else {
-    *bytes = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-  }
-}
-
-// The conversion fails on an output that does not fit, so only the
-// characters that fit are converted, measured first: the text is cut at a
-// character boundary and always terminated.
-void CopyConverted(UINT codePage, const WCHAR* text, char* output, std::uint32_t capacity) {
-  if (output == nullptr || capacity == 0) return;
-  output[0] = 0;
-  if (text == nullptr) return;
-  const int room = capacity - 1 > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity - 1);
-  int units = 0;
-  int bytes = 0;
-  while (text[units] != 0) {
-    int step = 0;
-    int width = 0;
-    MeasureCharacter(text + units, codePage == CP_UTF8, &step, &width);
-    if (width > room - bytes) break;
-    units += step;
-    bytes += width;
-  }
-  if (units == 0) return;
-  const int written = WideCharToMultiByte(codePage, 0, text, units, output, room, nullptr, nullptr);
-  output[written > 0 ? written : 0] = 0;
 }
 
 // The quoted form: "name" <number> gives the text between the last '<' and
@@ -133,14 +88,6 @@ void NormalizeAddress(const WCHAR* address, char* output, std::uint32_t capacity
   } else {
     CopyDigits(narrow, output, capacity);
   }
-}
-
-void CopyUtf8(const WCHAR* text, char* output, std::uint32_t capacity) {
-  CopyConverted(CP_UTF8, text, output, capacity);
-}
-
-void CopyAnsi(const WCHAR* text, char* output, std::uint32_t capacity) {
-  CopyConverted(CP_ACP, text, output, capacity);
 }
 
 int FormatMessageTime(const FILETIME* time, char* output) {

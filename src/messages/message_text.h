@@ -34,16 +34,6 @@ int HexToEntryId(const char* text, BYTE* output, std::uint32_t* length);
 // terminator: `output` must be zeroed.
 void NormalizeAddress(const WCHAR* address, char* output, std::uint32_t capacity);
 
-// A UTF-16 text converted to UTF-8 into `output` (capacity in bytes,
-// terminator included) and always terminated; a text that does not fit is
-// cut at a character boundary. A missing text, or a conversion the platform
-// refuses, leaves an empty text.
-void CopyUtf8(const WCHAR* text, char* output, std::uint32_t capacity);
-
-// The same in the default ANSI code page (one byte per character; a
-// character the code page lacks becomes '?').
-void CopyAnsi(const WCHAR* text, char* output, std::uint32_t capacity);
-
 // A UTC file time as local "%4d-%02d-%02d %02d:%02d:%02d" into a
 // kMessageTimeSize-byte field. 1 on success; 0, writing nothing, for a
 // missing pointer or a time the platform cannot convert.

@@ -10,9 +10,10 @@
 #include <memory>
 #include <new>
 
-#include "frame/com_ref.h"
-#include "frame/memory.h"
-#include "frame/session.h"
+#include "base/com_ref.h"
+#include "base/memory.h"
+#include "base/wide_text.h"
+#include "messages/message_session.h"
 #include "messages/message_text.h"
 #include "mz/mz.h"
 #include "platform/system.h"
@@ -81,7 +82,7 @@ RecordPtr NewRecord() {
 void HandleNewMessage(const OBJECT_NOTIFICATION& object) {
   RecordPtr record = NewRecord();
   if (!record) return;
-  IMsgStore* store = g_session.smsStore.load();
+  IMsgStore* store = g_messages.smsStore.load();
   if (store == nullptr) return;
   // Read through the property interface, the part every object the store
   // opens has, so that an id naming a folder does no harm.

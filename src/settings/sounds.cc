@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "frame/log.h"
+#include "base/log.h"
 #include "mz/mz.h"
 #include "platform/files.h"
 #include "platform/registry.h"

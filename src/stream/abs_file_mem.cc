@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 
 namespace mz {
 namespace {

@@ -29,17 +29,9 @@
 #include <cstdarg>
 #include <cstdint>
 
-namespace mz {
+#include "base/result.h"
 
-// Stream result codes.
-inline constexpr int32_t kStreamEnd = -202;             // end of data
-inline constexpr int32_t kStreamCannotStepBack = -23;   // UngetChar at the start
-inline constexpr int32_t kStreamIoError = -9;           // I/O failure; memory seek outside the data
-inline constexpr int32_t kStreamNoRoom = -201;          // memory full or cannot grow
-inline constexpr int32_t kStreamInvalidArgument = -81;  // bad origin or count
-inline constexpr int32_t kStreamBadOrigin = -1;         // MemBuf seek origin other than 0..2
-inline constexpr int32_t kStreamNoScratch = -94;        // no formatting scratch buffer
-inline constexpr int32_t kStreamScratchLost = -2;       // scratch allocation had failed
+namespace mz {
 
 struct CharStream {
   void* self;

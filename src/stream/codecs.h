@@ -21,11 +21,9 @@
 
 #include <cstdint>
 
-namespace mz {
+#include "base/result.h"
 
-// The negative result of WideToLocal and LocalToWide when the platform
-// conversion fails.
-inline constexpr int32_t kCodecConversionFailed = -1;
+namespace mz {
 
 // Decodes the four characters at `group` into three bytes at `out`: 3, 2 or
 // 1 by the number of "=" (which count as padding wherever they stand), or 0

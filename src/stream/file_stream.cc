@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "platform/crt.h"
 
 namespace mz {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "stream/char_stream.h"
 
 namespace mz {

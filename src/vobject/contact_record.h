@@ -12,15 +12,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/result.h"
 #include "stream/char_stream.h"
 #include "vobject/properties.h"
 
 namespace mz {
 
 struct CalendarRecord;
-
-// PlaceValue: the value is too long, or every slot that could take it is used.
-inline constexpr int32_t kRecordNoRoom = -51;
 
 inline constexpr int32_t kCodeSize = 4;  // up to three characters and a NUL
 inline constexpr int32_t kShortSlotCount = 16;

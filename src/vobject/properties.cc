@@ -64,12 +64,12 @@ int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer*
   const int32_t token = ReadNameToken(stream, scratch);
   if (token < 0) {
     if (IsHardError(token) || token == kStreamEnd) return token;
-    return kNoPropertyName;
+    return kMalformedText;
   }
   if (token != TOKEN_WORD || scratch->length >= kWordSize) {
     // Drop the rest of the line, continuations included, to stay in step.
     const int32_t skipped = SkipLine(stream, 1);
-    return IsHardError(skipped) ? skipped : kNoPropertyName;
+    return IsHardError(skipped) ? skipped : kMalformedText;
   }
   CopyBounded(property->name, scratch->data != nullptr ? scratch->data : "", kWordSize);
   UpperCaseAscii(property->name);

@@ -9,13 +9,11 @@
 
 #include <cstdint>
 
+#include "base/result.h"
 #include "stream/char_stream.h"
 #include "stream/text_buffer.h"
 
 namespace mz {
-
-// ReadPropertyName: the line had no usable name and was skipped whole.
-inline constexpr int32_t kNoPropertyName = -251;
 
 inline constexpr int32_t kWordSize = 32;  // name fields, terminator included
 inline constexpr int32_t kParamSlotCount = 8;
@@ -206,8 +204,8 @@ inline constexpr ParameterRow ParameterTable[] = {
 // the stream, whether or not the name is known (id 0 and kind -1 when not).
 // A line that begins with ";" or ":", a quoted string or a bare CR, or a
 // name of 32 bytes or more, is consumed with its continuation lines and
-// gives kNoPropertyName. Otherwise kStreamEnd at the end of the data, a
-// hard error as it came, and kNoPropertyName for any other stream failure.
+// gives kMalformedText. Otherwise kStreamEnd at the end of the data, a
+// hard error as it came, and kMalformedText for any other stream failure.
 // Null stream, property or scratch gives kStreamInvalidArgument.
 int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer* scratch,
                          ValueKind* kind);

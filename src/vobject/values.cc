@@ -29,7 +29,7 @@ int32_t SkipUnreadableLine(CharStream* stream) {
   const int32_t c = stream->GetChar(stream);
   if (c < 0) return IsHardError(c) ? c : kStreamEnd;
   stream->UngetChar(stream);
-  return kNoPropertyName;
+  return kMalformedText;
 }
 
 // atoi without its undefined overflow: out-of-range values saturate.
@@ -242,15 +242,15 @@ int32_t SplitOrg(OrgParts* parts, const char* text) {
 }
 
 int32_t ParseDateTime(DateTimeFields* fields, const char* text) {
-  if (fields == nullptr) return kMalformedValue;
+  if (fields == nullptr) return kMalformedText;
   *fields = {-1, -1, -1, -1, -1, -1, -1};
-  if (text == nullptr) return kMalformedValue;
+  if (text == nullptr) return kMalformedText;
   char work[32] = {};
   int32_t n = 0;
   for (const char* p = text; *p != 0 && n < 31; ++p) {
     if (*p != '-') work[n++] = *p;
   }
-  if (n < 8) return kMalformedValue;
+  if (n < 8) return kMalformedText;
   fields->year = FieldAt(work, 0, 4);
   fields->month = FieldAt(work, 4, 2);
   fields->day = FieldAt(work, 6, 2);
@@ -280,7 +280,7 @@ int32_t FormatDateTime(const DateTimeFields* fields, char* output, int32_t size,
 int32_t ParseDuration(int32_t* seconds, const char* text) {
   if (seconds == nullptr) return 0;
   *seconds = 0;
-  if (text == nullptr || (text[0] != 'P' && text[0] != 'p')) return kMalformedValue;
+  if (text == nullptr || (text[0] != 'P' && text[0] != 'p')) return kMalformedText;
   char work[64] = {};
   CopyBounded(work, text + 1, sizeof work);
   UpperCaseAscii(work);

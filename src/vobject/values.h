@@ -9,14 +9,12 @@
 
 #include <cstdint>
 
+#include "base/result.h"
 #include "stream/char_stream.h"
 #include "stream/text_buffer.h"
 #include "vobject/properties.h"
 
 namespace mz {
-
-// ParseDateTime and ParseDuration: the text is not a date or a duration.
-inline constexpr int32_t kMalformedValue = -251;
 
 // The value buffer size the record reader passes to ReadContentLine.
 inline constexpr int32_t kValueBufferSize = 2048;
@@ -74,7 +72,7 @@ struct OrgParts {
 // Reads one whole content line: name, parameters, value. Zeroes `property`,
 // `params` and the `size` bytes of `value` first. Returns the decoded
 // value's length in `value` (0 also for a line that ended before its ":"),
-// kStreamEnd when the data ended before a name, kNoPropertyName for a
+// kStreamEnd when the data ended before a name, kMalformedText for a
 // malformed line (already skipped), or a hard stream error as it came.
 int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* params, char* value,
                         int32_t size);
@@ -119,7 +117,7 @@ int32_t SplitAddress(AddressParts* parts, const char* text);
 int32_t SplitOrg(OrgParts* parts, const char* text);
 
 // Parses a basic ISO 8601 date (dashes allowed) with an optional time
-// "Thhmmss" and "Z". Returns 0, or kMalformedValue when fewer than eight
+// "Thhmmss" and "Z". Returns 0, or kMalformedText when fewer than eight
 // characters remain once the dashes are removed (every field then -1).
 int32_t ParseDateTime(DateTimeFields* fields, const char* text);
 
@@ -130,7 +128,7 @@ int32_t FormatDateTime(const DateTimeFields* fields, char* output, int32_t size,
 
 // Parses a duration such as "P1DT2H30M" into `*seconds` (years 365 days,
 // months 30 days, weeks, days; hours, minutes, seconds after "T"). Returns
-// 0, or kMalformedValue (with *seconds 0) when the text does not begin with
+// 0, or kMalformedText (with *seconds 0) when the text does not begin with
 // "P" or "p". A null `seconds` does nothing and gives 0.
 int32_t ParseDuration(int32_t* seconds, const char* text);
 

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/com_ref.h"
 #include "case_file.h"
 #include "device_fixture.h"
-#include "frame/com_ref.h"
 #include "platform/emulator.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
-#include "frame/memory.h"
 #include "scripted_stream.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // The message side: the texts a record is written with (message_text.tsv),
 // then the new-message sink driven directly.
+#include "base/wide_text.h"
 #include "messages/message_text.h"
 #include "messages/sink.h"
 
@@ -13,10 +14,9 @@
 #include <tuple>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
 #include "device_fixture.h"
-#include "frame/memory.h"
-#include "frame/session.h"
 #include "messages/message_session.h"
 #include "mz/mz.h"
 #include "platform/emulator.h"
@@ -244,9 +244,9 @@ TEST_F(NewMessageSinkTest, DroppedNotificationsAndAMissingCallbackCallNothing) {
   mz::SetAllocationGate([](std::size_t bytes) { return bytes != sizeof(MessageRecord); });
   NotifyCreated(id);
   mz::SetAllocationGate(nullptr);
-  IMsgStore* const store = mz::g_session.smsStore.exchange(nullptr);
+  IMsgStore* const store = mz::g_messages.smsStore.exchange(nullptr);
   NotifyCreated(id);
-  mz::g_session.smsStore.store(store);
+  mz::g_messages.smsStore.store(store);
   NotifyCreated("no such message");
   MZ_RegisterCallback(nullptr);
   NotifyCreated(id);  // the record is discarded, and the leak checker finds nothing

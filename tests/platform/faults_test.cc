@@ -15,8 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "base/com_ref.h"
 #include "device_fixture.h"
-#include "frame/com_ref.h"
 #include "mapi.h"
 #include "platform/clock.h"
 #include "platform/contact_store.h"

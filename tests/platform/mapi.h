@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/com_ref.h"
+#include "base/com_ref.h"
 #include "platform/contact_store.h"
 #include "platform/emulator.h"
 #include "platform/message_store.h"

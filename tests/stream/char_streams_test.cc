@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
 #include "device_fixture.h"
-#include "frame/memory.h"
 #include "stream/abs_file_mem.h"
 #include "stream/char_stream.h"
 #include "stream/file_stream.h"

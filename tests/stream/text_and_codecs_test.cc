@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
-#include "frame/memory.h"
 #include "platform/emulator.h"
 #include "platform/types.h"
 #include "stream/char_stream.h"

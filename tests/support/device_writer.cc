@@ -10,7 +10,7 @@
 #include <exception>
 #include <string>
 
-#include "frame/com_ref.h"
+#include "base/com_ref.h"
 #include "platform/contact_store.h"
 #include "platform/emulator.h"
 

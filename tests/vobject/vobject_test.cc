@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "case_file.h"
-#include "frame/memory.h"
 #include "scripted_stream.h"
 #include "stream/abs_file_mem.h"
 #include "stream/mem_buf.h"
@@ -256,7 +256,7 @@ TEST(ReadContentLine, CutsALongValueAndStillReadsTheNextLine) {
   EXPECT_STREQ(lines[0].params.slots[0].name, std::string(31, 'W').c_str());
   EXPECT_EQ(lines[1].value, "next");
   EXPECT_EQ(lines[2].result, 2047);
-  EXPECT_EQ(lines[3].result, mz::kNoPropertyName);
+  EXPECT_EQ(lines[3].result, mz::kMalformedText);
   EXPECT_EQ(lines[4].value, "last");
 }
 
@@ -265,7 +265,7 @@ TEST(ReadContentLine, WithoutMemorySkipsLinesAndEnds) {
   // last one reports the end, so the caller cannot loop.
   std::vector<Line> lines = ReadAll("FN:a\r\nFN:b\r\n", [](std::size_t) { return false; });
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].result, mz::kNoPropertyName);
+  EXPECT_EQ(lines[0].result, mz::kMalformedText);
   EXPECT_EQ(lines[0].property.id, 0u) << "the property is cleared before anything is read";
   EXPECT_STREQ(lines[0].property.name, "");
   // No room for the value: it reads as empty and the next line follows.

@@ -1,9 +1,9 @@
-#include "frame/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "frame/scratch.h"
+#include "base/scratch.h"
 #include "platform/clock.h"
 #include "platform/crt.h"
 #include "platform/files.h"

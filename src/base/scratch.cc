@@ -1,4 +1,4 @@
-#include "frame/scratch.h"
+#include "base/scratch.h"
 
 #include "platform/files.h"
 #include "platform/text.h"

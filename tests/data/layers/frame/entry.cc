@@ -1,0 +1,4 @@
+#include "base/memory.h"
+#include "contacts/export.h"
+#include "messages/text.h"
+#include "settings/sounds.h"

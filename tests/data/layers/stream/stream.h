@@ -1,0 +1,3 @@
+#include "base/memory.h"
+#include "frame/entry.h"
+#include "mz/mz.h"
