@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <optional>
 #include <set>
 
@@ -164,7 +165,6 @@ std::string NoSlotReason(const CardProperty& property) {
   if (name.starts_with("X-")) return "the phone keeps no X- properties";
   if (name == "PHOTO" || name == "LOGO") return "the phone keeps no pictures";
   if (name == "AGENT") return "a nested card: the phone keeps none";
-  if (name == "LABEL") return "the phone keeps no address labels";
   if (name == "GRP" || name == "CATEGORIES") return "the library cannot write categories";
   return "the phone keeps no " + name;
 }
@@ -233,6 +233,11 @@ class Normalizer {
     const std::size_t index = card_->fates.size() - 1;
     if (property.name == "GRP") card_->contact.categories = property.text;
     if (property.name == "X-IRMC-LUID") card_->contact.luid = property.text;
+    if (property.name == "ADR") sawAddress_ = true;
+    if (property.name == "LABEL" && property.problem.empty() && !IsEmpty(property.parts)) {
+      labels_.push_back({index, &property});
+      return;
+    }
     if (property.name == "FN") {
       if (!fn_) fn_ = Claim{index, property.name, "", {}, &property};
       return;
@@ -261,6 +266,7 @@ class Normalizer {
     }
     for (const Claim* claim : left) TakeFallback(*claim);
     if (fn_) TakeFn(*fn_);
+    for (const auto& [fate, label] : labels_) TakeLabel(fate, *label);
   }
 
  private:
@@ -359,8 +365,30 @@ class Normalizer {
     }
   }
 
+  // An address label gives the street of an address when the card has no
+  // ADR at all.
+  void TakeLabel(std::size_t index, const CardProperty& label) {
+    PropertyFate& fate = card_->fates[index];
+    if (sawAddress_) {
+      fate.reason = "the phone keeps the address from ADR";
+      return;
+    }
+    CardProperty& address = labelAddresses_.emplace_back(label);
+    address.parts = {"", "", label.text};
+    const std::string types = Meaningful(address);
+    const Claim claim{index, "ADR", types, Named("ADR", types), &address};
+    if (!TakeNamed(claim)) TakeFallback(claim);
+    if (fate.action == PropertyFate::kDropped) return;
+    fate.action = PropertyFate::kRetyped;
+    fate.reason =
+        "no ADR: the label is the street" + (fate.reason.empty() ? "" : "; " + fate.reason);
+  }
+
   TypePolicy policy_;
   NormalizedCard* card_;
+  bool sawAddress_ = false;
+  std::vector<std::pair<std::size_t, const CardProperty*>> labels_;
+  std::deque<CardProperty> labelAddresses_;
   std::vector<Claim> claims_;
   std::optional<Claim> fn_;
 };

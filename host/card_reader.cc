@@ -242,6 +242,18 @@ std::string TextToUtf8(std::string_view bytes, std::string_view charset, std::st
   return AnsiToUtf8(bytes);
 }
 
+std::string FileAsUtf8(std::string file) {
+  const char* charset = file.starts_with("\xFF\xFE")   ? "UTF-16LE"
+                        : file.starts_with("\xFE\xFF") ? "UTF-16BE"
+                                                       : nullptr;
+  std::string out;
+  bool known = false;
+  if (charset != nullptr && Convert(std::string_view(file).substr(2), charset, &out, &known)) {
+    return out;
+  }
+  return file;
+}
+
 std::vector<CardProperty> ReadCard(std::string_view card) {
   const std::vector<std::string_view> lines = Lines(card);
   std::vector<CardProperty> properties;

@@ -38,4 +38,8 @@ std::vector<CardProperty> ReadCard(std::string_view card);
 // they were read when that was a guess, else stays empty.
 std::string TextToUtf8(std::string_view bytes, std::string_view charset, std::string* note);
 
+// A file that starts with a UTF-16 byte order mark, as UTF-8; any other as
+// it is.
+std::string FileAsUtf8(std::string file);
+
 }  // namespace mzhost
