@@ -239,7 +239,11 @@ class Normalizer {
       return;
     }
     if (property.name == "FN") {
-      if (!fn_) fn_ = Claim{index, property.name, "", {}, &property};
+      if (fn_) {
+        card_->fates[index].reason = "the phone keeps one name";
+      } else {
+        fn_ = Claim{index, property.name, "", {}, &property};
+      }
       return;
     }
     // Only numbers, addresses, e-mail addresses and web pages have types that
@@ -278,8 +282,9 @@ class Normalizer {
 
   bool Free(Slot slot) const { return card_->contact[slot].empty(); }
 
-  // Puts the claim's value into `slot`; false (the fate untouched) when the
-  // value is empty.
+  // Puts the claim's value into `slot`, or reports it dropped when nothing
+  // of it is left for that slot (a BDAY that is no date). True either way:
+  // the claim is settled.
   bool Fill(const Claim& claim, Slot slot, PropertyFate::Action action, std::string reason) {
     std::string note;
     std::vector<std::string> parts = SlotParts(slot, *claim.property, &note);

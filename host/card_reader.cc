@@ -158,6 +158,12 @@ void AddTypes(std::string_view list, CardProperty* property) {
   }
 }
 
+// No charset, or UTF-8: a backslash byte is always a backslash.
+bool IsUtf8(std::string_view charset) {
+  const std::string name = Upper(Unquoted(charset));
+  return name.empty() || name == "UTF-8" || name == "UTF8";
+}
+
 // What the parameters say about reading the value.
 struct Head {
   std::string encoding;  // upper-cased
@@ -226,7 +232,7 @@ std::string TextToUtf8(std::string_view bytes, std::string_view charset, std::st
   std::string name = Upper(Unquoted(charset));
   if (name == "UCS2" || name == "UCS-2") name = "UCS-2BE";  // the library's UCS2 is big-endian
   std::string why;
-  if (!name.empty() && name != "UTF-8" && name != "UTF8") {
+  if (!IsUtf8(name)) {
     std::string out;
     bool known = false;
     if (Convert(bytes, name, &out, &known)) return out;
@@ -280,7 +286,7 @@ std::vector<CardProperty> ReadCard(std::string_view card) {
         logical.append(folded ? next.substr(1) : next);
       } else if (folded) {
         logical.append(next.substr(1));
-      } else if (colon != std::string::npos && logical.back() == '\\' &&
+      } else if (colon != std::string::npos && logical.back() == '\\' && IsUtf8(head.charset) &&
                  !logical.ends_with("\\\\") && Delimiter(next) == 0) {
         // Some 2.1 writers end a line inside a value with a backslash.
         logical += "n";
