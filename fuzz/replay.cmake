@@ -10,3 +10,9 @@ set(mz_reader_inputs ${PROJECT_SOURCE_DIR}/fuzz/corpus/read_object
 add_test(NAME replay_read_object COMMAND replay_read_object ${mz_reader_inputs})
 add_test(NAME replay_codecs COMMAND replay_codecs ${PROJECT_SOURCE_DIR}/fuzz/corpus/codecs
   ${mz_reader_inputs})
+# The card normalizer over every card the tests hold.
+add_executable(replay_normalize_card ${PROJECT_SOURCE_DIR}/fuzz/normalize_card.cc
+  ${PROJECT_SOURCE_DIR}/fuzz/replay.cc)
+target_link_libraries(replay_normalize_card PRIVATE mzcore hostsupport)
+add_test(NAME replay_normalize_card COMMAND replay_normalize_card ${mz_reader_inputs}
+  ${PROJECT_SOURCE_DIR}/tests/host/data)

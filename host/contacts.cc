@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "card_normalizer.h"
+#include "card_reader.h"
+#include "card_writer.h"
 #include "host.h"
 #include "platform/device_folder.h"
 #include "text.h"
@@ -61,22 +65,33 @@ bool GetContact(Host& host, int32_t position, Contact* contact) {
   return true;
 }
 
-// Why a card cannot be handed to the library, or empty when it can.
-std::string CardProblem(const Card& card) {
-  if (!card.complete) return "has no END:VCARD";
-  if (card.text.find('\0') != std::string::npos) return "holds a zero byte";
-  if (card.text.size() > kMostCardBytes) {
-    return "is " + std::to_string(card.text.size()) + " bytes, over the " +
-           std::to_string(kMostCardBytes) + " the library takes";
-  }
-  return {};
-}
-
-ContactTransfer TransferOf(const Card& card, const std::string& id = {}) {
+ContactTransfer TransferOf(const std::string& text, const std::string& id = {}) {
+  if (text.size() > kMostCardBytes) throw Failure{"a normalized card is over 1023 bytes"};
   ContactTransfer transfer{};
-  std::memcpy(transfer.vcard, card.text.data(), card.text.size());
+  std::memcpy(transfer.vcard, text.data(), text.size());
   std::memcpy(transfer.contactId, id.data(), id.size());
   return transfer;
+}
+
+// The value of `--format` in `args`, taken out of them; 2.1 when absent.
+CardFormat TakeFormat(std::vector<std::string>* args) {
+  for (auto it = args->begin(); it != args->end(); ++it) {
+    if (*it != "--format") continue;
+    std::optional<CardFormat> format;
+    if (it + 1 != args->end()) format = ParseCardFormat(*(it + 1));
+    if (!format) throw UsageError{"--format takes 2.1, 3.0 or 4.0"};
+    args->erase(it, it + 2);
+    return *format;
+  }
+  return CardFormat::k21;
+}
+
+// Whether the flag `name` is in `args`, taken out of them.
+bool TakeFlag(std::vector<std::string>* args, const char* name) {
+  const auto it = std::find(args->begin(), args->end(), name);
+  if (it == args->end()) return false;
+  args->erase(it);
+  return true;
 }
 
 void Count(Host& host) {
@@ -113,7 +128,10 @@ void List(Host& host) {
   if (host.json) PrintLine(JsonArray(rows, true));
 }
 
-void Show(Host& host, const std::string& positionText) {
+void Show(Host& host, std::vector<std::string> args) {
+  const CardFormat format = TakeFormat(&args);
+  if (args.size() != 1) throw UsageError{"usage: mzhost contacts show [--format VERSION] POS"};
+  const std::string& positionText = args[0];
   const auto position =
       static_cast<int32_t>(ParseNumber(positionText, "contact position", INT32_MAX));
   Contact contact;
@@ -130,10 +148,10 @@ void Show(Host& host, const std::string& positionText) {
   if (host.json) {
     PrintLine(JsonObject({{"position", JsonNumber(position)},
                           {"id", JsonText(contact.id)},
-                          {"vcard", JsonText(contact.vcard)},
+                          {"vcard", JsonText(WriteCard(contact.vcard, format))},
                           {"whole", JsonBool(contact.whole)}}));
   } else {
-    WriteOut(contact.vcard);
+    WriteOut(WriteCard(contact.vcard, format));
   }
 }
 
@@ -243,14 +261,16 @@ class OutputFile {
 };
 
 // The FILE of `export [-o FILE]`, empty for stdout.
-std::string ExportPath(const std::vector<std::string>& args) {
+std::string ExportPath(std::vector<std::string> args) {
+  TakeFormat(&args);
   if (args.size() == 2 && args[0] == "-o") return args[1];
-  if (!args.empty()) throw UsageError{"contacts export takes [-o FILE]"};
+  if (!args.empty()) throw UsageError{"contacts export takes [--format VERSION] [-o FILE]"};
   return {};
 }
 
-void Export(Host& host, const std::vector<std::string>& args) {
+void Export(Host& host, std::vector<std::string> args) {
   const std::string path = ExportPath(args);
+  const CardFormat format = TakeFormat(&args);
   std::unique_ptr<OutputFile> file;
   if (!path.empty()) file = std::make_unique<OutputFile>(path);
   std::FILE* out = file ? file->get() : stdout;
@@ -265,10 +285,11 @@ void Export(Host& host, const std::vector<std::string>& args) {
          ++position) {
       CheckInterrupt();
       if (contact.whole) {
+        const std::string text = WriteCard(contact.vcard, format);
         if (file) {
-          std::fwrite(contact.vcard.data(), 1, contact.vcard.size(), out);
+          std::fwrite(text.data(), 1, text.size(), out);
         } else {
-          WriteOut(contact.vcard);
+          WriteOut(text);
         }
         ++exported;
       } else {
@@ -348,24 +369,97 @@ std::string StorageProblem(const std::string& dir) {
               "; the import stopped there");
 }
 
-void Import(Host& host, const std::vector<std::string>& paths) {
-  if (paths.empty()) throw UsageError{"contacts import takes FILE..."};
+// What `import` and `update` take besides their operands.
+struct ImportOptions {
+  TypePolicy policy = TypePolicy::kFill;
+  bool dryRun = false;
+  std::string reportPath;  // empty: no report
+};
+
+// The options of `args`, taken out of them.
+ImportOptions TakeImportOptions(std::vector<std::string>* args) {
+  ImportOptions options;
+  if (TakeFlag(args, "--strict")) options.policy = TypePolicy::kStrict;
+  options.dryRun = TakeFlag(args, "--dry-run");
+  if (const auto it = std::find(args->begin(), args->end(), "--report"); it != args->end()) {
+    if (it + 1 == args->end()) throw UsageError{"--report needs a file"};
+    options.reportPath = *(it + 1);
+    args->erase(it, it + 2);
+  }
+  for (const std::string& arg : *args) {
+    if (arg.starts_with("--")) throw UsageError{"unknown option " + arg};
+  }
+  return options;
+}
+
+// Property counts by what became of them.
+struct FateCounts {
+  std::size_t of[3] = {};
+
+  void Add(const NormalizedCard& card) {
+    for (const PropertyFate& fate : card.fates) ++of[fate.action];
+  }
+  std::string Words() const {
+    return "properties: " + std::to_string(of[PropertyFate::kKept]) + " kept, " +
+           std::to_string(of[PropertyFate::kRetyped]) + " re-typed, " +
+           std::to_string(of[PropertyFate::kDropped]) + " dropped";
+  }
+  std::string Json() const {
+    return JsonObject(
+        {{"kept", JsonNumber(static_cast<long long>(of[PropertyFate::kKept]))},
+         {"retyped", JsonNumber(static_cast<long long>(of[PropertyFate::kRetyped]))},
+         {"dropped", JsonNumber(static_cast<long long>(of[PropertyFate::kDropped]))}});
+  }
+};
+
+// One card's line of the --report file.
+std::string ReportLine(const std::string& path, const Card& card, const NormalizedCard& normal,
+                       const std::string& outcome, const std::string& id) {
+  std::vector<std::string> notes, properties;
+  for (const std::string& note : normal.notes) notes.push_back(JsonText(note));
+  for (const PropertyFate& fate : normal.fates) {
+    properties.push_back(
+        JsonObject({{"line", JsonNumber(static_cast<long long>(card.line + fate.line - 1))},
+                    {"property", JsonText(fate.property)},
+                    {"action", JsonText(ActionName(fate.action))},
+                    {"as", JsonText(fate.as)},
+                    {"reason", JsonText(fate.reason)}}));
+  }
+  return JsonObject({{"file", JsonText(path)},
+                     {"card", JsonNumber(static_cast<long long>(card.index))},
+                     {"line", JsonNumber(static_cast<long long>(card.line))},
+                     {"outcome", JsonText(outcome)},
+                     {"id", JsonText(id)},
+                     {"notes", JsonArray(notes)},
+                     {"properties", JsonArray(properties)}});
+}
+
+void Import(Host& host, std::vector<std::string> paths) {
+  const ImportOptions options = TakeImportOptions(&paths);
+  if (paths.empty()) {
+    throw UsageError{"contacts import takes [--strict] [--dry-run] [--report FILE] FILE..."};
+  }
   // Every file is read before anything is stored: a mistyped name stores nothing.
   std::vector<std::vector<Card>> files;
   std::size_t total = 0;
   for (const auto& path : paths) {
-    files.push_back(SplitCards(ReadFile(path)));
+    files.push_back(SplitCards(FileAsUtf8(ReadFile(path))));
     total += files.back().size();
   }
+  std::unique_ptr<OutputFile> report;
+  if (!options.reportPath.empty()) report = std::make_unique<OutputFile>(options.reportPath);
 
   std::vector<std::string> imported;
   std::vector<std::string> refused;
-  Progress progress("importing card", total, ProgressWanted());
+  FateCounts counts;
+  Progress progress(options.dryRun ? "reading card" : "importing card", total,
+                    ProgressWanted(options.dryRun ? stdout : nullptr));
+  auto where = [&](const std::string& path, const Card* card) {
+    return card ? path + ":" + std::to_string(card->line) + ": card " + std::to_string(card->index)
+                : path;
+  };
   auto refuse = [&](const std::string& path, const Card* card, const std::string& reason) {
-    const std::string where =
-        card ? path + ":" + std::to_string(card->line) + ": card " + std::to_string(card->index)
-             : path;
-    if (!host.json) progress.Note("mzhost: " + where + " " + reason + "; not imported");
+    if (!host.json) progress.Note("mzhost: " + where(path, card) + " " + reason + "; not imported");
     refused.push_back(JsonObject({{"file", JsonText(path)},
                                   {"card", JsonNumber(card ? card->index : 0)},
                                   {"line", JsonNumber(card ? card->line : 0)},
@@ -373,13 +467,17 @@ void Import(Host& host, const std::vector<std::string>& paths) {
   };
   auto summary = [&](const char* tail) {
     progress.Finish();
+    if (report) report->Commit();
     if (host.json) {
-      PrintLine(JsonObject(
-          {{"imported", JsonArray(imported, true)}, {"refused", JsonArray(refused, true)}}));
+      PrintLine(JsonObject({{"imported", JsonArray(imported, true)},
+                            {"refused", JsonArray(refused, true)},
+                            {"properties", counts.Json()}}));
     } else {
-      PrintLine("imported " + std::to_string(imported.size()) + " of " + std::to_string(total) +
-                " card" + (total == 1 ? "" : "s") +
-                (refused.empty() ? "" : ", " + std::to_string(refused.size()) + " refused") + tail);
+      PrintLine(std::string(options.dryRun ? "would import " : "imported ") +
+                std::to_string(imported.size()) + " of " + std::to_string(total) + " card" +
+                (total == 1 ? "" : "s") +
+                (refused.empty() ? "" : ", " + std::to_string(refused.size()) + " refused") + tail +
+                "; " + counts.Words());
     }
   };
 
@@ -390,24 +488,46 @@ void Import(Host& host, const std::vector<std::string>& paths) {
       for (const Card& card : files[f]) {
         CheckInterrupt();
         progress.Update(++done);
-        if (std::string problem = CardProblem(card); !problem.empty()) {
-          refuse(paths[f], &card, problem);
+        const NormalizedCard normal = NormalizeCard(card.text, options.policy, card.complete);
+        if (!host.json) {
+          for (const std::string& note : normal.notes) {
+            progress.Note("mzhost: " + where(paths[f], &card) + ": " + note);
+          }
+        }
+        auto record = [&](const std::string& outcome, const std::string& id) {
+          if (report) {
+            const std::string line = ReportLine(paths[f], card, normal, outcome, id) + "\n";
+            std::fwrite(line.data(), 1, line.size(), report->get());
+          }
+        };
+        if (normal.text.empty()) {
+          refuse(paths[f], &card, "holds nothing the phone keeps");
+          record("refused", "");
           continue;
         }
-        const ContactTransfer transfer = TransferOf(card);
-        char newId[MZ_NEW_ID_SIZE] = {};
-        const int32_t result = host.mz.MZ_AddContact(&transfer, newId, sizeof newId);
-        if (result == MZ_E_NO_CONTACT) Refused("MZ_AddContact", result, DescribeResult(result));
-        if (result == MZ_E_FAILED) StoppedAt(paths[f], card);
-        if (result != MZ_OK) {
-          refuse(paths[f], &card, DescribeResult(result));
-          continue;
+        std::string id;
+        if (options.dryRun) {
+          if (!host.json) WriteOut(normal.text);
+        } else {
+          const ContactTransfer transfer = TransferOf(normal.text);
+          char newId[MZ_NEW_ID_SIZE] = {};
+          const int32_t result = host.mz.MZ_AddContact(&transfer, newId, sizeof newId);
+          if (result == MZ_E_NO_CONTACT) Refused("MZ_AddContact", result, DescribeResult(result));
+          if (result == MZ_E_FAILED) StoppedAt(paths[f], card);
+          if (result != MZ_OK) {
+            refuse(paths[f], &card, DescribeResult(result));
+            record("refused", "");
+            continue;
+          }
+          id.assign(newId, strnlen(newId, sizeof newId));
         }
-        imported.push_back(
-            JsonObject({{"file", JsonText(paths[f])},
-                        {"card", JsonNumber(card.index)},
-                        {"line", JsonNumber(card.line)},
-                        {"id", JsonText(std::string(newId, strnlen(newId, sizeof newId)))}}));
+        counts.Add(normal);
+        record(options.dryRun ? "would import" : "imported", id);
+        imported.push_back(JsonObject(
+            {{"file", JsonText(paths[f])},
+             {"card", JsonNumber(card.index)},
+             {"line", JsonNumber(card.line)},
+             {options.dryRun ? "vcard" : "id", JsonText(options.dryRun ? normal.text : id)}}));
       }
     }
   } catch (const Interrupted&) {
@@ -421,23 +541,29 @@ void Import(Host& host, const std::vector<std::string>& paths) {
   if (!refused.empty()) throw PartialFailure{};
 }
 
-// The one card of an update file.
-Card OneCard(const std::string& path) {
-  std::vector<Card> cards = SplitCards(ReadFile(path));
+// The one card of an update file, normalized.
+std::string OneCard(const std::string& path, TypePolicy policy) {
+  std::vector<Card> cards = SplitCards(FileAsUtf8(ReadFile(path)));
   if (cards.size() != 1) {
     throw Failure{path + " holds " +
                   (cards.empty() ? "no vCard" : std::to_string(cards.size()) + " vCards") +
                   "; an update takes exactly one"};
   }
-  if (std::string problem = CardProblem(cards[0]); !problem.empty()) {
-    throw Failure{path + ":" + std::to_string(cards[0].line) + ": the card " + problem};
+  const NormalizedCard normal = NormalizeCard(cards[0].text, policy, cards[0].complete);
+  if (normal.text.empty()) {
+    throw Failure{path + ":" + std::to_string(cards[0].line) +
+                  ": the card holds nothing the phone keeps"};
   }
-  return cards[0];
+  return normal.text;
 }
 
-void Update(Host& host, const std::string& idText, const std::string& path) {
-  const std::string id = ParseContactId(idText);
-  const ContactTransfer transfer = TransferOf(OneCard(path), id);
+void Update(Host& host, std::vector<std::string> args) {
+  const ImportOptions options = TakeImportOptions(&args);
+  if (args.size() != 2 || options.dryRun || !options.reportPath.empty()) {
+    throw UsageError{"usage: mzhost contacts update [--strict] ID FILE"};
+  }
+  const std::string id = ParseContactId(args[0]);
+  const ContactTransfer transfer = TransferOf(OneCard(args[1], options.policy), id);
   const int32_t result = host.mz.MZ_WriteContact(&transfer);
   if (result == MZ_E_NO_CONTACT) Refused("MZ_WriteContact", result, "no contact with id " + id);
   if (result == MZ_E_FAILED) {
@@ -471,8 +597,11 @@ void Clear(Host& host) {
 }  // namespace
 
 void CheckContacts(const std::vector<std::string>& args) {
-  if (args.empty() || args[0] != "export") return;
-  const std::string path = ExportPath(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (args.empty()) return;
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  std::string path;
+  if (args[0] == "export") path = ExportPath(rest);
+  if (args[0] == "import") path = TakeImportOptions(&rest).reportPath;
   if (!path.empty()) ResolveTarget(path);
 }
 
@@ -489,15 +618,13 @@ void RunContacts(Host& host, const std::vector<std::string>& args) {
     expect(0, "list");
     List(host);
   } else if (verb == "show") {
-    expect(1, "show POS");
-    Show(host, rest[0]);
+    Show(host, rest);
   } else if (verb == "export") {
     Export(host, rest);
   } else if (verb == "import") {
     Import(host, rest);
   } else if (verb == "update") {
-    expect(2, "update ID FILE");
-    Update(host, rest[0], rest[1]);
+    Update(host, rest);
   } else if (verb == "delete") {
     expect(1, "delete ID");
     Delete(host, rest[0]);

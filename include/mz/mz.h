@@ -52,6 +52,13 @@
  *  - the block of MZ_GetSoundDirectoriesList: allocated with the phone's
  *    LocalAlloc, released by the host with LocalFree.
  *
+ * Quoted-printable. MZ_GetContactInfo writes a note of several lines with a
+ * soft break ("=", CR LF) and a tab after each line end. MZ_WriteContact and
+ * MZ_AddContact read a line end followed by a tab or a space as a fold, also
+ * after a soft break, and then lose characters. So a host never passes a
+ * soft break: it keeps each quoted-printable value on one line, with its
+ * line breaks written =0D=0A.
+ *
  * Text. vCard text is 8-bit (UTF-8). The number and text of MZ_SendMessage
  * are in the phone's default ANSI code page (Windows-1252). MZ_GetMessageInfo
  * fills a record's text fields in UTF-8; the new-message callback's record

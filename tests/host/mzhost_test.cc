@@ -114,7 +114,9 @@ TEST_F(MzhostTest, ImportsAndExportsUnderAFileSizeLimitAndExportTargets) {
   const std::size_t stored = emulator::ContactOids().size();
   ASSERT_GT(stored, 0u) << run.err;
   ASSERT_LT(stored, 3000u);
-  EXPECT_EQ(run.out, "imported " + std::to_string(stored) + " of 3000 cards before the failure\n");
+  EXPECT_EQ(run.out, "imported " + std::to_string(stored) +
+                         " of 3000 cards before the failure; properties: " +
+                         std::to_string(2 * stored) + " kept, 0 re-typed, 0 dropped\n");
   ExpectOneLine(run.err, File("many.vcf") + ":" + std::to_string(5 * stored + 1) + ": card " +
                              std::to_string(stored + 1) +
                              " was not stored: File too large; the import stopped there\n");
