@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "com_object.h"
-#include "fault.h"
+#include "core/com_object.h"
+#include "core/fault.h"
 #include "platform/contact_store.h"
 #include "platform/emulator.h"
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "com_object.h"
+#include "core/com_object.h"
+#include "core/fault.h"
+#include "core/utf.h"
 #include "device/device.h"
-#include "fault.h"
 #include "platform/emulator.h"
-#include "utf.h"
 
 namespace platform {
 

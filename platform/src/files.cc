@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "core/fault.h"
+#include "core/utf.h"
 #include "device/device.h"
-#include "fault.h"
-#include "paths.h"
+#include "device/paths.h"
 #include "platform/emulator.h"
-#include "utf.h"
 
 namespace platform {
 namespace {

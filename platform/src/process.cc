@@ -15,13 +15,13 @@
 #include <string_view>
 #include <utility>
 
+#include "clock.h"
+#include "core/fault.h"
+#include "core/utf.h"
 #include "device/device.h"
-#include "fault.h"
-#include "now.h"
-#include "paths.h"
+#include "device/paths.h"
+#include "device/registry_rows.h"
 #include "platform/emulator.h"
-#include "registry_store.h"
-#include "utf.h"
 
 namespace platform {
 

@@ -10,12 +10,12 @@
 #include <mutex>
 #include <new>
 
+#include "core/fault.h"
+#include "core/handles.h"
+#include "core/utf.h"
 #include "device/device.h"
-#include "fault.h"
-#include "handles.h"
+#include "device/registry_rows.h"
 #include "platform/emulator.h"
-#include "registry_store.h"
-#include "utf.h"
 
 // An open key. The path is spelled as stored, which is how the key was first
 // created; the key keeps its device even after the emulator switches to

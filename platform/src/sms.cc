@@ -9,13 +9,13 @@
 #include <new>
 #include <string>
 
+#include "clock.h"
+#include "core/fault.h"
+#include "core/handles.h"
+#include "core/utf.h"
 #include "device/device.h"
-#include "fault.h"
-#include "handles.h"
-#include "messages.h"
-#include "now.h"
+#include "device/message_rows.h"
 #include "platform/emulator.h"
-#include "utf.h"
 
 // An open radio handle; it keeps the device it was opened on.
 struct SmsSession {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "fault.h"
-#include "utf.h"
+#include "core/fault.h"
+#include "core/utf.h"
 
 namespace {
 

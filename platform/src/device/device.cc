@@ -1,4 +1,4 @@
-#include "device.h"
+#include "device/device.h"
 
 #include <unistd.h>
 
@@ -11,9 +11,9 @@
 #include <system_error>
 #include <vector>
 
-#include "../messages.h"
-#include "../registry_store.h"
-#include "../utf.h"
+#include "core/utf.h"
+#include "device/message_rows.h"
+#include "device/registry_rows.h"
 #include "platform/device_folder.h"
 #include "platform/emulator.h"
 #include "platform/registry.h"

@@ -1,16 +1,16 @@
 // The message store's rows: stores with their standard folders, messages
 // with their recipients, the sample content of a fresh device, and the
 // emulator's control of all of them.
-#include "messages.h"
-#include "now.h"
+#include "device/message_rows.h"
 
 #include <array>
 #include <chrono>
 #include <stdexcept>
 
-#include "notifier.h"
+#include "clock.h"
+#include "core/utf.h"
+#include "device/notifier.h"
 #include "platform/message_store.h"
-#include "utf.h"
 
 namespace platform {
 namespace {

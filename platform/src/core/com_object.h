@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "fault.h"
+#include "core/fault.h"
 #include "platform/com.h"
 
 namespace platform {

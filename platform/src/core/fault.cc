@@ -1,4 +1,4 @@
-#include "fault.h"
+#include "core/fault.h"
 
 #include <atomic>
 #include <map>

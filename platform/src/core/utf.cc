@@ -1,4 +1,4 @@
-#include "utf.h"
+#include "core/utf.h"
 
 namespace platform {
 
