@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "contact_store.h"
 #include "core/com_object.h"
 #include "core/fault.h"
 #include "core/utf.h"
@@ -21,8 +22,6 @@
 #include "platform/emulator.h"
 
 namespace platform {
-
-HRESULT CreateContactApplication(REFIID riid, void** object);  // registered in com.cc
 
 namespace {
 
@@ -442,12 +441,6 @@ class Application final : public ComObject<IPOutlookApp> {
   std::shared_ptr<Device> device_;
   bool logged_on_ = false;
 };
-
-std::shared_ptr<Device> RequireDevice() {
-  auto device = CurrentDevice();
-  if (!device) throw std::runtime_error("no device can be opened");
-  return device;
-}
 
 }  // namespace
 

@@ -13,7 +13,6 @@
 #include "core/fault.h"
 #include "device/device.h"
 #include "device/paths.h"
-#include "platform/emulator.h"
 
 namespace platform {
 namespace {
@@ -260,13 +259,6 @@ BOOL CopyFileW(LPCWSTR source, LPCWSTR destination, BOOL failIfExists) {
   const mode_t mode = st.st_mode & 0777;
   return failIfExists ? platform::CopyToNew(in.get(), mode, *to)
                       : platform::CopyOver(in.get(), mode, *to);
-}
-
-std::string emulator::HostPath(const std::string& phonePath) {
-  auto device = platform::CurrentDevice();
-  if (!device) return {};
-  auto host = platform::ResolvePath(*device, std::string_view(phonePath));
-  return host ? host->native() : std::string();
 }
 
 DWORD GetFileAttributesW(LPCWSTR path) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/accounting.h"
 #include "core/com_object.h"
 #include "core/fault.h"
 #include "device/device.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <system_error>
-#include <vector>
 
 #include "core/utf.h"
 #include "device/message_rows.h"
@@ -498,50 +498,18 @@ std::shared_ptr<Device> CurrentDevice() {
   return g_current;
 }
 
+void SetCurrentDevice(std::shared_ptr<Device> device) {
+  std::lock_guard lock(g_current_mutex);
+  g_current = std::move(device);
+}
+
+std::shared_ptr<Device> RequireDevice() {
+  auto device = CurrentDevice();
+  if (!device) throw std::runtime_error("no device can be opened");
+  return device;
+}
+
 }  // namespace platform
-
-namespace emulator {
-
-bool OpenDevice(const std::string& dir, std::string* error) {
-  std::string message;
-  auto device = platform::Device::Open(dir, &message);
-  if (!device) {
-    if (error != nullptr) *error = message;
-    return false;
-  }
-  std::lock_guard lock(platform::g_current_mutex);
-  platform::g_current = std::move(device);
-  return true;
-}
-
-std::string OpenTempDevice() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "phone-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back(0);
-  if (mkdtemp(buffer.data()) == nullptr)
-    throw std::runtime_error("cannot create a temporary folder");
-  std::string dir(buffer.data());
-  std::string error;
-  if (!OpenDevice(dir, &error)) throw std::runtime_error(error);
-  return dir;
-}
-
-void CloseDevice() {
-  std::lock_guard lock(platform::g_current_mutex);
-  platform::g_current.reset();
-}
-
-std::string DeviceDir() {
-  auto device = platform::CurrentDevice();
-  return device ? device->Dir().string() : std::string();
-}
-
-void RemoveDeviceDir(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-}
-
-}  // namespace emulator
 
 extern "C" const char* PhoneDeviceError(void) {
   std::lock_guard lock(platform::g_error_mutex);

@@ -78,6 +78,14 @@ class Device {
 // default folder; null when it cannot be opened.
 std::shared_ptr<Device> CurrentDevice();
 
+// Makes `device` the current one; null closes it, so that the next use
+// opens the default folder again.
+void SetCurrentDevice(std::shared_ptr<Device> device);
+
+// The current device for the emulator's calls, which throw
+// std::runtime_error when no device can be opened.
+std::shared_ptr<Device> RequireDevice();
+
 // A statement from the device's cache, reset and unbound when it goes out of
 // scope. Text is bound and read as UTF-16, the database's encoding.
 class Statement {

@@ -194,12 +194,6 @@ Inserted Insert(Device& device, const MessageSeed& seed, std::string* entryId) {
   return result;
 }
 
-std::shared_ptr<Device> RequireDevice() {
-  auto device = CurrentDevice();
-  if (!device) throw std::runtime_error("no device can be opened");
-  return device;
-}
-
 std::runtime_error DatabaseError(Device& device, const std::string& what) {
   return std::runtime_error(what + ": " + sqlite3_errmsg(device.Db()));
 }
