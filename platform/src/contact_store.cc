@@ -18,9 +18,9 @@
 #include "contact_store.h"
 #include "core/com_object.h"
 #include "core/fault.h"
-#include "core/utf.h"
 #include "device/device.h"
 #include "platform/emulator.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 
@@ -489,7 +489,7 @@ std::uint32_t SeedContact(const std::map<std::string, std::string>& text, double
     const auto& names = ContactPropertyNames();
     auto found = std::find(names.begin(), names.end(), name);
     if (found == names.end()) throw std::invalid_argument("no contact property '" + name + "'");
-    if (!value.empty()) values[found - names.begin()] = platform::ToUtf16(value);
+    if (!value.empty()) values[found - names.begin()] = textcodec::ToUtf16(value);
   }
   auto device = platform::RequireDevice();
   std::uint32_t oid = 0;
@@ -508,7 +508,7 @@ std::optional<StoredContact> ReadContact(std::uint32_t oid) {
   if (FAILED(hr)) throw std::runtime_error("cannot read contact " + std::to_string(oid));
   contact.oid = oid;
   for (int i = 0; i < platform::kTextCount; ++i) {
-    if (values[i]) contact.text[platform::kTextNames[i]] = platform::ToUtf8(*values[i]);
+    if (values[i]) contact.text[platform::kTextNames[i]] = textcodec::ToUtf8(*values[i]);
   }
   return contact;
 }

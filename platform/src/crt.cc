@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "core/fault.h"
-#include "core/utf.h"
 #include "device/device.h"
 #include "device/paths.h"
+#include "text.h"
 
 namespace platform {
 namespace {

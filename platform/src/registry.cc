@@ -10,10 +10,10 @@
 
 #include "core/fault.h"
 #include "core/handles.h"
-#include "core/utf.h"
 #include "device/device.h"
 #include "device/registry_rows.h"
 #include "platform/emulator.h"
+#include "platform/text_codec.h"
 
 // An open key. The path is spelled as stored, which is how the key was first
 // created; the key keeps its device even after the emulator switches to
@@ -241,10 +241,10 @@ std::optional<RegistryValue> ReadRegistryValue(const std::string& root, const st
   auto device = platform::CurrentDevice();
   if (!device) return std::nullopt;
   std::u16string path;
-  if (!platform::AppendKeyPath(platform::ToUtf16(key), &path)) return std::nullopt;
+  if (!platform::AppendKeyPath(textcodec::ToUtf16(key), &path)) return std::nullopt;
   RegistryValue value;
   std::string bytes;
-  if (platform::ReadValue(*device, root, path, platform::ToUtf16(name), &value.type, &bytes) !=
+  if (platform::ReadValue(*device, root, path, textcodec::ToUtf16(name), &value.type, &bytes) !=
       ERROR_SUCCESS) {
     return std::nullopt;
   }
@@ -262,7 +262,7 @@ std::optional<std::string> ReadRegistryString(const std::string& root, const std
     if (c == 0) break;
     text.push_back(c);
   }
-  return platform::ToUtf8(text);
+  return textcodec::ToUtf8(text);
 }
 
 std::map<std::string, RegistryValue> DumpRegistry() {
@@ -272,10 +272,10 @@ std::map<std::string, RegistryValue> DumpRegistry() {
   auto lock = device->Lock();
   platform::Statement st(*device, "SELECT root, path, name, type, data FROM registry_values");
   while (st.Step() == SQLITE_ROW) {
-    std::string name = platform::ToUtf8(st.Text16(0)) + "\\";
+    std::string name = textcodec::ToUtf8(st.Text16(0)) + "\\";
     std::u16string path = st.Text16(1);
-    if (!path.empty()) name += platform::ToUtf8(path) + "\\";
-    name += platform::ToUtf8(st.Text16(2));
+    if (!path.empty()) name += textcodec::ToUtf8(path) + "\\";
+    name += textcodec::ToUtf8(st.Text16(2));
     std::string bytes = st.Blob(4);
     values[name] = RegistryValue{static_cast<DWORD>(st.Int(3)), {bytes.begin(), bytes.end()}};
   }

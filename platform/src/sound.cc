@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "core/fault.h"
-#include "core/utf.h"
 #include "device/device.h"
 #include "device/paths.h"
 #include "device/registry_rows.h"

@@ -11,12 +11,12 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "core/utf.h"
 #include "device/message_rows.h"
 #include "device/registry_rows.h"
 #include "platform/device_folder.h"
 #include "platform/emulator.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 namespace {
@@ -458,12 +458,12 @@ bool Device::SeedVersion(int version) {
 
 bool Device::SeedRegistry() {
   for (const auto& entry : kDefaultRegistry) {
-    std::u16string key = ToUtf16(entry.key);
-    std::u16string data = ToUtf16(entry.value);
+    std::u16string key = textcodec::ToUtf16(entry.key);
+    std::u16string data = textcodec::ToUtf16(entry.value);
     data.push_back(0);
     bool created = false;
     if (!StoreKey(*this, "HKCU", &key, &created) ||
-        !StoreValue(*this, "HKCU", key, ToUtf16(entry.name), REG_SZ, data.data(),
+        !StoreValue(*this, "HKCU", key, textcodec::ToUtf16(entry.name), REG_SZ, data.data(),
                     static_cast<int>(data.size() * sizeof(char16_t)))) {
       return false;
     }

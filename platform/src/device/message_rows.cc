@@ -8,9 +8,9 @@
 #include <stdexcept>
 
 #include "clock.h"
-#include "core/utf.h"
 #include "device/notifier.h"
 #include "platform/message_store.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 namespace {
@@ -40,7 +40,7 @@ void BindBytes(Statement& statement, int index, std::string_view bytes) {
 
 void BindOptional(Statement& statement, int index, const std::optional<std::string>& text) {
   if (text) {
-    statement.Bind(index, std::u16string_view(ToUtf16(*text)));
+    statement.Bind(index, std::u16string_view(textcodec::ToUtf16(*text)));
   } else {
     statement.BindNull(index);
   }
@@ -57,7 +57,7 @@ void BindOptional(Statement& statement, int index, const std::optional<Number>& 
 
 std::optional<std::string> ReadText(const Statement& statement, int column) {
   if (statement.IsNull(column)) return std::nullopt;
-  return ToUtf8(statement.Text16(column));
+  return textcodec::ToUtf8(statement.Text16(column));
 }
 
 // One value from a query, or nullopt when it gives no row.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/utf.h"
 #include "device/device.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 namespace {
@@ -111,8 +111,8 @@ std::optional<fs::path> Resolve(const Device& device, std::string_view path, DWO
 }  // namespace
 
 std::optional<fs::path> ResolvePath(const Device& device, std::u16string_view path, DWORD* error) {
-  std::string utf8 = ToUtf8(path);
-  if (ToUtf16(utf8) != path) {
+  std::string utf8 = textcodec::ToUtf8(path);
+  if (textcodec::ToUtf16(utf8) != path) {
     if (error != nullptr) *error = ERROR_INVALID_PARAMETER;
     return std::nullopt;
   }
@@ -120,7 +120,7 @@ std::optional<fs::path> ResolvePath(const Device& device, std::u16string_view pa
 }
 
 std::optional<fs::path> ResolvePath(const Device& device, std::string_view utf8, DWORD* error) {
-  if (ToUtf8(ToUtf16(utf8)) != utf8) {
+  if (textcodec::ToUtf8(textcodec::ToUtf16(utf8)) != utf8) {
     if (error != nullptr) *error = ERROR_INVALID_PARAMETER;
     return std::nullopt;
   }
