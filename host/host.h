@@ -177,6 +177,7 @@ void RunTheme(Host& host, const std::vector<std::string>& args);
 // What can be checked before the session opens: an export's target that no
 // export can write (a folder) is refused before any library call.
 void CheckContacts(const std::vector<std::string>& args);
+void CheckMessages(const std::vector<std::string>& args);
 // Runs the check of a command by name, if it has one.
 void CheckCommand(const std::string& command, const std::vector<std::string>& args);
 // Whether `name` is one of the commands above.
