@@ -148,6 +148,7 @@ std::string ReadFile(const std::string& path);
 struct Message {
   std::string entryId;
   std::string time;
+  std::string isoTime;  // of a new message: the time in ISO 8601 (IsoTime)
   std::string address;
   std::string text;
   unsigned folder = 0;

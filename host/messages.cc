@@ -246,7 +246,7 @@ void Note(const Host& host, const std::string& words) {
 std::vector<std::string> ActionEnvironment(const Message& m) {
   std::vector<std::string> env = {std::string("MZ_FOLDER=") + FolderName(m.folder),
                                   "MZ_ENTRY_ID=" + m.entryId, "MZ_ADDRESS=" + m.address,
-                                  "MZ_TIME=" + IsoTime(m.time), "MZ_TEXT=" + m.text};
+                                  "MZ_TIME=" + m.isoTime, "MZ_TEXT=" + m.text};
   const std::size_t fields = env.size();
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
@@ -349,6 +349,9 @@ extern "C" void OnNewMessage(MessageRecord* record) {
   if (record == nullptr) return;
   try {
     Message message = FromRecord(*record, true);
+    // Read on the thread that formatted the time: the C library's zone
+    // state is locked where a race detector cannot see it.
+    message.isoTime = IsoTime(message.time);
     std::free(record);
     record = nullptr;
     Arrivals& arrivals = TheArrivals();
