@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "card_normalizer.h"
-#include "card_reader.h"
-#include "card_writer.h"
+#include "cards/card_normalizer.h"
+#include "cards/card_reader.h"
+#include "cards/card_writer.h"
 #include "host.h"
 #include "output_file.h"
 #include "platform/device_folder.h"
