@@ -10,20 +10,6 @@ namespace mz {
 
 namespace {
 
-constexpr uint32_t kIdAudioAlarm = 63;
-constexpr uint32_t kIdCategories = 64;
-constexpr uint32_t kIdDescription = 68;
-constexpr uint32_t kIdDisplayAlarm = 69;
-constexpr uint32_t kIdDue = 70;
-constexpr uint32_t kIdEnd = 71;
-constexpr uint32_t kIdLocation = 75;
-constexpr uint32_t kIdMailAlarm = 76;
-constexpr uint32_t kIdPriority = 78;
-constexpr uint32_t kIdProcedureAlarm = 79;
-constexpr uint32_t kIdStart = 85;
-constexpr uint32_t kIdStatus = 86;
-constexpr uint32_t kIdSummary = 87;
-
 template <size_t N>
 int32_t LookUp(const CodeRow (&table)[N], const char* text, int32_t fallback) {
   if (text == nullptr) return fallback;
@@ -97,39 +83,39 @@ void AddCalendarProperty(const PropertyName* property, const ParamList* params, 
   (void)size;
   if (property == nullptr || value == nullptr || record == nullptr || length <= 0) return;
   switch (property->id) {
-    case kIdSummary:
+    case kPropertySummary:
       CopyInto(record->summary, value);
       break;
-    case kIdDescription:
+    case kPropertyDescription:
       CopyInto(record->description, value);
       break;
-    case kIdLocation:
+    case kPropertyLocation:
       CopyInto(record->location, value);
       break;
-    case kIdStart:
+    case kPropertyDtStart:
       CopyInto(record->start, value);
       break;
-    case kIdEnd:
+    case kPropertyDtEnd:
       CopyInto(record->end, value);
       break;
-    case kIdDue:
+    case kPropertyDue:
       CopyInto(record->due, value);
       break;
-    case kIdPriority:
+    case kPropertyPriority:
       record->priority = std::atoi(value);
       break;
-    case kIdCategories:
+    case kPropertyCategories:
       record->category = CategoryCode(value);
       break;
-    case kIdStatus:
+    case kPropertyStatus:
       record->status = StatusCode(value);
       break;
-    case kIdAudioAlarm:
+    case kPropertyAudioAlarm:
       HandleAlarm(record, value, true);
       break;
-    case kIdDisplayAlarm:
-    case kIdMailAlarm:
-    case kIdProcedureAlarm:
+    case kPropertyDisplayAlarm:
+    case kPropertyMailAlarm:
+    case kPropertyProcedureAlarm:
       HandleAlarm(record, value, false);
       break;
     default:

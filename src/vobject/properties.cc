@@ -73,7 +73,7 @@ int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer*
   }
   CopyBounded(property->name, scratch->data != nullptr ? scratch->data : "", kWordSize);
   UpperCaseAscii(property->name);
-  property->id = 0;
+  property->id = kPropertyUnknown;
   const PropertyRow* row = FindProperty(property->name);
   if (row != nullptr) {
     property->id = row->id;
