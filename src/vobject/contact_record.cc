@@ -35,11 +35,11 @@ bool StoreInFirstFree(RecordSlot<Size> (&slots)[Count], const char* code, const 
 
 }  // namespace
 
-int SlotAt(ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view) {
+int SlotAt(const ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view) {
   if (view == nullptr) return 0;
   *view = SlotView{};
   if (record == nullptr || index < 0) return 0;
-  auto fill = [&](auto& slots, int32_t count, int32_t size) {
+  auto fill = [&](const auto& slots, int32_t count, int32_t size) {
     if (index >= count) return 0;
     *view = SlotView{slots[index].code, &slots[index].flags, slots[index].value, size};
     return 1;

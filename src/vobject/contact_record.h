@@ -69,15 +69,15 @@ static_assert(sizeof(ContactRecord) == 5584);
 
 // One slot of any class, as pointers into the record.
 struct SlotView {
-  char* code;
-  uint32_t* flags;
-  char* value;
+  const char* code;
+  const uint32_t* flags;
+  const char* value;
   int32_t valueSize;
 };
 
 // Fills `view` for slot `index` of class `slotClass` and returns 1; 0 (the
 // view zeroed) for a null record or view, or a class or index out of range.
-int SlotAt(ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view);
+int SlotAt(const ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view);
 
 // Locations of RecordCodeRow; kLocationNone for the properties that have no
 // location letter.
