@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "stream/abs_file_mem.h"
 #include "stream/text_buffer.h"
 
 namespace mz {
@@ -64,12 +63,7 @@ int32_t ParseAlarm(DateTimeFields* runTime, int32_t* snoozeSeconds, int32_t* rep
     list.fields[3] = {textSize > 0 ? text : nullptr, textSize};
     list.fields[4] = {text2Size > 0 ? text2 : nullptr, text2Size};
     list.count = 5;
-    const int32_t length = static_cast<int32_t>(std::strlen(value));
-    CharStream* stream = AbsFileMem_create(const_cast<char*>(value), length, length, 0);
-    if (stream != nullptr) {
-      SplitComponents(&list, stream);
-      stream->Close(stream);
-    }
+    SplitText(&list, value);
   }
   if (runTime != nullptr) ParseDateTime(runTime, runText);
   if (snoozeSeconds != nullptr) ParseDuration(snoozeSeconds, snoozeText);

@@ -7,6 +7,7 @@
 
 #include "stream/abs_file_mem.h"
 #include "stream/codecs.h"
+#include "stream/holders.h"
 #include "stream/mem_buf.h"
 #include "vobject/tokenizer.h"
 
@@ -47,15 +48,6 @@ int32_t FieldAt(const char* text, int32_t from, int32_t count) {
   return ToInt(part);
 }
 
-int32_t SplitText(ComponentList* list, const char* text) {
-  const int32_t length = static_cast<int32_t>(std::strlen(text));
-  CharStream* stream = AbsFileMem_create(const_cast<char*>(text), length, length, 0);
-  if (stream == nullptr) return 0;
-  SplitComponents(list, stream);
-  stream->Close(stream);
-  return 0;
-}
-
 }  // namespace
 
 int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* params, char* value,
@@ -68,19 +60,18 @@ int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* p
   std::memset(params, 0, sizeof *params);
   std::memset(value, 0, static_cast<size_t>(size));
 
-  TextBuffer* scratch = TextBuffer_create(kScratchCapacity);
-  if (scratch == nullptr) return SkipUnreadableLine(stream);
+  const TextBufferHolder scratch(TextBuffer_create(kScratchCapacity));
+  if (!scratch) return SkipUnreadableLine(stream);
   // Names and parameter words are used up to kWordSize bytes; a longer one
   // only has to be seen to be longer. A fixed buffer drops the bytes past
   // its end instead of growing, and copying, for each of them.
   scratch->growable = 0;
   ValueKind kind = kKindUnknown;
-  int32_t result = ReadPropertyName(stream, property, scratch, &kind);
+  int32_t result = ReadPropertyName(stream, property, scratch.get(), &kind);
   if (result > 0) {
-    result = ReadParameters(stream, params, scratch);
+    result = ReadParameters(stream, params, scratch.get());
     if (result > 0) result = ReadPropertyValue(stream, params, value, size, kind);
   }
-  TextBuffer_free(scratch);
   return result;
 }
 
@@ -100,7 +91,8 @@ int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* val
 
   int32_t capacity = kBinaryCapacity;
   if (!binary) capacity = size > INT32_MAX / 2 ? INT32_MAX : size * 2;
-  CharStream* raw = MemBuf_create(capacity, 0);
+  const StreamHolder holder(MemBuf_create(capacity, 0));
+  CharStream* raw = holder.get();
   if (raw == nullptr) {
     const int32_t skipped = SkipLine(stream, 1);
     return skipped < 0 ? skipped : 0;
@@ -138,7 +130,6 @@ int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* val
       result = LocalToUtf8(data, value, size);
     }
   }
-  raw->Close(raw);
   return result;
 }
 
@@ -188,17 +179,24 @@ int32_t ReadComponent(CharStream* stream, TextBuffer* buffer, int separator, int
 
 int32_t SplitComponents(ComponentList* list, CharStream* stream) {
   if (list == nullptr || stream == nullptr) return 0;
-  TextBuffer* buffer = TextBuffer_create(512);
-  if (buffer == nullptr) return 0;
+  const TextBufferHolder buffer(TextBuffer_create(512));
+  if (!buffer) return 0;
   const int32_t count = list->count < kMaxComponents ? list->count : kMaxComponents;
   for (int32_t i = 0; i < count; ++i) {
-    if (ReadComponent(stream, buffer, ';', '\\') < 0) break;
+    if (ReadComponent(stream, buffer.get(), ';', '\\') < 0) break;
     const ComponentField& field = list->fields[i];
     if (field.data != nullptr && field.size >= 1) {
       CopyBounded(field.data, buffer->data != nullptr ? buffer->data : "", field.size);
     }
   }
-  TextBuffer_free(buffer);
+  return 0;
+}
+
+int32_t SplitText(ComponentList* list, const char* text) {
+  if (list == nullptr || text == nullptr) return 0;
+  const auto length = static_cast<int32_t>(std::strlen(text));
+  const StreamHolder stream(AbsFileMem_create(const_cast<char*>(text), length, length, 0));
+  if (stream) SplitComponents(list, stream.get());
   return 0;
 }
 
@@ -285,18 +283,14 @@ int32_t ParseDuration(int32_t* seconds, const char* text) {
   CopyBounded(work, text + 1, sizeof work);
   UpperCaseAscii(work);
   const int32_t length = static_cast<int32_t>(std::strlen(work));
-  CharStream* stream = AbsFileMem_create(work, length, length, 0);
-  TextBuffer* token = TextBuffer_create(32);
-  if (stream == nullptr || token == nullptr) {
-    if (stream != nullptr) stream->Close(stream);
-    TextBuffer_free(token);
-    return 0;
-  }
+  const StreamHolder stream(AbsFileMem_create(work, length, length, 0));
+  const TextBufferHolder token(TextBuffer_create(32));
+  if (!stream || !token) return 0;
   char pending[32] = {};
   bool timePart = false;
   int64_t total = 0;
   for (;;) {
-    const int32_t kind = ReadTokenSkipBlanks(stream, token, "YMWDTHS");
+    const int32_t kind = ReadTokenSkipBlanks(stream.get(), token.get(), "YMWDTHS");
     if (kind < 0) break;
     if (kind == TOKEN_WORD) {
       CopyBounded(pending, token->data != nullptr ? token->data : "", sizeof pending);
@@ -336,8 +330,6 @@ int32_t ParseDuration(int32_t* seconds, const char* text) {
       pending[0] = 0;
     }
   }
-  TextBuffer_free(token);
-  stream->Close(stream);
   *seconds = static_cast<int32_t>(total);
   return 0;
 }

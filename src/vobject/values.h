@@ -112,6 +112,9 @@ int32_t ReadComponent(CharStream* stream, TextBuffer* buffer, int separator, int
 // text; components beyond the count are ignored. Returns 0.
 int32_t SplitComponents(ComponentList* list, CharStream* stream);
 
+// SplitComponents over the text `text`. Returns 0.
+int32_t SplitText(ComponentList* list, const char* text);
+
 // Zero the whole area, then fill it from the value text (five, seven and
 // three components). Return 0.
 int32_t SplitName(NameParts* parts, const char* text);
