@@ -1,5 +1,7 @@
 #include "vobject/properties.h"
 
+#include <array>
+#include <cstddef>
 #include <cstring>
 
 #include "vobject/tokenizer.h"
@@ -11,16 +13,51 @@ namespace {
 static_assert(sizeof(PropertyTable) / sizeof(PropertyTable[0]) == 55);
 static_assert(sizeof(ParameterTable) / sizeof(ParameterTable[0]) == 46);
 
-const PropertyRow* FindProperty(const char* name) {
-  for (const PropertyRow& row : PropertyTable) {
-    if (std::strcmp(row.name, name) == 0) return &row;
-  }
-  return nullptr;
+// Every line looks up its name and each parameter word, so the tables are
+// reached through hash indexes built at compile time: a bucket holds a row
+// number plus one (0: empty), and a word's rows follow its bucket in table
+// order, so the first equal row still wins.
+constexpr std::size_t kBuckets = 128;
+using WordIndex = std::array<uint8_t, kBuckets>;
+
+constexpr std::size_t TextLength(const char* text) {
+  std::size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
 }
 
-const ParameterRow* FindParameterWord(const char* word) {
-  for (const ParameterRow& row : ParameterTable) {
-    if (std::strcmp(row.word, word) == 0) return &row;
+// `length` is at least 1.
+constexpr std::size_t BucketOf(const char* word, std::size_t length) {
+  const auto byte = [word](std::size_t i) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(word[i]));
+  };
+  return (length * 31 + byte(0) * 7 + byte(length / 2) + byte(length - 1) * 3) % kBuckets;
+}
+
+template <typename Row, std::size_t N>
+constexpr WordIndex IndexOf(const Row (&rows)[N], const char* Row::*word) {
+  static_assert(N < kBuckets && N < 255);
+  WordIndex index{};
+  for (std::size_t i = 0; i < N; ++i) {
+    const char* text = rows[i].*word;
+    std::size_t bucket = BucketOf(text, TextLength(text));
+    while (index[bucket] != 0) bucket = (bucket + 1) % kBuckets;
+    index[bucket] = static_cast<uint8_t>(i + 1);
+  }
+  return index;
+}
+
+constexpr WordIndex kPropertyIndex = IndexOf(PropertyTable, &PropertyRow::name);
+constexpr WordIndex kParameterIndex = IndexOf(ParameterTable, &ParameterRow::word);
+
+template <typename Row, std::size_t N>
+const Row* LookUp(const Row (&rows)[N], const WordIndex& index, const char* Row::*word,
+                  const char* text) {
+  if (text == nullptr || text[0] == 0) return nullptr;  // no row is empty
+  for (std::size_t bucket = BucketOf(text, std::strlen(text)); index[bucket] != 0;
+       bucket = (bucket + 1) % kBuckets) {
+    const Row& row = rows[index[bucket] - 1];
+    if (std::strcmp(row.*word, text) == 0) return &row;
   }
   return nullptr;
 }
@@ -54,6 +91,14 @@ void StoreParameter(ParamList* list, char* word) {
 }
 
 }  // namespace
+
+const PropertyRow* FindProperty(const char* name) {
+  return LookUp(PropertyTable, kPropertyIndex, &PropertyRow::name, name);
+}
+
+const ParameterRow* FindParameterWord(const char* word) {
+  return LookUp(ParameterTable, kParameterIndex, &ParameterRow::word, word);
+}
 
 int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer* scratch,
                          ValueKind* kind) {

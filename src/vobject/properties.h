@@ -260,6 +260,11 @@ inline constexpr ParameterRow ParameterTable[] = {
     {kParamExpect, 3, "IMMEDIATE"},
 };
 
+// The first row of the table whose name, or word, is `name` (compared
+// exactly), or null.
+const PropertyRow* FindProperty(const char* name);
+const ParameterRow* FindParameterWord(const char* word);
+
 // Reads the name of the next content line, skipping empty lines, into
 // `property` and its ValueKind into `*kind` (null allowed). `scratch`
 // receives token text. Returns 1 with the delimiter after the name left in
