@@ -50,16 +50,33 @@ constexpr WordIndex IndexOf(const Row (&rows)[N], const char* Row::*word) {
 constexpr WordIndex kPropertyIndex = IndexOf(PropertyTable, &PropertyRow::name);
 constexpr WordIndex kParameterIndex = IndexOf(ParameterTable, &ParameterRow::word);
 
+// Whether the terminated `word` is the `length` bytes of `text`, none of
+// them 0.
+bool SameWord(const char* word, const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (word[i] != text[i]) return false;
+  }
+  return word[length] == 0;
+}
+
 template <typename Row, std::size_t N>
 const Row* LookUp(const Row (&rows)[N], const WordIndex& index, const char* Row::*word,
-                  const char* text) {
-  if (text == nullptr || text[0] == 0) return nullptr;  // no row is empty
-  for (std::size_t bucket = BucketOf(text, std::strlen(text)); index[bucket] != 0;
+                  const char* text, std::size_t length) {
+  if (length == 0) return nullptr;  // no row is empty
+  for (std::size_t bucket = BucketOf(text, length); index[bucket] != 0;
        bucket = (bucket + 1) % kBuckets) {
     const Row& row = rows[index[bucket] - 1];
-    if (std::strcmp(row.*word, text) == 0) return &row;
+    if (SameWord(row.*word, text, length)) return &row;
   }
   return nullptr;
+}
+
+const PropertyRow* FindProperty(const char* name, std::size_t length) {
+  return LookUp(PropertyTable, kPropertyIndex, &PropertyRow::name, name, length);
+}
+
+const ParameterRow* FindParameterWord(const char* word, std::size_t length) {
+  return LookUp(ParameterTable, kParameterIndex, &ParameterRow::word, word, length);
 }
 
 // Blank lines before a name are skipped.
@@ -71,13 +88,13 @@ int32_t ReadNameToken(CharStream* stream, TextBuffer* scratch) {
   return token;
 }
 
-// Files `word` (upper-cased in place) into the first free slot; with all
-// eight used it is dropped.
-void StoreParameter(ParamList* list, char* word) {
+// Files `word` of `length` bytes (upper-cased in place) into the first free
+// slot; with all eight used it is dropped.
+void StoreParameter(ParamList* list, char* word, std::size_t length) {
   UpperCaseAscii(word);
   for (ParamSlot& slot : list->slots) {
     if (slot.group != 0) continue;
-    const ParameterRow* row = FindParameterWord(word);
+    const ParameterRow* row = FindParameterWord(word, length);
     if (row != nullptr) {
       slot.group = row->group;
       slot.value = row->value;
@@ -93,11 +110,11 @@ void StoreParameter(ParamList* list, char* word) {
 }  // namespace
 
 const PropertyRow* FindProperty(const char* name) {
-  return LookUp(PropertyTable, kPropertyIndex, &PropertyRow::name, name);
+  return name != nullptr ? FindProperty(name, std::strlen(name)) : nullptr;
 }
 
 const ParameterRow* FindParameterWord(const char* word) {
-  return LookUp(ParameterTable, kParameterIndex, &ParameterRow::word, word);
+  return word != nullptr ? FindParameterWord(word, std::strlen(word)) : nullptr;
 }
 
 int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer* scratch,
@@ -116,10 +133,11 @@ int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer*
     const int32_t skipped = SkipLine(stream, 1);
     return IsHardError(skipped) ? skipped : kNoPropertyName;
   }
-  CopyBounded(property->name, scratch->data != nullptr ? scratch->data : "", kWordSize);
+  const int32_t length =
+      CopyBounded(property->name, scratch->data != nullptr ? scratch->data : "", kWordSize);
   UpperCaseAscii(property->name);
   property->id = kPropertyUnknown;
-  const PropertyRow* row = FindProperty(property->name);
+  const PropertyRow* row = FindProperty(property->name, static_cast<std::size_t>(length));
   if (row != nullptr) {
     property->id = row->id;
     if (kind != nullptr) *kind = row->kind;
@@ -130,17 +148,18 @@ int32_t ReadPropertyName(CharStream* stream, PropertyName* property, TextBuffer*
 int32_t ReadParameters(CharStream* stream, ParamList* list, TextBuffer* scratch) {
   if (stream == nullptr || list == nullptr || scratch == nullptr) return kStreamInvalidArgument;
   char word[kWordSize] = {};
+  int32_t length = 0;
   for (;;) {
     const int32_t token = ReadToken(stream, scratch, ";:=", nullptr, 1);
     if (token < 0) return IsHardError(token) ? token : 0;
     if (token == TOKEN_CRLF) return 0;
     if (token == TOKEN_WORD || token == TOKEN_CR) {
-      CopyBounded(word, scratch->data != nullptr ? scratch->data : "", kWordSize);
+      length = CopyBounded(word, scratch->data != nullptr ? scratch->data : "", kWordSize);
       continue;
     }
     // ";", ":" or a quoted string, whose text is dropped.
     if (token == '=') continue;
-    if (word[0] != '\0') StoreParameter(list, word);
+    if (word[0] != '\0') StoreParameter(list, word, static_cast<std::size_t>(length));
     word[0] = '\0';
     if (token == ':') return 1;
   }
