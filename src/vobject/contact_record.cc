@@ -148,13 +148,19 @@ int32_t ReadObject(CharStream* stream, ObjectType* type, ContactRecord* contact,
   if (calendar != nullptr) std::memset(calendar, 0, sizeof(*calendar));
   if (stream == nullptr) return kStreamInvalidArgument;
 
+  // One working memory for every line of the object; without it each line
+  // is read as ReadContentLine reads it alone.
+  const LineBuffersHolder buffers(LineBuffers_create());
   PropertyName property;
   ParamList params;
   char value[kValueBufferSize];
   int32_t depth = 0;
   int32_t lines = 0;
   for (;;) {
-    const int32_t result = ReadContentLine(stream, &property, &params, value, kValueBufferSize);
+    const int32_t result =
+        buffers ? ReadContentLineWith(buffers.get(), stream, &property, &params, value,
+                                      kValueBufferSize)
+                : ReadContentLine(stream, &property, &params, value, kValueBufferSize);
     if (result < 0) return IsHardError(result) ? result : 0;
     if (lines++ == 0) {
       if (property.id != kPropertyBegin ||
