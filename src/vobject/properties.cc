@@ -165,10 +165,12 @@ int32_t ReadParameters(CharStream* stream, ParamList* list, TextBuffer* scratch)
   }
 }
 
+// Both stop at the first free slot: the used ones come first.
 const ParamSlot* FindParam(const ParamList* list, int32_t group, const ParamSlot* fallback) {
   if (list == nullptr) return fallback;
   for (const ParamSlot& slot : list->slots) {
     if (slot.group == group) return &slot;
+    if (slot.group == 0) break;
   }
   return fallback;
 }
@@ -177,6 +179,7 @@ bool HasParam(const ParamList* list, int32_t group, int32_t value) {
   if (list == nullptr) return false;
   for (const ParamSlot& slot : list->slots) {
     if (slot.group == group && slot.value == value) return true;
+    if (slot.group == 0) break;
   }
   return false;
 }
