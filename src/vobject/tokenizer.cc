@@ -24,10 +24,14 @@ bool InSet(const char* set, int byte) {
 // Appends to the token's TextBuffer (null: drops) as TextBuffer_appendChar
 // does, but keeps the append position in locals while the bytes fit, so
 // that the calls through the stream slots between two bytes do not send it
-// back to memory each time. Finish hands the text back to the buffer.
+// back to memory each time. The text starts empty; Finish hands it back to
+// the buffer.
 class Collector {
  public:
-  explicit Collector(TextBuffer* buffer) : buffer_(buffer) { Load(); }
+  explicit Collector(TextBuffer* buffer) : buffer_(buffer) {
+    Load();
+    position_ = 0;
+  }
 
   void Append(int byte) {
     if (position_ + 2 <= capacity_) {
@@ -135,12 +139,10 @@ int32_t CutToken(CharStream* stream, Collector& buffer, const char* delimiters, 
 int32_t ReadToken(CharStream* stream, TextBuffer* buffer, const char* delimiters,
                   const char* skipSet, int escapes) {
   if (stream == nullptr) return kStreamInvalidArgument;
-  if (buffer != nullptr) TextBuffer_clear(buffer);
+  Collector collector(buffer);
   int32_t c = stream->GetChar(stream);
   while (c >= 0 && InSet(skipSet, c)) c = stream->GetChar(stream);
-  if (c < 0) return c;
-  Collector collector(buffer);
-  const int32_t kind = CutToken(stream, collector, delimiters, escapes, c);
+  const int32_t kind = c < 0 ? c : CutToken(stream, collector, delimiters, escapes, c);
   collector.Finish();
   return kind;
 }
