@@ -71,6 +71,7 @@ struct ValueBuffer {
     return true;
   }
 
+  // Room for `n` bytes, growing as the MemBuf would with doubling on.
   bool Reserve(int64_t n) {
     if (n <= capacity) return true;
     if (!growable) return false;
@@ -203,9 +204,9 @@ int32_t ReadPropertyValue(LineBuffers* buffers, CharStream* stream, const ParamL
   int32_t capacity = kBinaryCapacity;
   if (!binary) capacity = size > INT32_MAX / 2 ? INT32_MAX : size * 2;
   // Text grows by doubling, since a value may run to megabytes on one line;
-  // binary data stop at the first capacity.
-  // Collected in a copy, which the compiler can keep in registers across
-  // the stream's calls, and handed back with whatever memory it took.
+  // binary data stop at the first capacity. The bytes are collected in a
+  // copy of the buffer, which the compiler can keep in registers across the
+  // stream's calls, and the copy is handed back with whatever memory it took.
   ValueBuffer raw = buffers->value;
   const bool started = raw.Start(capacity, !binary);
   int32_t length = 0;

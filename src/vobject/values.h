@@ -106,14 +106,15 @@ int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* p
 int32_t ReadContentLineWith(LineBuffers* buffers, CharStream* stream, PropertyName* property,
                             ParamList* params, char* value, int32_t size);
 
-// Reads, with the value buffer of `buffers`, the value after the ":" to the end of its line
-// (unfolded; with quoted-printable, soft breaks joined), removes the first ENCODING given, and
-// converts text by the first CHARSET given (none: the default character set) into `value`,
-// NUL-terminated, at most `size` - 1 bytes. Inline binary (kind 1, or an unknown property with an
-// encoding and no charset, unless the first VALUE is URL or CID) is copied raw up to its first zero
-// byte, at most 4095 raw bytes kept. The whole value is consumed however
-// long it is. Returns the bytes placed, 0 when the value could not be read
-// (also when no room could be had to collect it), or a hard stream error.
+// Reads the value after the ":" to the end of its line (unfolded; with
+// quoted-printable, soft breaks joined) into the value buffer of `buffers`,
+// removes the first ENCODING given, and converts text by the first CHARSET
+// given (none: the default character set) into `value`, NUL-terminated, at
+// most `size` - 1 bytes. Inline binary (kind 1, or an unknown property with
+// an encoding and no charset, unless the first VALUE is URL or CID) is
+// copied raw up to its first zero byte, at most 4095 raw bytes kept. The
+// whole value is consumed however long it is. Returns the bytes placed, 0 when the value could not
+// be read (also when no room could be had to collect it), or a hard stream error.
 int32_t ReadPropertyValue(LineBuffers* buffers, CharStream* stream, const ParamList* params,
                           char* value, int32_t size, ValueKind kind);
 
