@@ -32,24 +32,7 @@ cat "$work/cards/"*.vcf > "$work/all.vcf"
 run_sync() {
   local name=$1 url=$2 user=$3 dir="$work/$1"
   mkdir -p "$dir"
-  cat > "$dir/config" <<CONFIG
-[general]
-status_path = "$dir/status/"
-[pair bench]
-a = "desktop"
-b = "server"
-collections = ["from b"]
-conflict_resolution = "b wins"
-[storage desktop]
-type = "filesystem"
-path = "$dir/local/"
-fileext = ".vcf"
-[storage server]
-type = "carddav"
-url = "$url"
-username = "$user"
-password.fetch = ["command", "cat", "$work/password"]
-CONFIG
+  scripts/carddav-sync-config "$dir" "$url" "$user" "$work/password" > "$dir/config"
   { yes || true; } | vdirsyncer -c "$dir/config" discover > "$dir/discover.out" 2>&1
   local start middle end
   start=$(now)

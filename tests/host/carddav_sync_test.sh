@@ -41,24 +41,8 @@ done
 url=$(sed -n '1s/^listening on //p' "$work/serve.out")
 [ -n "$url" ] || { echo "the server gave no address"; exit 1; }
 
-cat > "$work/config" <<CONFIG
-[general]
-status_path = "$work/status/"
-[pair phone]
-a = "desktop"
-b = "server"
-collections = ["from b"]
-conflict_resolution = "b wins"
-[storage desktop]
-type = "filesystem"
-path = "$work/local/"
-fileext = ".vcf"
-[storage server]
-type = "carddav"
-url = "$url"
-username = "mz"
-password.fetch = ["command", "cat", "$work/password"]
-CONFIG
+"$(dirname "$0")/../../scripts/carddav-sync-config" "$work" "$url" mz "$work/password" \
+  > "$work/config"
 
 { yes || true; } | vdirsyncer -c "$work/config" discover > "$work/discover.out" 2>&1
 check "discovery from the root URL finds the address book" grep -q '"contacts"' "$work/discover.out"
