@@ -62,7 +62,7 @@ echo "bench-secret" > "$work/password"
 "$mzhost" --device "$work/phone" serve --listen 127.0.0.1:0 --password-file "$work/password" \
   > "$work/serve.out" 2> "$work/serve.err" &
 pids+=($!)
-for _ in $(seq 1 300); do grep -q '^listening' "$work/serve.out" && break; sleep 0.1; done
+for _ in $(seq 1 300); do grep -qs '^listening' "$work/serve.out" && break; sleep 0.1; done
 run_sync mzhost "$(sed -n '1s/^listening on //p' "$work/serve.out")" mz
 
 # Radicale, its collection laid out on disk with the same cards.

@@ -34,7 +34,7 @@ echo "sync-test-secret" > "$work/password"
   2> "$work/serve.err" &
 server=$!
 for _ in $(seq 1 300); do
-  grep -q '^listening on' "$work/serve.out" && break
+  grep -qs '^listening on' "$work/serve.out" && break
   kill -0 "$server" 2>/dev/null || { cat "$work/serve.err"; exit 1; }
   sleep 0.1
 done
