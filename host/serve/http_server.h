@@ -32,7 +32,7 @@ struct HttpResponse {
 
 inline constexpr std::size_t kMostBodyBytes = 1 << 20;
 inline constexpr std::size_t kMostHeaders = 64;
-inline constexpr std::size_t kQueueDepth = 32;
+inline constexpr std::size_t kQueueDepth = 16;
 
 struct ServerOptions {
   std::string host = "127.0.0.1";  // an IPv4 address

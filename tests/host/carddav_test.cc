@@ -1,7 +1,11 @@
 // mzhost serve as a CardDAV client sees it: requests from the table in
 // data/carddav/requests.tsv and their statuses, changes made by another
 // process showing up, and what a PUT keeps.
+#include <sys/file.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstring>
 #include <string>
@@ -140,6 +144,39 @@ TEST_F(CarddavTest, WithoutAPasswordFileOneIsMadeForTheOwnerOnly) {
   EXPECT_GE(password.size(), 22U);  // 6 bits a character: 128 bits or more
   EXPECT_NE(FileContents(File("serve.err")).find(path), std::string::npos);
   EXPECT_EQ(Request("OPTIONS", "/").status, 401);
+}
+
+// While another host holds the device, requests wait in the worker's queue;
+// past its depth they get 503 at once, and the others finish once the
+// device is free again.
+TEST_F(CarddavTest, AFullQueueAnswers503WithRetryAfter) {
+  Start();
+  const int lock = open(File("device.lock").c_str(), O_RDWR);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  constexpr int kRequests = 24;
+  std::vector<HttpReply> replies(kRequests);
+  std::atomic<int> busy{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kRequests; ++i) {
+    clients.emplace_back([&, i] {
+      replies[i] = Request("OPTIONS", "/");
+      if (replies[i].status == 503) ++busy;
+    });
+  }
+  // Those the queue cannot take come back while the device is still held.
+  while (busy.load() < kRequests - 1 - 16)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  flock(lock, LOCK_UN);
+  close(lock);
+  for (std::thread& client : clients) client.join();
+  for (const HttpReply& reply : replies) {
+    if (reply.status == 503) {
+      EXPECT_EQ(reply.headers.at("retry-after"), "1");
+    } else {
+      EXPECT_EQ(reply.status, 200);
+    }
+  }
+  EXPECT_LE(busy.load(), kRequests - 16);
 }
 
 TEST_F(CarddavTest, AnAddressOtherThanLoopbackNeedsTls) {
