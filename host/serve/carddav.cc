@@ -506,8 +506,7 @@ HttpResponse CardDav::Propfind(const HttpRequest& request, int kind, const std::
     std::optional<Resource> card;
   };
   std::vector<Target> targets;
-  std::map<std::string, std::string> texts;
-  if (kind == kBook || kind == kCardFile) texts = Refresh();
+  if (kind == kBook) Refresh();
   switch (kind) {
     case kRoot:
       targets.push_back({request.path, kRoot, {}});
@@ -530,7 +529,7 @@ HttpResponse CardDav::Propfind(const HttpRequest& request, int kind, const std::
       break;
     default: {
       auto resource = state_.ByName(name);
-      if (!resource) return Status(404);
+      if (!resource || !Fetch(&*resource)) return Status(404);
       targets.push_back({kBookPath + EncodeSegment(name), kCardFile, resource});
     }
   }

@@ -53,6 +53,7 @@ TEST_P(RequestTableTest, AnswersWithTheRowsStatus) {
     field = Replace(field, "{etag}", etag);
     field = Replace(field, "{token}", token);
     field = Replace(field, "{long}", std::string(256, 'a'));
+    field = Replace(field, "{huge}", std::string(70000, 'a'));
     return Unescape(field);
   };
   std::vector<std::string> headers;
