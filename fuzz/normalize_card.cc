@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "card_normalizer.h"
-#include "card_writer.h"
+#include "cards/card_normalizer.h"
+#include "cards/card_writer.h"
 #include "stream/abs_file_mem.h"
 #include "vcf.h"
 #include "vobject/contact_record.h"

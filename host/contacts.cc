@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "card_normalizer.h"
-#include "card_reader.h"
-#include "card_writer.h"
+#include "cards/card_normalizer.h"
+#include "cards/card_reader.h"
+#include "cards/card_writer.h"
 #include "host.h"
+#include "output_file.h"
 #include "platform/device_folder.h"
 #include "text.h"
 #include "vcf.h"
@@ -154,111 +155,6 @@ void Show(Host& host, std::vector<std::string> args) {
     WriteOut(WriteCard(contact.vcard, format));
   }
 }
-
-// Where `contacts export -o` writes: the file at the end of any symbolic
-// links, and whether it is written in place.
-struct ExportTarget {
-  std::string path;
-  bool inPlace = false;        // a FIFO, character device or terminal
-  std::optional<mode_t> mode;  // of a regular file that exists
-};
-
-// Failure for a folder or another kind of file an export cannot write.
-ExportTarget ResolveTarget(const std::string& given) {
-  namespace fs = std::filesystem;
-  fs::path path = given;
-  std::error_code ec;
-  // Followed by hand: a link to a file not made yet must lead to that file,
-  // where canonical forms stop at the link.
-  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
-    const fs::path link = fs::read_symlink(path, ec);
-    if (ec) break;
-    path = link.is_absolute() ? link : path.parent_path() / link;
-  }
-  ExportTarget target;
-  target.path = path.string();
-  struct stat info {};
-  if (stat(target.path.c_str(), &info) != 0) {
-    if (errno != ENOENT) throw Failure{"cannot write " + given + ": " + std::strerror(errno)};
-  } else if (S_ISDIR(info.st_mode)) {
-    throw Failure{"cannot write " + given + ": it is a folder"};
-  } else if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)) {
-    target.inPlace = true;
-  } else if (S_ISREG(info.st_mode)) {
-    target.mode = info.st_mode & 07777;
-  } else {
-    throw Failure{"cannot write " + given + ": it is not a file, FIFO or terminal"};
-  }
-  return target;
-}
-
-// The file an export writes. A regular file is made beside its target,
-// synced and moved into place only when complete, so that a failed export
-// leaves the target as it was; it keeps an existing file's mode. A FIFO or
-// a device is written in place.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& given) : given_(given), target_(ResolveTarget(given)) {
-    int fd = -1;
-    if (target_.inPlace) {
-      fd = open(target_.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    } else {
-      temp_ = std::filesystem::path(target_.path).parent_path() / ".mzhost-export-XXXXXX";
-      fd = mkstemp(temp_.data());
-      if (fd < 0) temp_.clear();
-    }
-    if (fd < 0 || (file_ = fdopen(fd, "wb")) == nullptr) {
-      const int error = errno;
-      if (fd >= 0) close(fd);
-      Discard();
-      throw Failure{"cannot write " + given_ + ": " + std::strerror(error)};
-    }
-    if (!target_.inPlace) {
-      // mkstemp makes the file private; give it the mode the target has, or
-      // the one a new file would get.
-      const mode_t mask = umask(0);
-      umask(mask);
-      fchmod(fd, target_.mode.value_or(0666 & ~mask));
-    }
-  }
-  ~OutputFile() {
-    if (file_ != nullptr) std::fclose(file_);
-    Discard();
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  std::FILE* get() const { return file_; }
-
-  void Commit() {
-    int error = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_) ||
-        (!target_.inPlace && fsync(fileno(file_)) != 0)) {
-      error = errno != 0 ? errno : EIO;
-    }
-    if (std::fclose(file_) != 0 && error == 0) error = errno;
-    file_ = nullptr;
-    if (error == 0 && !target_.inPlace && std::rename(temp_.c_str(), target_.path.c_str()) != 0) {
-      error = errno;
-    }
-    if (error != 0) {
-      Discard();
-      throw Failure{"cannot write " + given_ + ": " + std::strerror(error)};
-    }
-    temp_.clear();
-  }
-
- private:
-  void Discard() {
-    if (!temp_.empty()) std::remove(temp_.c_str());
-    temp_.clear();
-  }
-
-  std::string given_;
-  ExportTarget target_;
-  std::string temp_;
-  std::FILE* file_ = nullptr;
-};
 
 // The FILE of `export [-o FILE]`, empty for stdout.
 std::string ExportPath(std::vector<std::string> args) {

@@ -274,7 +274,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"contacts", RunContacts, CheckContacts},
-    {"messages", RunMessages},
+    {"messages", RunMessages, CheckMessages},
     {"sms", RunSms},
     {"sounds", RunSounds},
     {"ringtone", RunRingtone},

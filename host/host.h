@@ -148,6 +148,7 @@ std::string ReadFile(const std::string& path);
 struct Message {
   std::string entryId;
   std::string time;
+  std::string isoTime;  // of a new message: the time in ISO 8601 (IsoTime)
   std::string address;
   std::string text;
   unsigned folder = 0;
@@ -177,6 +178,7 @@ void RunTheme(Host& host, const std::vector<std::string>& args);
 // What can be checked before the session opens: an export's target that no
 // export can write (a folder) is refused before any library call.
 void CheckContacts(const std::vector<std::string>& args);
+void CheckMessages(const std::vector<std::string>& args);
 // Runs the check of a command by name, if it has one.
 void CheckCommand(const std::string& command, const std::vector<std::string>& args);
 // Whether `name` is one of the commands above.

@@ -1,15 +1,24 @@
-// mzhost messages (count, list, delete, clear, watch) and sms send.
+// mzhost messages (count, list, export, delete, clear, watch) and sms send.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "device_lock.h"
 #include "host.h"
+#include "message_export.h"
+#include "output_file.h"
 #include "text.h"
 
 namespace mzhost {
@@ -18,6 +27,9 @@ namespace {
 // The library's limits for MZ_SendMessage, in Windows-1252 characters.
 constexpr std::size_t kMostNumberChars = 99;
 constexpr std::size_t kMostTextChars = 209;
+// New messages waiting for a watch to take them; later ones are dropped,
+// and the watch says how many.
+constexpr std::size_t kMostWaiting = 1000;
 
 template <std::size_t N>
 std::string Field(const char (&field)[N]) {
@@ -137,23 +149,181 @@ void Clear(Host& host, MessageFolder folder) {
                       : "deleted all " + std::to_string(count) + " messages in " + Quoted(folder));
 }
 
-void Watch(Host& host, const std::vector<std::string>& args) {
-  uint32_t stopAfter = 0;
-  if (args.size() == 2 && args[0] == "--count") {
-    stopAfter = ParseNumber(args[1], "message count");
-    if (stopAfter == 0) throw UsageError{"--count takes a number of messages from 1 up"};
-  } else if (!args.empty()) {
-    throw UsageError{"usage: mzhost messages watch [--count N]"};
+// What `messages export` was asked for.
+struct ExportRequest {
+  std::vector<MessageFolder> folders;
+  ExportFormat format = ExportFormat::kJson;
+  std::string path;  // empty: standard output
+};
+
+ExportRequest ParseExport(const std::vector<std::string>& args) {
+  const UsageError usage{
+      "usage: mzhost messages export [FOLDER|all] [--format json|csv] [-o FILE]"};
+  ExportRequest request;
+  std::string folder = "all";
+  bool folderGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if ((arg == "--format" || arg == "-o") && i + 1 < args.size() && !args[i + 1].empty()) {
+      const std::string& value = args[++i];
+      if (arg == "-o") {
+        request.path = value;
+      } else if (value == "json" || value == "csv") {
+        request.format = value == "json" ? ExportFormat::kJson : ExportFormat::kCsv;
+      } else {
+        throw UsageError{"unknown export format '" + value + "' (json or csv)"};
+      }
+    } else if (!arg.starts_with("-") && !folderGiven) {
+      folder = arg;
+      folderGiven = true;
+    } else {
+      throw usage;
+    }
   }
+  if (strcasecmp(folder.c_str(), "all") == 0) {
+    request.folders = {MZ_FOLDER_INBOX, MZ_FOLDER_OUTBOX, MZ_FOLDER_SENT, MZ_FOLDER_DRAFTS,
+                       MZ_FOLDER_DELETED};
+  } else {
+    request.folders = {ParseFolder(folder)};
+  }
+  return request;
+}
+
+void Export(Host& host, const std::vector<std::string>& args) {
+  const ExportRequest request = ParseExport(args);
+  std::unique_ptr<OutputFile> file;
+  if (!request.path.empty()) file = std::make_unique<OutputFile>(request.path);
+  std::vector<Message> messages;
+  for (MessageFolder folder : request.folders) {
+    std::vector<Message> read = ReadFolder(host, folder);
+    messages.insert(messages.end(), read.begin(), read.end());
+  }
+  WriteTo(file.get(), ExportText(messages, request.format));
+  if (!file) {
+    FlushOut();
+    return;
+  }
+  file->Commit();
+  PrintLine(host.json
+                ? JsonObject({{"exported", JsonNumber(static_cast<long long>(messages.size()))},
+                              {"file", JsonText(request.path)}})
+                : "exported " + std::to_string(messages.size()) + " message" +
+                      (messages.size() == 1 ? "" : "s") + " to " + request.path);
+}
+
+// What `messages watch` was asked for.
+struct WatchRequest {
+  uint32_t stopAfter = 0;            // 0: until interrupted
+  std::vector<std::string> program;  // empty: print each message
+};
+
+WatchRequest ParseWatch(const std::vector<std::string>& args) {
+  WatchRequest request;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--count" && i + 1 < args.size()) {
+      request.stopAfter = ParseNumber(args[++i], "message count");
+      if (request.stopAfter == 0) throw UsageError{"--count takes a number of messages from 1 up"};
+    } else if (args[i] == "--exec" && i + 1 < args.size()) {
+      request.program.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else {
+      throw UsageError{"usage: mzhost messages watch [--count N] [--exec PROGRAM [ARG...]]"};
+    }
+  }
+  return request;
+}
+
+// A line on stderr that does not end the watch.
+void Note(const Host& host, const std::string& words) {
+  const std::string line =
+      host.json ? JsonObject({{"error", JsonText(words)}}) : "mzhost: " + words;
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+// This process's environment with the message's fields in MZ_FOLDER,
+// MZ_ENTRY_ID, MZ_ADDRESS, MZ_TIME and MZ_TEXT, in place of any there.
+std::vector<std::string> ActionEnvironment(const Message& m) {
+  std::vector<std::string> env = {std::string("MZ_FOLDER=") + FolderName(m.folder),
+                                  "MZ_ENTRY_ID=" + m.entryId, "MZ_ADDRESS=" + m.address,
+                                  "MZ_TIME=" + m.isoTime, "MZ_TEXT=" + m.text};
+  const std::size_t fields = env.size();
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    bool replaced = false;
+    for (std::size_t i = 0; i < fields; ++i) {
+      replaced = replaced || text.starts_with(env[i].substr(0, env[i].find('=') + 1));
+    }
+    if (!replaced) env.emplace_back(text);
+  }
+  return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Runs the watch's program for one message, no shell between, and waits for
+// it, also through interrupts. A program that fails is reported; the watch
+// goes on.
+void Act(const Host& host, std::vector<std::string> program, const Message& m) {
+  std::vector<std::string> env = ActionEnvironment(m);
+  const std::vector<char*> argv = Pointers(program);
+  const std::vector<char*> envp = Pointers(env);
+  // The program starts with a clean signal mask and default handling of
+  // what this process catches or ignores (an ignored signal stays ignored
+  // across exec).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) sigaddset(&signals, signal);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  FlushOut();  // what was printed comes before what the program prints
+  pid_t pid = -1;
+  const int error = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
+  const std::string what = program[0] + " for message " + m.entryId;
+  if (error != 0) {
+    Note(host, "cannot run " + what + ": " + std::strerror(error));
+    return;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      Note(host, "lost " + what + ": " + std::strerror(errno));
+      return;
+    }
+  }
+  if (WIFSIGNALED(status)) {
+    Note(host, what + " was ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
+                   strsignal(WTERMSIG(status)) + ")");
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    Note(host, what + " exited with status " + std::to_string(WEXITSTATUS(status)));
+  }
+}
+
+void Watch(Host& host, const std::vector<std::string>& args) {
+  const WatchRequest request = ParseWatch(args);
   StartWatching(host);
   // Waiting for messages calls no export: other hosts may use the phone.
   if (host.lock != nullptr) host.lock->Release();
   std::fprintf(stderr, "watching for new messages; Ctrl-C stops\n");
   std::fflush(stderr);
   Message message;
-  for (uint32_t seen = 0; stopAfter == 0 || seen < stopAfter;) {
+  for (uint32_t seen = 0; request.stopAfter == 0 || seen < request.stopAfter;) {
+    CheckInterrupt();  // no program starts after an interrupt
     if (NextArrival(&message, std::chrono::hours(24))) {
-      PrintMessage(host, message);
+      if (request.program.empty()) {
+        PrintMessage(host, message);
+      } else {
+        Act(host, request.program, message);
+      }
       ++seen;
     }
   }
@@ -165,6 +335,7 @@ struct Arrivals {
   std::mutex mutex;
   std::condition_variable arrived;
   std::deque<Message> queue;
+  std::size_t dropped = 0;  // since a watch last took a message
 };
 
 Arrivals& TheArrivals() {
@@ -178,11 +349,18 @@ extern "C" void OnNewMessage(MessageRecord* record) {
   if (record == nullptr) return;
   try {
     Message message = FromRecord(*record, true);
+    // Read on the thread that formatted the time: the C library's zone
+    // state is locked where a race detector cannot see it.
+    message.isoTime = IsoTime(message.time);
     std::free(record);
     record = nullptr;
     Arrivals& arrivals = TheArrivals();
     {
       std::lock_guard lock(arrivals.mutex);
+      if (arrivals.queue.size() >= kMostWaiting) {
+        ++arrivals.dropped;
+        return;
+      }
       arrivals.queue.push_back(std::move(message));
     }
     arrivals.arrived.notify_one();
@@ -211,6 +389,12 @@ bool NextArrival(Message* message, std::chrono::milliseconds limit) {
   }
   *message = std::move(arrivals.queue.front());
   arrivals.queue.pop_front();
+  const std::size_t dropped = std::exchange(arrivals.dropped, 0);
+  lock.unlock();
+  if (dropped > 0) {
+    std::fprintf(stderr, "mzhost: %zu new messages were dropped: %zu were waiting already\n",
+                 dropped, kMostWaiting);
+  }
   return true;
 }
 
@@ -222,6 +406,16 @@ void PrintMessage(const Host& host, const Message& m) {
               FitColumn(m.text, 60));
   }
   FlushOut();
+}
+
+void CheckMessages(const std::vector<std::string>& args) {
+  const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+  if (!args.empty() && args[0] == "export") {
+    const std::string path = ParseExport(rest).path;
+    if (!path.empty()) ResolveTarget(path);
+  } else if (!args.empty() && args[0] == "watch") {
+    ParseWatch(rest);
+  }
 }
 
 void RunMessages(Host& host, const std::vector<std::string>& args) {
@@ -245,11 +439,14 @@ void RunMessages(Host& host, const std::vector<std::string>& args) {
   } else if (verb == "clear") {
     expect(1, "clear FOLDER");
     Clear(host, ParseFolder(args[1]));
+  } else if (verb == "export") {
+    Export(host, std::vector<std::string>(args.begin() + 1, args.end()));
   } else if (verb == "watch") {
     Watch(host, std::vector<std::string>(args.begin() + 1, args.end()));
   } else {
-    throw UsageError{verb.empty() ? "messages needs a command: count, list, delete, clear or watch"
-                                  : "unknown messages command '" + verb + "'"};
+    throw UsageError{verb.empty()
+                         ? "messages needs a command: count, list, export, delete, clear or watch"
+                         : "unknown messages command '" + verb + "'"};
   }
 }
 

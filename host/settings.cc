@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host.h"
+#include "platform/text_codec.h"
 #include "text.h"
 
 namespace mzhost {
@@ -94,7 +95,7 @@ std::string Utf8Of(const unsigned char* bytes, std::size_t units) {
   for (std::size_t i = 0; i < units && (bytes[2 * i] | bytes[2 * i + 1]) != 0; ++i) {
     text.push_back(static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
   }
-  return Utf16ToUtf8(text);
+  return textcodec::ToUtf8(text);
 }
 
 // A text for a 128-unit field of the SMS-sound or theme record.

@@ -23,9 +23,6 @@ std::string AnsiToUtf8(std::string_view ansi);
 // valid UTF-8.
 bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16);
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view utf16);
-
 // Bytes in the valid UTF-8 sequence at the start of `text` (1 to 4), or 0 when
 // none starts there. Strict: no overlong forms, no surrogates, nothing above
 // U+10FFFF, no truncated sequence.

@@ -8,9 +8,9 @@
 #include <functional>
 #include <set>
 
-#include "card_normalizer.h"
-#include "card_reader.h"
-#include "card_writer.h"
+#include "cards/card_normalizer.h"
+#include "cards/card_reader.h"
+#include "cards/card_writer.h"
 #include "host.h"
 #include "vcf.h"
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "fault.h"
-#include "now.h"
+#include "clock.h"
+#include "core/fault.h"
 
 namespace {
 

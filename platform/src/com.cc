@@ -1,23 +1,18 @@
-// COM runtime: per-thread initialisation, the class registry, automation
-// strings, and object accounting.
+// COM runtime: per-thread initialisation, the class registry and automation
+// strings.
 #include "platform/com.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
-#include "com_object.h"
-#include "fault.h"
+#include "contact_store.h"
+#include "core/accounting.h"
+#include "core/fault.h"
 #include "platform/contact_store.h"
-#include "platform/emulator.h"
 
 namespace platform {
-
-HRESULT CreateContactApplication(REFIID riid, void** object);  // contact_store.cc
-
 namespace {
 
-std::atomic<long> g_objects{0};
 thread_local int t_com_inits = 0;
 
 struct ClassEntry {
@@ -31,15 +26,7 @@ constexpr ClassEntry kClasses[] = {
 
 }  // namespace
 
-void CountObject(int delta) {
-  g_objects += delta;
-}
-
 }  // namespace platform
-
-long emulator::LiveObjects() {
-  return platform::g_objects.load();
-}
 
 HRESULT CoInitializeEx(void* /*reserved*/, DWORD /*coinit*/) {
   if (auto fault = platform::FaultAt("CoInitializeEx")) return *fault;

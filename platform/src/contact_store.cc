@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -14,15 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "com_object.h"
+#include "contact_store.h"
+#include "core/com_object.h"
+#include "core/fault.h"
 #include "device/device.h"
-#include "fault.h"
 #include "platform/emulator.h"
-#include "utf.h"
+#include "platform/text_codec.h"
 
 namespace platform {
-
-HRESULT CreateContactApplication(REFIID riid, void** object);  // registered in com.cc
 
 namespace {
 
@@ -97,16 +97,30 @@ void BindValues(Statement& statement, const TextValues& text, DATE birthday) {
   statement.Bind(kBirthdayParameter, birthday);
 }
 
+using OidList = std::shared_ptr<const std::vector<std::uint32_t>>;
+
+// What the store keeps with each device: a count of the changes this process
+// made to the contacts table, so that live collections know when to take a
+// new snapshot, and the ordered ids as last read, with the versions they were
+// read at (guarded by the device's Lock()).
+struct ContactCache {
+  std::atomic<std::uint64_t> version{0};
+  std::uint64_t read_version = 0;
+  std::int64_t data_version = 0;
+  OidList oids;
+};
+
 // Records a change this process made to the contacts table. The shared id
 // list stays current (a new oid is the largest, so it goes at the end), so
 // that the next collection need not read every id again; the caller holds
-// the lock.
+// the lock. A device without a cache has no collection to tell.
 void NoteChange(Device& device, std::uint32_t oid, bool inserted) {
-  const std::uint64_t before = device.contacts_version++;
-  auto& cached = device.contact_snapshot;
-  if (cached.oids == nullptr || cached.version != before) return;
+  ContactCache* cache = device.Attached<ContactCache>();
+  if (cache == nullptr) return;
+  const std::uint64_t before = cache->version++;
+  if (cache->oids == nullptr || cache->read_version != before) return;
   try {
-    const auto& old = *std::static_pointer_cast<const std::vector<std::uint32_t>>(cached.oids);
+    const auto& old = *cache->oids;
     auto next = std::make_shared<std::vector<std::uint32_t>>();
     next->reserve(old.size() + 1);
     if (inserted) {
@@ -115,10 +129,10 @@ void NoteChange(Device& device, std::uint32_t oid, bool inserted) {
     } else {
       std::remove_copy(old.begin(), old.end(), std::back_inserter(*next), oid);
     }
-    cached.oids = std::move(next);
-    cached.version = before + 1;
+    cache->oids = std::move(next);
+    cache->read_version = before + 1;
   } catch (const std::bad_alloc&) {
-    cached.oids.reset();
+    cache->oids.reset();
   }
 }
 
@@ -161,22 +175,19 @@ HRESULT ReadRow(Device& device, std::uint32_t oid, TextValues* text, DATE* birth
   }
 }
 
-using OidList = std::shared_ptr<const std::vector<std::uint32_t>>;
-
-// The ordered ids. A list read before is shared while neither this process
-// (contacts_version) nor another (the connection's data_version) has changed
-// the database since, so that opening a collection costs one small query
-// instead of a scan of the store.
-HRESULT ReadOids(Device& device, std::uint64_t version, OidList* oids) {
+// The ordered ids, as of the cache's `version`. A list read before is shared
+// while neither this process (the cache's version) nor another (the
+// connection's data_version) has changed the database since, so that opening
+// a collection costs one small query instead of a scan of the store.
+HRESULT ReadOids(Device& device, ContactCache& cache, std::uint64_t version, OidList* oids) {
   try {
     auto lock = device.Lock();
     Statement changes(device, "PRAGMA data_version");
     if (changes.Step() != SQLITE_ROW) return E_FAIL;
     const std::int64_t data_version = changes.Int(0);
-    auto& cached = device.contact_snapshot;
-    if (cached.oids != nullptr && cached.version == version &&
-        cached.data_version == data_version) {
-      *oids = std::static_pointer_cast<const std::vector<std::uint32_t>>(cached.oids);
+    if (cache.oids != nullptr && cache.read_version == version &&
+        cache.data_version == data_version) {
+      *oids = cache.oids;
       return S_OK;
     }
     Statement statement(device, "SELECT oid FROM contacts ORDER BY oid");
@@ -187,7 +198,9 @@ HRESULT ReadOids(Device& device, std::uint64_t version, OidList* oids) {
       fresh->push_back(static_cast<std::uint32_t>(statement.Int(0)));
     }
     if (rc != SQLITE_DONE) return E_FAIL;
-    cached = {version, data_version, fresh};
+    cache.read_version = version;
+    cache.data_version = data_version;
+    cache.oids = fresh;
     *oids = std::move(fresh);
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -324,8 +337,10 @@ class ItemCollection final : public ComObject<IPOutlookItemCollection> {
   explicit ItemCollection(std::shared_ptr<Device> device) : device_(std::move(device)) {}
 
   HRESULT TakeSnapshot() {
-    std::uint64_t version = device_->contacts_version.load();
-    if (HRESULT hr = ReadOids(*device_, version, &oids_); FAILED(hr)) return hr;
+    if (cache_ == nullptr) cache_ = device_->Attached<ContactCache>();
+    if (cache_ == nullptr) return E_OUTOFMEMORY;
+    std::uint64_t version = cache_->version.load();
+    if (HRESULT hr = ReadOids(*device_, *cache_, version, &oids_); FAILED(hr)) return hr;
     version_ = version;
     return S_OK;
   }
@@ -371,11 +386,12 @@ class ItemCollection final : public ComObject<IPOutlookItemCollection> {
  private:
   // Follows the Saves and Deletes made in this process since the snapshot.
   HRESULT Refresh() {
-    if (device_->contacts_version.load() == version_) return S_OK;
+    if (cache_->version.load() == version_) return S_OK;
     return TakeSnapshot();
   }
 
   std::shared_ptr<Device> device_;
+  ContactCache* cache_ = nullptr;  // lives as long as device_
   OidList oids_;
   std::uint64_t version_ = 0;
 };
@@ -443,12 +459,6 @@ class Application final : public ComObject<IPOutlookApp> {
   bool logged_on_ = false;
 };
 
-std::shared_ptr<Device> RequireDevice() {
-  auto device = CurrentDevice();
-  if (!device) throw std::runtime_error("no device can be opened");
-  return device;
-}
-
 }  // namespace
 
 HRESULT CreateContactApplication(REFIID riid, void** object) {
@@ -479,7 +489,7 @@ std::uint32_t SeedContact(const std::map<std::string, std::string>& text, double
     const auto& names = ContactPropertyNames();
     auto found = std::find(names.begin(), names.end(), name);
     if (found == names.end()) throw std::invalid_argument("no contact property '" + name + "'");
-    if (!value.empty()) values[found - names.begin()] = platform::ToUtf16(value);
+    if (!value.empty()) values[found - names.begin()] = textcodec::ToUtf16(value);
   }
   auto device = platform::RequireDevice();
   std::uint32_t oid = 0;
@@ -498,15 +508,17 @@ std::optional<StoredContact> ReadContact(std::uint32_t oid) {
   if (FAILED(hr)) throw std::runtime_error("cannot read contact " + std::to_string(oid));
   contact.oid = oid;
   for (int i = 0; i < platform::kTextCount; ++i) {
-    if (values[i]) contact.text[platform::kTextNames[i]] = platform::ToUtf8(*values[i]);
+    if (values[i]) contact.text[platform::kTextNames[i]] = textcodec::ToUtf8(*values[i]);
   }
   return contact;
 }
 
 std::vector<std::uint32_t> ContactOids() {
   auto device = platform::RequireDevice();
+  auto* cache = device->Attached<platform::ContactCache>();
   platform::OidList oids;
-  if (FAILED(platform::ReadOids(*device, device->contacts_version.load(), &oids))) {
+  if (cache == nullptr ||
+      FAILED(platform::ReadOids(*device, *cache, cache->version.load(), &oids))) {
     throw std::runtime_error("cannot list contacts");
   }
   return *oids;

@@ -11,10 +11,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/fault.h"
 #include "device/device.h"
-#include "fault.h"
-#include "paths.h"
-#include "utf.h"
+#include "device/paths.h"
+#include "text.h"
 
 namespace platform {
 namespace {

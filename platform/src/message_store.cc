@@ -12,11 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "com_object.h"
+#include "core/accounting.h"
+#include "core/com_object.h"
+#include "core/fault.h"
 #include "device/device.h"
-#include "fault.h"
-#include "messages.h"
-#include "notifier.h"
+#include "device/message_rows.h"
+#include "device/notifier.h"
 
 namespace platform {
 namespace {

@@ -15,13 +15,13 @@
 #include <string_view>
 #include <utility>
 
+#include "clock.h"
+#include "core/fault.h"
 #include "device/device.h"
-#include "fault.h"
-#include "now.h"
-#include "paths.h"
+#include "device/paths.h"
+#include "device/registry_rows.h"
 #include "platform/emulator.h"
-#include "registry_store.h"
-#include "utf.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 
@@ -165,8 +165,8 @@ std::vector<Launch> Launches() {
                          "ORDER BY id");
   while (st.Step() == SQLITE_ROW) {
     Launch launch;
-    launch.application = platform::ToUtf8(st.Text16(0));
-    launch.commandLine = platform::ToUtf8(st.Text16(1));
+    launch.application = textcodec::ToUtf8(st.Text16(0));
+    launch.commandLine = textcodec::ToUtf8(st.Text16(1));
     launch.time = static_cast<std::uint64_t>(st.Int(2));
     launch.started = st.Int(3) != 0;
     launches.push_back(std::move(launch));

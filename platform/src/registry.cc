@@ -1,7 +1,5 @@
-// The registry, kept in the device database (registry_keys and
-// registry_values, see device.cc). Roots are stored by their short names;
-// key paths have single backslashes and no leading or trailing one, "" being
-// the root itself.
+// The registry calls: key handles over the registry's rows in the device
+// database (device/registry_rows.h).
 #include "platform/registry.h"
 
 #include <climits>
@@ -10,12 +8,12 @@
 #include <mutex>
 #include <new>
 
+#include "core/fault.h"
+#include "core/handles.h"
 #include "device/device.h"
-#include "fault.h"
-#include "handles.h"
+#include "device/registry_rows.h"
 #include "platform/emulator.h"
-#include "registry_store.h"
-#include "utf.h"
+#include "platform/text_codec.h"
 
 // An open key. The path is spelled as stored, which is how the key was first
 // created; the key keeps its device even after the emulator switches to
@@ -108,27 +106,6 @@ LONG AppendSubKey(LPCWSTR subKey, std::u16string* path) {
   return ERROR_SUCCESS;
 }
 
-// The stored spelling of a key, when it exists. The caller holds the lock.
-LONG FindKey(Device& device, const std::string& root, const std::u16string& path,
-             std::optional<std::u16string>* stored) {
-  if (path.empty()) {
-    *stored = path;
-    return ERROR_SUCCESS;
-  }
-  Statement st(device, "SELECT path FROM registry_keys WHERE root = ?1 AND path = ?2");
-  st.Bind(1, std::string_view(root));
-  st.Bind(2, std::u16string_view(path));
-  int rc = st.Step();
-  if (rc == SQLITE_ROW) {
-    *stored = st.Text16(0);
-  } else if (rc == SQLITE_DONE) {
-    stored->reset();
-  } else {
-    return ERROR_REGISTRY_IO_FAILED;
-  }
-  return ERROR_SUCCESS;
-}
-
 // Creates the key and every missing key above it in a transaction of its
 // own; *path becomes the stored spelling.
 LONG CreateKey(Device& device, const std::string& root, std::u16string* path, bool* created) {
@@ -142,22 +119,6 @@ LONG CreateKey(Device& device, const std::string& root, std::u16string* path, bo
     return ERROR_REGISTRY_IO_FAILED;
   }
   *path = std::move(stored);
-  return ERROR_SUCCESS;
-}
-
-LONG ReadValue(Device& device, const std::string& root, std::u16string_view path,
-               std::u16string_view name, DWORD* type, std::string* data) {
-  auto lock = device.Lock();
-  Statement st(
-      device, "SELECT type, data FROM registry_values WHERE root = ?1 AND path = ?2 AND name = ?3");
-  st.Bind(1, std::string_view(root));
-  st.Bind(2, path);
-  st.Bind(3, name);
-  int rc = st.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  *type = static_cast<DWORD>(st.Int(0));
-  *data = st.Blob(1);
   return ERROR_SUCCESS;
 }
 
@@ -187,74 +148,6 @@ void Publish(RegistryKey* key, PHKEY result) {
 }
 
 }  // namespace
-
-bool StoreKey(Device& device, std::string_view root, std::u16string* path, bool* created) {
-  *created = false;
-  std::u16string stored;
-  std::size_t start = 0;
-  while (start < path->size()) {
-    std::size_t end = path->find(u'\\', start);
-    if (end == std::u16string::npos) end = path->size();
-    std::u16string wanted = stored;
-    if (!wanted.empty()) wanted.push_back(u'\\');
-    wanted.append(*path, start, end - start);
-    std::optional<std::u16string> found;
-    if (FindKey(device, std::string(root), wanted, &found) != ERROR_SUCCESS) return false;
-    if (found) {
-      stored = std::move(*found);
-      *created = false;
-    } else {
-      Statement insert(device, "INSERT INTO registry_keys (root, path) VALUES (?1, ?2)");
-      insert.Bind(1, root);
-      insert.Bind(2, std::u16string_view(wanted));
-      if (insert.Step() != SQLITE_DONE) return false;
-      stored = std::move(wanted);
-      *created = true;
-    }
-    start = end + 1;
-  }
-  *path = std::move(stored);
-  return true;
-}
-
-bool StoreValue(Device& device, std::string_view root, std::u16string_view path,
-                std::u16string_view name, DWORD type, const void* data, int bytes) {
-  Statement st(device,
-               "INSERT INTO registry_values (root, path, name, type, data) "
-               "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (root, path, name) "
-               "DO UPDATE SET type = excluded.type, data = excluded.data");
-  st.Bind(1, root);
-  st.Bind(2, path);
-  st.Bind(3, name);
-  st.Bind(4, std::int64_t{type});
-  st.BindBlob(5, data, bytes);
-  return st.Step() == SQLITE_DONE;
-}
-
-bool WriteUserValues(
-    Device& device, std::u16string_view key,
-    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> strings,
-    std::initializer_list<std::pair<std::u16string_view, DWORD>> numbers) {
-  WriteTransaction transaction(device);
-  if (!transaction.ok()) return false;
-  std::u16string stored(key);
-  bool created = false;
-  if (!StoreKey(device, "HKCU", &stored, &created)) return false;
-  for (const auto& [name, text] : strings) {
-    std::u16string data(text);
-    data.push_back(0);
-    if (!StoreValue(device, "HKCU", stored, name, REG_SZ, data.data(),
-                    static_cast<int>(data.size() * sizeof(char16_t)))) {
-      return false;
-    }
-  }
-  for (const auto& [name, number] : numbers) {
-    const BYTE data[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
-                          static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
-    if (!StoreValue(device, "HKCU", stored, name, REG_DWORD, data, sizeof data)) return false;
-  }
-  return transaction.Commit();
-}
 
 }  // namespace platform
 
@@ -348,10 +241,10 @@ std::optional<RegistryValue> ReadRegistryValue(const std::string& root, const st
   auto device = platform::CurrentDevice();
   if (!device) return std::nullopt;
   std::u16string path;
-  if (!platform::AppendKeyPath(platform::ToUtf16(key), &path)) return std::nullopt;
+  if (!platform::AppendKeyPath(textcodec::ToUtf16(key), &path)) return std::nullopt;
   RegistryValue value;
   std::string bytes;
-  if (platform::ReadValue(*device, root, path, platform::ToUtf16(name), &value.type, &bytes) !=
+  if (platform::ReadValue(*device, root, path, textcodec::ToUtf16(name), &value.type, &bytes) !=
       ERROR_SUCCESS) {
     return std::nullopt;
   }
@@ -369,7 +262,7 @@ std::optional<std::string> ReadRegistryString(const std::string& root, const std
     if (c == 0) break;
     text.push_back(c);
   }
-  return platform::ToUtf8(text);
+  return textcodec::ToUtf8(text);
 }
 
 std::map<std::string, RegistryValue> DumpRegistry() {
@@ -379,10 +272,10 @@ std::map<std::string, RegistryValue> DumpRegistry() {
   auto lock = device->Lock();
   platform::Statement st(*device, "SELECT root, path, name, type, data FROM registry_values");
   while (st.Step() == SQLITE_ROW) {
-    std::string name = platform::ToUtf8(st.Text16(0)) + "\\";
+    std::string name = textcodec::ToUtf8(st.Text16(0)) + "\\";
     std::u16string path = st.Text16(1);
-    if (!path.empty()) name += platform::ToUtf8(path) + "\\";
-    name += platform::ToUtf8(st.Text16(2));
+    if (!path.empty()) name += textcodec::ToUtf8(path) + "\\";
+    name += textcodec::ToUtf8(st.Text16(2));
     std::string bytes = st.Blob(4);
     values[name] = RegistryValue{static_cast<DWORD>(st.Int(3)), {bytes.begin(), bytes.end()}};
   }

@@ -9,13 +9,13 @@
 #include <new>
 #include <string>
 
+#include "clock.h"
+#include "core/fault.h"
+#include "core/handles.h"
 #include "device/device.h"
-#include "fault.h"
-#include "handles.h"
-#include "messages.h"
-#include "now.h"
+#include "device/message_rows.h"
 #include "platform/emulator.h"
-#include "utf.h"
+#include "platform/text_codec.h"
 
 // An open radio handle; it keeps the device it was opened on.
 struct SmsSession {
@@ -52,7 +52,7 @@ std::string ReadOwnNumber(Device& device) {
   auto lock = device.Lock();
   Statement st(device, "SELECT value FROM settings WHERE key = 'own_number'");
   if (st.Step() != SQLITE_ROW || st.IsNull(0)) return {};
-  return ToUtf8(st.Text16(0));
+  return textcodec::ToUtf8(st.Text16(0));
 }
 
 struct Outgoing {
@@ -172,11 +172,11 @@ HRESULT SmsSendMessage(SMS_HANDLE handle, const SMS_ADDRESS* /*serviceCenter*/,
     // delivery does not undo the send, as on a real network.
     const std::string own = platform::ReadOwnNumber(*device);
     const std::string digits = platform::Digits(own);
-    if (!digits.empty() && digits == platform::Digits(platform::ToUtf8(message.address))) {
+    if (!digits.empty() && digits == platform::Digits(textcodec::ToUtf8(message.address))) {
       emulator::MessageSeed seed;
       seed.store = "SMS";
       seed.folder = "Inbox";
-      seed.subject = platform::ToUtf8(message.text);
+      seed.subject = textcodec::ToUtf8(message.text);
       seed.sender = own;
       seed.flags = 0;
       seed.deliveryTime = static_cast<std::uint64_t>(now);
@@ -208,8 +208,8 @@ std::vector<SentSms> SentMessages() {
   while (st.Step() == SQLITE_ROW) {
     SentSms sms;
     sms.addressType = static_cast<std::uint32_t>(st.Int(0));
-    sms.address = platform::ToUtf8(st.Text16(1));
-    sms.text = platform::ToUtf8(st.Text16(2));
+    sms.address = textcodec::ToUtf8(st.Text16(1));
+    sms.text = textcodec::ToUtf8(st.Text16(2));
     sms.dataBytes = static_cast<std::uint32_t>(st.Int(3));
     sms.messageClass = static_cast<std::uint32_t>(st.Int(4));
     sms.encoding = static_cast<std::uint32_t>(st.Int(5));

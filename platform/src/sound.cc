@@ -10,13 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "core/fault.h"
 #include "device/device.h"
-#include "fault.h"
-#include "paths.h"
+#include "device/paths.h"
+#include "device/registry_rows.h"
 #include "platform/registry.h"
 #include "platform/system.h"
-#include "registry_store.h"
-#include "utf.h"
 
 namespace platform {
 

@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
-#include "fault.h"
-#include "handles.h"
+#include "core/fault.h"
+#include "core/handles.h"
 
 namespace {
 

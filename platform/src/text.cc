@@ -2,15 +2,14 @@
 // pass that either counts or stores.
 #include "platform/text.h"
 
-#include <algorithm>
-#include <array>
 #include <climits>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "fault.h"
-#include "utf.h"
+#include "core/fault.h"
+#include "platform/text_codec.h"
+#include "text.h"
 
 namespace {
 
@@ -26,52 +25,6 @@ Page PageOf(UINT codePage) {
     default:
       return Page::kUnknown;
   }
-}
-
-// Code points of bytes 0x80-0x9F; every other byte is its own code point.
-constexpr char16_t kHighBytes[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-char16_t FromWindows1252(unsigned char byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kHighBytes[byte - 0x80] : byte;
-}
-
-struct Special {
-  char16_t code;
-  unsigned char byte;
-};
-
-constexpr std::size_t CountSpecials() {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < 32; ++i) n += kHighBytes[i] != 0x80 + i;
-  return n;
-}
-static_assert(CountSpecials() == 27);
-
-// The bytes 0x80-0x9F that stand for something other than their own code
-// point, sorted by code point.
-constexpr auto kSpecials = [] {
-  std::array<Special, CountSpecials()> table{};
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < 32; ++i) {
-    if (kHighBytes[i] != 0x80 + i)
-      table[n++] = {kHighBytes[i], static_cast<unsigned char>(0x80 + i)};
-  }
-  std::sort(table.begin(), table.end(),
-            [](const Special& a, const Special& b) { return a.code < b.code; });
-  return table;
-}();
-
-// The Windows-1252 byte of `c`, or -1 when there is none.
-int ToWindows1252(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
-  if (c < 0xA0) return kHighBytes[c - 0x80] == c ? static_cast<int>(c) : -1;
-  auto it = std::lower_bound(kSpecials.begin(), kSpecials.end(), c,
-                             [](const Special& s, char32_t code) { return s.code < code; });
-  return it != kSpecials.end() && it->code == c ? it->byte : -1;
 }
 
 // Where converted units go: counted always, stored unless the caller only
@@ -109,7 +62,9 @@ int Fail(DWORD error) {
 std::u16string platform::AnsiToUtf16(std::string_view ansi) {
   std::u16string wide;
   wide.reserve(ansi.size());
-  for (char byte : ansi) wide.push_back(FromWindows1252(static_cast<unsigned char>(byte)));
+  for (char byte : ansi) {
+    wide.push_back(textcodec::FromWindows1252(static_cast<unsigned char>(byte)));
+  }
   return wide;
 }
 
@@ -129,7 +84,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceByt
 
   if (page == Page::kWindows1252) {
     for (char byte : text) {
-      if (!sink.Put(FromWindows1252(static_cast<unsigned char>(byte)))) {
+      if (!sink.Put(textcodec::FromWindows1252(static_cast<unsigned char>(byte)))) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
       }
     }
@@ -138,16 +93,11 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceByt
 
   const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
   for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t start = pos;
-    const char32_t c = platform::DecodeUtf8(text, &pos);
-    // U+FFFD is also what an invalid sequence decodes to; only EF BF BD is
-    // the character itself.
-    if (strict && c == platform::kReplacement &&
-        text.substr(start, pos - start) != "\xEF\xBF\xBD") {
-      return Fail(ERROR_NO_UNICODE_TRANSLATION);
-    }
+    const textcodec::Decoded d = textcodec::DecodeUtf8(text.substr(pos));
+    pos += d.length;
+    if (strict && !d.valid) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     char16_t units[2];
-    if (!sink.Put(units, platform::EncodeUtf16(c, units))) {
+    if (!sink.Put(units, textcodec::EncodeUtf16(d.c, units))) {
       return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
   }
@@ -176,7 +126,9 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceCh
     for (std::size_t pos = 0; pos < text.size();) {
       // A surrogate pair is one character and so one default byte; a lone
       // surrogate decodes to U+FFFD, which has no byte either.
-      const int byte = ToWindows1252(platform::DecodeUtf16(text, &pos));
+      const textcodec::Decoded d = textcodec::DecodeUtf16(text.substr(pos));
+      pos += d.length;
+      const int byte = textcodec::ToWindows1252(d.c);
       defaulted |= byte < 0;
       if (!sink.Put(byte < 0 ? fallback : static_cast<char>(byte))) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
@@ -188,13 +140,11 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceCh
 
   const bool strict = (flags & WC_ERR_INVALID_CHARS) != 0;
   for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t start = pos;
-    const char32_t c = platform::DecodeUtf16(text, &pos);
-    if (strict && c == platform::kReplacement && text[start] != platform::kReplacement) {
-      return Fail(ERROR_NO_UNICODE_TRANSLATION);
-    }
+    const textcodec::Decoded d = textcodec::DecodeUtf16(text.substr(pos));
+    pos += d.length;
+    if (strict && !d.valid) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     char bytes[4];
-    if (!sink.Put(bytes, platform::EncodeUtf8(c, bytes))) {
+    if (!sink.Put(bytes, textcodec::EncodeUtf8(d.c, bytes))) {
       return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
   }

@@ -157,33 +157,6 @@ constexpr WholeValueCode kWholeValueCodes[] = {
     {"WP", &IContact::put_WebPage},
 };
 
-struct ConstSlot {
-  const char* code;
-  const char* value;
-  int32_t valueSize;  // also the 16-bit buffer size of a whole value
-};
-
-// The slot of class `slotClass` at `index`; false when either is out of
-// range.
-bool FindSlot(const ContactRecord* record, SlotClass slotClass, int32_t index, ConstSlot* slot) {
-  if (index < 0) return false;
-  auto take = [&](const auto& slots, int32_t count, int32_t size) {
-    if (index >= count) return false;
-    *slot = ConstSlot{slots[index].code, slots[index].value, size};
-    return true;
-  };
-  switch (slotClass) {
-    case kSlotShort:
-      return take(record->shortSlots, kShortSlotCount, kShortValueSize);
-    case kSlotMedium:
-      return take(record->mediumSlots, kMediumSlotCount, kMediumValueSize);
-    case kSlotLong:
-      return take(record->longSlots, kLongSlotCount, kLongValueSize);
-    default:
-      return false;
-  }
-}
-
 // Exact match: the code's bytes and its terminator, within the field.
 bool CodeIs(const char (&field)[kCodeSize], const char* code) {
   const std::size_t length = std::strlen(code);
@@ -195,8 +168,8 @@ bool CodeIs(const char (&field)[kCodeSize], const char* code) {
 int32_t ApplySlotToContact(IContact* contact, const ContactRecord* record, int32_t index,
                            SlotClass slotClass) {
   if (contact == nullptr || record == nullptr) return 0;
-  ConstSlot slot;
-  if (!FindSlot(record, slotClass, index, &slot)) return 0;
+  SlotView slot;
+  if (SlotAt(record, slotClass, index, &slot) == 0) return 0;
 
   char code[kCodeSize];
   std::memcpy(code, slot.code, kCodeSize);

@@ -2,22 +2,16 @@
 // stream is closed and the file deleted when the holders go out of scope.
 #pragma once
 
-#include <memory>
-
 #include "base/scratch.h"
 #include "platform/files.h"
 #include "stream/char_stream.h"
 #include "stream/file_stream.h"
+#include "stream/holders.h"
 
 namespace mz {
 
 // Capacity, in bytes and in characters, of the two scratch path buffers.
 inline constexpr int kScratchPathSize = 260;
-
-struct StreamCloser {
-  void operator()(CharStream* stream) const { stream->Close(stream); }
-};
-using StreamHolder = std::unique_ptr<CharStream, StreamCloser>;
 
 // The scratch file of one vCard export: the path pair made and the file
 // opened "w+" as a stream. On scope exit the stream is closed and the file

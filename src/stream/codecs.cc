@@ -223,7 +223,17 @@ int32_t Utf8ToLocal(const char* text, char* out, int32_t capacity) {
 int32_t LocalToUtf8(const char* text, char* out, int32_t capacity) {
   if (out == nullptr || capacity < 1) return 0;
   if (text == nullptr) text = "";
-  if (IsAsciiText(text)) return CopyBounded(out, text, capacity);
+  // ASCII is copied while it is checked, in one pass; the first byte above
+  // 127 sends the whole text through the conversion.
+  int32_t copied = 0;
+  while (copied < capacity - 1 && static_cast<unsigned char>(text[copied]) - 1u < 127u) {
+    out[copied] = text[copied];
+    ++copied;
+  }
+  if (text[copied] == 0 || (copied == capacity - 1 && IsAsciiText(text + copied))) {
+    out[copied] = 0;
+    return copied;
+  }
   const int32_t length = TextLength(text);
   char* wide = static_cast<char*>(Allocate((length + 1) * 2));
   if (wide == nullptr) {

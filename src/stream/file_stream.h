@@ -1,10 +1,14 @@
 // FileStream: a CharStream over a file of the phone, opened through the
 // phone's C runtime (platform/crt.h), which it owns.
 //
-// End of file and a read failure both read as kStreamEnd from GetChar; Read
-// tells them apart (0 at the end, kStreamIoError on failure). Every other
-// standard-I/O failure gives kStreamIoError and the stream stays usable.
-// UngetChar is a relative seek, so it works for any byte that was read.
+// Reads go through a block read ahead of the position, so that GetChar and
+// UngetChar right after it stay in memory; any other UngetChar is a relative
+// seek, so it works for any byte that was read. The writes first bring the
+// file back to the stream's position, with a seek when bytes were read
+// ahead. End of file and a read failure both read as kStreamEnd from
+// GetChar; Read tells them apart (0 at the end, kStreamIoError on failure).
+// Every other standard-I/O failure gives kStreamIoError and the stream stays
+// usable.
 //
 // Since callers may ignore single results (the vCard writer's are never
 // examined) and buffered bytes reach the file only later, the stream also

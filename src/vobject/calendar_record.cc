@@ -3,26 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "stream/abs_file_mem.h"
 #include "stream/text_buffer.h"
 
 namespace mz {
 
 namespace {
-
-constexpr uint32_t kIdAudioAlarm = 63;
-constexpr uint32_t kIdCategories = 64;
-constexpr uint32_t kIdDescription = 68;
-constexpr uint32_t kIdDisplayAlarm = 69;
-constexpr uint32_t kIdDue = 70;
-constexpr uint32_t kIdEnd = 71;
-constexpr uint32_t kIdLocation = 75;
-constexpr uint32_t kIdMailAlarm = 76;
-constexpr uint32_t kIdPriority = 78;
-constexpr uint32_t kIdProcedureAlarm = 79;
-constexpr uint32_t kIdStart = 85;
-constexpr uint32_t kIdStatus = 86;
-constexpr uint32_t kIdSummary = 87;
 
 template <size_t N>
 int32_t LookUp(const CodeRow (&table)[N], const char* text, int32_t fallback) {
@@ -78,12 +63,7 @@ int32_t ParseAlarm(DateTimeFields* runTime, int32_t* snoozeSeconds, int32_t* rep
     list.fields[3] = {textSize > 0 ? text : nullptr, textSize};
     list.fields[4] = {text2Size > 0 ? text2 : nullptr, text2Size};
     list.count = 5;
-    const int32_t length = static_cast<int32_t>(std::strlen(value));
-    CharStream* stream = AbsFileMem_create(const_cast<char*>(value), length, length, 0);
-    if (stream != nullptr) {
-      SplitComponents(&list, stream);
-      stream->Close(stream);
-    }
+    SplitText(&list, value);
   }
   if (runTime != nullptr) ParseDateTime(runTime, runText);
   if (snoozeSeconds != nullptr) ParseDuration(snoozeSeconds, snoozeText);
@@ -97,39 +77,39 @@ void AddCalendarProperty(const PropertyName* property, const ParamList* params, 
   (void)size;
   if (property == nullptr || value == nullptr || record == nullptr || length <= 0) return;
   switch (property->id) {
-    case kIdSummary:
+    case kPropertySummary:
       CopyInto(record->summary, value);
       break;
-    case kIdDescription:
+    case kPropertyDescription:
       CopyInto(record->description, value);
       break;
-    case kIdLocation:
+    case kPropertyLocation:
       CopyInto(record->location, value);
       break;
-    case kIdStart:
+    case kPropertyDtStart:
       CopyInto(record->start, value);
       break;
-    case kIdEnd:
+    case kPropertyDtEnd:
       CopyInto(record->end, value);
       break;
-    case kIdDue:
+    case kPropertyDue:
       CopyInto(record->due, value);
       break;
-    case kIdPriority:
+    case kPropertyPriority:
       record->priority = std::atoi(value);
       break;
-    case kIdCategories:
+    case kPropertyCategories:
       record->category = CategoryCode(value);
       break;
-    case kIdStatus:
+    case kPropertyStatus:
       record->status = StatusCode(value);
       break;
-    case kIdAudioAlarm:
+    case kPropertyAudioAlarm:
       HandleAlarm(record, value, true);
       break;
-    case kIdDisplayAlarm:
-    case kIdMailAlarm:
-    case kIdProcedureAlarm:
+    case kPropertyDisplayAlarm:
+    case kPropertyMailAlarm:
+    case kPropertyProcedureAlarm:
       HandleAlarm(record, value, false);
       break;
     default:

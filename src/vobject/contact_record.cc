@@ -10,19 +10,6 @@ namespace mz {
 
 namespace {
 
-constexpr uint32_t kIdBegin = 1;
-constexpr uint32_t kIdEnd = 2;
-constexpr uint32_t kIdVersion = 3;
-constexpr uint32_t kIdUrl = 4;
-constexpr uint32_t kIdName = 12;
-constexpr uint32_t kIdBirthday = 14;
-constexpr uint32_t kIdAddress = 15;
-constexpr uint32_t kIdTel = 17;
-constexpr uint32_t kIdEmail = 18;
-constexpr uint32_t kIdTitle = 22;
-constexpr uint32_t kIdOrg = 26;
-constexpr uint32_t kIdNote = 27;
-
 char LocationLetter(const ParamList* params) {
   if (HasParam(params, kParamType, kTypeHome)) return 'H';
   if (HasParam(params, kParamType, kTypeWork)) return 'W';
@@ -48,11 +35,11 @@ bool StoreInFirstFree(RecordSlot<Size> (&slots)[Count], const char* code, const 
 
 }  // namespace
 
-int SlotAt(ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view) {
+int SlotAt(const ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view) {
   if (view == nullptr) return 0;
   *view = SlotView{};
   if (record == nullptr || index < 0) return 0;
-  auto fill = [&](auto& slots, int32_t count, int32_t size) {
+  auto fill = [&](const auto& slots, int32_t count, int32_t size) {
     if (index >= count) return 0;
     *view = SlotView{slots[index].code, &slots[index].flags, slots[index].value, size};
     return 1;
@@ -119,31 +106,31 @@ void AddContactProperty(const PropertyName* property, const ParamList* params, c
   if (property == nullptr || value == nullptr || record == nullptr || length <= 0) return;
   // A value that finds no room is lost; the rest of the card still counts.
   switch (property->id) {
-    case kIdUrl:
+    case kPropertyUrl:
       AddTypedValue(record, params, value, length, 'W');
       break;
-    case kIdName:
+    case kPropertyN:
       PlaceValue(record, "N", value, length, 0);
       break;
-    case kIdBirthday:
+    case kPropertyBday:
       PlaceValue(record, "B", value, length, 0);
       break;
-    case kIdAddress:
+    case kPropertyAdr:
       AddTypedValue(record, params, value, length, 'A');
       break;
-    case kIdTel:
+    case kPropertyTel:
       AddTelValue(record, params, value);
       break;
-    case kIdEmail:
+    case kPropertyEmail:
       AddTypedValue(record, params, value, length, 'E');
       break;
-    case kIdTitle:
+    case kPropertyTitle:
       PlaceValue(record, "L", value, length, 0);
       break;
-    case kIdOrg:
+    case kPropertyOrg:
       PlaceValue(record, "O", value, length, 0);
       break;
-    case kIdNote:
+    case kPropertyNote:
       PlaceValue(record, "M", value, length, 0);
       break;
     default:
@@ -161,24 +148,30 @@ int32_t ReadObject(CharStream* stream, ObjectType* type, ContactRecord* contact,
   if (calendar != nullptr) std::memset(calendar, 0, sizeof(*calendar));
   if (stream == nullptr) return kStreamInvalidArgument;
 
+  // One working memory for every line of the object; without it each line
+  // is read as ReadContentLine reads it alone.
+  const LineBuffersHolder buffers(LineBuffers_create());
   PropertyName property;
   ParamList params;
   char value[kValueBufferSize];
   int32_t depth = 0;
   int32_t lines = 0;
   for (;;) {
-    const int32_t result = ReadContentLine(stream, &property, &params, value, kValueBufferSize);
+    const int32_t result =
+        buffers ? ReadContentLineWith(buffers.get(), stream, &property, &params, value,
+                                      kValueBufferSize)
+                : ReadContentLine(stream, &property, &params, value, kValueBufferSize);
     if (result < 0) return IsHardError(result) ? result : 0;
     if (lines++ == 0) {
-      if (property.id != kIdBegin ||
+      if (property.id != kPropertyBegin ||
           (CompareNoCase(value, "VCARD") != 0 && CompareNoCase(value, "VCALENDAR") != 0)) {
         return result;
       }
     }
     switch (property.id) {
-      case kIdVersion:
+      case kPropertyVersion:
         break;
-      case kIdBegin:
+      case kPropertyBegin:
         ++depth;
         if (*type != kObjectNone) break;
         if (CompareNoCase(value, "VCARD") == 0) {
@@ -191,7 +184,7 @@ int32_t ReadObject(CharStream* stream, ObjectType* type, ContactRecord* contact,
           if (calendar != nullptr) calendar->type = kCalendarEvent;
         }
         break;
-      case kIdEnd:
+      case kPropertyEnd:
         // The END value is not matched against its BEGIN.
         if (--depth <= 0) return 0;
         break;

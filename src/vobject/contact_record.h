@@ -67,15 +67,15 @@ static_assert(sizeof(ContactRecord) == 5584);
 
 // One slot of any class, as pointers into the record.
 struct SlotView {
-  char* code;
-  uint32_t* flags;
-  char* value;
+  const char* code;
+  const uint32_t* flags;
+  const char* value;
   int32_t valueSize;
 };
 
 // Fills `view` for slot `index` of class `slotClass` and returns 1; 0 (the
 // view zeroed) for a null record or view, or a class or index out of range.
-int SlotAt(ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view);
+int SlotAt(const ContactRecord* record, SlotClass slotClass, int32_t index, SlotView* view);
 
 // Locations of RecordCodeRow; kLocationNone for the properties that have no
 // location letter.
@@ -85,7 +85,7 @@ inline constexpr int32_t kLocationWork = 2;
 inline constexpr int32_t kLocationOther = 3;
 
 struct RecordCodeRow {
-  uint32_t propertyId;
+  PropertyId propertyId;
   int32_t location;
   int32_t kind;  // TYPE value of a TEL kind; 0 outside TEL
   const char* code;
@@ -94,31 +94,31 @@ struct RecordCodeRow {
 // Every code the reader produces. A pager or message number has one code
 // whatever its location.
 inline constexpr RecordCodeRow RecordCodeTable[] = {
-    {12, kLocationNone, 0, "N"},
-    {14, kLocationNone, 0, "B"},
-    {26, kLocationNone, 0, "O"},
-    {22, kLocationNone, 0, "L"},
-    {27, kLocationNone, 0, "M"},
-    {17, kLocationOther, kTypeVoice, "TPV"},
-    {17, kLocationHome, kTypeVoice, "THV"},
-    {17, kLocationWork, kTypeVoice, "TWV"},
-    {17, kLocationOther, kTypeFax, "TPF"},
-    {17, kLocationHome, kTypeFax, "THF"},
-    {17, kLocationWork, kTypeFax, "TWF"},
-    {17, kLocationOther, kTypeCell, "TPC"},
-    {17, kLocationHome, kTypeCell, "THC"},
-    {17, kLocationWork, kTypeCell, "TWC"},
-    {17, kLocationOther, kTypePager, "TPP"},
-    {17, kLocationOther, kTypeMsg, "TPM"},
-    {18, kLocationOther, 0, "EP"},
-    {18, kLocationHome, 0, "EH"},
-    {18, kLocationWork, 0, "EW"},
-    {4, kLocationOther, 0, "WP"},
-    {4, kLocationHome, 0, "WH"},
-    {4, kLocationWork, 0, "WW"},
-    {15, kLocationOther, 0, "AP"},
-    {15, kLocationHome, 0, "AH"},
-    {15, kLocationWork, 0, "AW"},
+    {kPropertyN, kLocationNone, 0, "N"},
+    {kPropertyBday, kLocationNone, 0, "B"},
+    {kPropertyOrg, kLocationNone, 0, "O"},
+    {kPropertyTitle, kLocationNone, 0, "L"},
+    {kPropertyNote, kLocationNone, 0, "M"},
+    {kPropertyTel, kLocationOther, kTypeVoice, "TPV"},
+    {kPropertyTel, kLocationHome, kTypeVoice, "THV"},
+    {kPropertyTel, kLocationWork, kTypeVoice, "TWV"},
+    {kPropertyTel, kLocationOther, kTypeFax, "TPF"},
+    {kPropertyTel, kLocationHome, kTypeFax, "THF"},
+    {kPropertyTel, kLocationWork, kTypeFax, "TWF"},
+    {kPropertyTel, kLocationOther, kTypeCell, "TPC"},
+    {kPropertyTel, kLocationHome, kTypeCell, "THC"},
+    {kPropertyTel, kLocationWork, kTypeCell, "TWC"},
+    {kPropertyTel, kLocationOther, kTypePager, "TPP"},
+    {kPropertyTel, kLocationOther, kTypeMsg, "TPM"},
+    {kPropertyEmail, kLocationOther, 0, "EP"},
+    {kPropertyEmail, kLocationHome, 0, "EH"},
+    {kPropertyEmail, kLocationWork, 0, "EW"},
+    {kPropertyUrl, kLocationOther, 0, "WP"},
+    {kPropertyUrl, kLocationHome, 0, "WH"},
+    {kPropertyUrl, kLocationWork, 0, "WW"},
+    {kPropertyAdr, kLocationOther, 0, "AP"},
+    {kPropertyAdr, kLocationHome, 0, "AH"},
+    {kPropertyAdr, kLocationWork, 0, "AW"},
 };
 static_assert(sizeof(RecordCodeTable) / sizeof(RecordCodeTable[0]) == 25);
 

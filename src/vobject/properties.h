@@ -57,8 +57,70 @@ inline constexpr int32_t kTypePager = 23;
 inline constexpr int32_t kTypeFax = 24;
 inline constexpr int32_t kTypeMsg = 25;
 
+// One identifier per property name: the PropertyTable row of the name, and
+// what the records switch on. Ids 1-41 are the vCard properties, 51-88 the
+// vCalendar ones.
+enum PropertyId : uint32_t {
+  kPropertyUnknown = 0,  // a name that is not in the table
+  kPropertyBegin = 1,
+  kPropertyEnd = 2,
+  kPropertyVersion = 3,
+  kPropertyUrl = 4,
+  kPropertyUid = 5,
+  kPropertyProdId = 6,
+  kPropertyTx = 7,
+  kPropertyGeo = 8,
+  kPropertyFn = 11,
+  kPropertyN = 12,
+  kPropertyPhoto = 13,
+  kPropertyBday = 14,
+  kPropertyAdr = 15,
+  kPropertyLabel = 16,  // spelt "LABLE", as the readers of this system expect it
+  kPropertyTel = 17,
+  kPropertyEmail = 18,
+  kPropertyTitle = 22,
+  kPropertyRole = 23,
+  kPropertyLogo = 24,
+  kPropertyAgent = 25,
+  kPropertyOrg = 26,
+  kPropertyNote = 27,
+  kPropertyRev = 28,
+  kPropertySound = 29,
+  kPropertyKey = 30,
+  kPropertyGrp = 41,
+  kPropertyDaylight = 51,
+  kPropertyAttach = 61,
+  kPropertyAttendee = 62,
+  kPropertyAudioAlarm = 63,
+  kPropertyCategories = 64,
+  kPropertyClass = 65,
+  kPropertyDCreated = 66,
+  kPropertyCompleted = 67,
+  kPropertyDescription = 68,
+  kPropertyDisplayAlarm = 69,
+  kPropertyDue = 70,
+  kPropertyDtEnd = 71,
+  kPropertyExDate = 72,
+  kPropertyExRule = 73,
+  kPropertyLastModified = 74,
+  kPropertyLocation = 75,
+  kPropertyMailAlarm = 76,
+  kPropertyRNum = 77,
+  kPropertyPriority = 78,
+  kPropertyProcedureAlarm = 79,
+  kPropertyRelatedId = 80,
+  kPropertyRDate = 81,
+  kPropertyRRule = 82,
+  kPropertyResources = 83,
+  kPropertySequence = 84,
+  kPropertyDtStart = 85,
+  kPropertyStatus = 86,
+  kPropertySummary = 87,
+  kPropertyTransp = 88,
+};
+
 struct PropertyName {
-  uint32_t id;           // PropertyTable id; 0 when the name is not in the table
+  PropertyId id;         // kPropertyUnknown when the name is not in the table
   char name[kWordSize];  // the name as read, a..z upper-cased
 };
 
@@ -76,7 +138,7 @@ struct ParamList {
 };
 
 struct PropertyRow {
-  uint32_t id;
+  PropertyId id;
   const char* name;
   ValueKind kind;
 };
@@ -87,65 +149,63 @@ struct ParameterRow {
   const char* word;
 };
 
-// Searched in this order; the first equal name wins. Ids 1-41 are the vCard
-// properties, 51-88 the vCalendar ones. "LABLE" is spelt as the readers of
-// this system expect it.
+// Searched in this order; the first equal name wins.
 inline constexpr PropertyRow PropertyTable[] = {
-    {1, "BEGIN", kKindText},
-    {2, "END", kKindText},
-    {3, "VERSION", kKindText},
-    {4, "URL", kKindText},
-    {5, "UID", kKindText},
-    {6, "PRODID", kKindText},
-    {7, "TX", kKindText},
-    {8, "GEO", kKindText},
-    {11, "FN", kKindText},
-    {12, "N", kKindText},
-    {13, "PHOTO", kKindBinary},
-    {14, "BDAY", kKindText},
-    {15, "ADR", kKindText},
-    {16, "LABLE", kKindText},
-    {17, "TEL", kKindText},
-    {18, "EMAIL", kKindText},
-    {22, "TITLE", kKindText},
-    {23, "ROLE", kKindText},
-    {24, "LOGO", kKindBinary},
-    {25, "AGENT", kKindText},
-    {26, "ORG", kKindText},
-    {27, "NOTE", kKindText},
-    {28, "REV", kKindText},
-    {29, "SOUND", kKindBinary},
-    {30, "KEY", kKindText},
-    {41, "GRP", kKindText},
-    {51, "DAYLIGHT", kKindText},
-    {61, "ATTACH", kKindText},
-    {62, "ATTENDEE", kKindText},
-    {63, "AALARM", kKindBinary},
-    {64, "CATEGORIES", kKindText},
-    {65, "CLASS", kKindText},
-    {66, "DCREATED", kKindText},
-    {67, "COMPLETED", kKindText},
-    {68, "DESCRIPTION", kKindText},
-    {69, "DALARM", kKindText},
-    {70, "DUE", kKindText},
-    {71, "DTEND", kKindText},
-    {72, "EXDATE", kKindText},
-    {73, "EXRULE", kKindText},
-    {74, "LAST-MODIFIED", kKindText},
-    {75, "LOCATION", kKindText},
-    {76, "MALARM", kKindText},
-    {77, "RNUM", kKindText},
-    {78, "PRIORITY", kKindText},
-    {79, "PALARM", kKindText},
-    {80, "RELATED_ID", kKindText},
-    {81, "RDATE", kKindText},
-    {82, "RRULE", kKindText},
-    {83, "RESOURCES", kKindText},
-    {84, "SEQUENCE", kKindText},
-    {85, "DTSTART", kKindText},
-    {86, "STATUS", kKindText},
-    {87, "SUMMARY", kKindText},
-    {88, "TRANSP", kKindText},
+    {kPropertyBegin, "BEGIN", kKindText},
+    {kPropertyEnd, "END", kKindText},
+    {kPropertyVersion, "VERSION", kKindText},
+    {kPropertyUrl, "URL", kKindText},
+    {kPropertyUid, "UID", kKindText},
+    {kPropertyProdId, "PRODID", kKindText},
+    {kPropertyTx, "TX", kKindText},
+    {kPropertyGeo, "GEO", kKindText},
+    {kPropertyFn, "FN", kKindText},
+    {kPropertyN, "N", kKindText},
+    {kPropertyPhoto, "PHOTO", kKindBinary},
+    {kPropertyBday, "BDAY", kKindText},
+    {kPropertyAdr, "ADR", kKindText},
+    {kPropertyLabel, "LABLE", kKindText},
+    {kPropertyTel, "TEL", kKindText},
+    {kPropertyEmail, "EMAIL", kKindText},
+    {kPropertyTitle, "TITLE", kKindText},
+    {kPropertyRole, "ROLE", kKindText},
+    {kPropertyLogo, "LOGO", kKindBinary},
+    {kPropertyAgent, "AGENT", kKindText},
+    {kPropertyOrg, "ORG", kKindText},
+    {kPropertyNote, "NOTE", kKindText},
+    {kPropertyRev, "REV", kKindText},
+    {kPropertySound, "SOUND", kKindBinary},
+    {kPropertyKey, "KEY", kKindText},
+    {kPropertyGrp, "GRP", kKindText},
+    {kPropertyDaylight, "DAYLIGHT", kKindText},
+    {kPropertyAttach, "ATTACH", kKindText},
+    {kPropertyAttendee, "ATTENDEE", kKindText},
+    {kPropertyAudioAlarm, "AALARM", kKindBinary},
+    {kPropertyCategories, "CATEGORIES", kKindText},
+    {kPropertyClass, "CLASS", kKindText},
+    {kPropertyDCreated, "DCREATED", kKindText},
+    {kPropertyCompleted, "COMPLETED", kKindText},
+    {kPropertyDescription, "DESCRIPTION", kKindText},
+    {kPropertyDisplayAlarm, "DALARM", kKindText},
+    {kPropertyDue, "DUE", kKindText},
+    {kPropertyDtEnd, "DTEND", kKindText},
+    {kPropertyExDate, "EXDATE", kKindText},
+    {kPropertyExRule, "EXRULE", kKindText},
+    {kPropertyLastModified, "LAST-MODIFIED", kKindText},
+    {kPropertyLocation, "LOCATION", kKindText},
+    {kPropertyMailAlarm, "MALARM", kKindText},
+    {kPropertyRNum, "RNUM", kKindText},
+    {kPropertyPriority, "PRIORITY", kKindText},
+    {kPropertyProcedureAlarm, "PALARM", kKindText},
+    {kPropertyRelatedId, "RELATED_ID", kKindText},
+    {kPropertyRDate, "RDATE", kKindText},
+    {kPropertyRRule, "RRULE", kKindText},
+    {kPropertyResources, "RESOURCES", kKindText},
+    {kPropertySequence, "SEQUENCE", kKindText},
+    {kPropertyDtStart, "DTSTART", kKindText},
+    {kPropertyStatus, "STATUS", kKindText},
+    {kPropertySummary, "SUMMARY", kKindText},
+    {kPropertyTransp, "TRANSP", kKindText},
 };
 
 // Searched in this order.
@@ -197,6 +257,11 @@ inline constexpr ParameterRow ParameterTable[] = {
     {kParamExpect, 2, "REQUEST"},
     {kParamExpect, 3, "IMMEDIATE"},
 };
+
+// The first row of the table whose name, or word, is `name` (compared
+// exactly), or null.
+const PropertyRow* FindProperty(const char* name);
+const ParameterRow* FindParameterWord(const char* word);
 
 // Reads the name of the next content line, skipping empty lines, into
 // `property` and its ValueKind into `*kind` (null allowed). `scratch`

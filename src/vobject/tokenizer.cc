@@ -1,28 +1,70 @@
 #include "vobject/tokenizer.h"
 
-#include <cstring>
-
 namespace mz {
 
 namespace {
 
-constexpr int kCr = 13;
-constexpr int kLf = 10;
+using tokenizer_detail::IsBlank;
+using tokenizer_detail::kCr;
+using tokenizer_detail::kLf;
 constexpr int kQuote = 34;
 constexpr int kBackslash = 92;
 
-// strchr also finds the terminator, which makes byte 0 a member of every set.
+// As strchr would have it, byte 0 belongs to every set. The sets are a few
+// bytes long, and a loop here costs less than a call per byte.
 bool InSet(const char* set, int byte) {
-  return std::strchr(set != nullptr ? set : "", byte) != nullptr;
+  if (byte == 0) return true;
+  if (set == nullptr) return false;
+  for (; *set != 0; ++set) {
+    if (static_cast<unsigned char>(*set) == byte) return true;
+  }
+  return false;
 }
 
-bool IsBlank(int byte) {
-  return byte == ' ' || byte == '\t';
-}
+// Appends to the token's TextBuffer (null: drops) as TextBuffer_appendChar
+// does, but keeps the append position in locals while the bytes fit, so
+// that the calls through the stream slots between two bytes do not send it
+// back to memory each time. The text starts empty; Finish hands it back to
+// the buffer.
+class Collector {
+ public:
+  explicit Collector(TextBuffer* buffer) : buffer_(buffer) {
+    Load();
+    position_ = 0;
+  }
 
-void Append(TextBuffer* buffer, int byte) {
-  if (buffer != nullptr) TextBuffer_appendChar(buffer, byte);
-}
+  void Append(int byte) {
+    if (position_ + 2 <= capacity_) {
+      data_[position_++] = static_cast<char>(byte);
+      return;
+    }
+    if (buffer_ == nullptr) return;
+    Finish();
+    TextBuffer_appendChar(buffer_, byte);
+    Load();
+  }
+
+  // The text terminated and its length stored.
+  void Finish() {
+    if (data_ == nullptr) return;
+    data_[position_] = 0;
+    buffer_->position = position_;
+    buffer_->length = position_;
+  }
+
+ private:
+  void Load() {
+    if (buffer_ == nullptr) return;
+    data_ = buffer_->data;
+    position_ = buffer_->position;
+    capacity_ = buffer_->capacity;
+  }
+
+  TextBuffer* buffer_;
+  char* data_ = nullptr;
+  int32_t position_ = 0;
+  int32_t capacity_ = 0;
+};
 
 // The end of a token that hit a negative read: a hard error wins, anything
 // else delivers the token read so far.
@@ -33,40 +75,40 @@ int32_t EndOfToken(int32_t code, int32_t kind) {
 // After the opening quote. A backslash escapes whatever follows, whatever
 // the escapes flag says, because a quoted string has no other way to hold a
 // quote.
-int32_t ReadQuoted(CharStream* stream, TextBuffer* buffer) {
+int32_t ReadQuoted(CharStream* stream, Collector& buffer) {
   for (;;) {
     int32_t c = stream->GetChar(stream);
     if (c == kQuote) return TOKEN_QUOTED;
     if (c == kBackslash) c = stream->GetChar(stream);
     if (c == kStreamEnd) return TOKEN_QUOTED;
     if (c < 0) return c;
-    Append(buffer, c);
+    buffer.Append(c);
   }
 }
 
 // After a CR: only an immediately following LF joins it.
-int32_t ReadLineEnd(CharStream* stream, TextBuffer* buffer) {
-  Append(buffer, kCr);
+int32_t ReadLineEnd(CharStream* stream, Collector& buffer) {
+  buffer.Append(kCr);
   const int32_t c = stream->GetChar(stream);
   if (c < 0) return EndOfToken(c, TOKEN_CR);
   if (c != kLf) {
     stream->UngetChar(stream);
     return TOKEN_CR;
   }
-  Append(buffer, kLf);
+  buffer.Append(kLf);
   return TOKEN_CRLF;
 }
 
 // `first` is the word's first byte, already read.
-int32_t ReadWord(CharStream* stream, TextBuffer* buffer, const char* delimiters, int escapes,
+int32_t ReadWord(CharStream* stream, Collector& buffer, const char* delimiters, int escapes,
                  int32_t first) {
   bool literal = escapes != 0 && first == kBackslash;
-  if (!literal) Append(buffer, first);
+  if (!literal) buffer.Append(first);
   for (;;) {
     const int32_t c = stream->GetChar(stream);
     if (c < 0) return EndOfToken(c, TOKEN_WORD);
     if (literal) {
-      Append(buffer, c);
+      buffer.Append(c);
       literal = false;
     } else if (escapes != 0 && c == kBackslash) {
       literal = true;
@@ -75,9 +117,21 @@ int32_t ReadWord(CharStream* stream, TextBuffer* buffer, const char* delimiters,
       stream->UngetChar(stream);
       return TOKEN_WORD;
     } else {
-      Append(buffer, c);
+      buffer.Append(c);
     }
   }
+}
+
+// ReadToken after the first byte, `c`, of the token.
+int32_t CutToken(CharStream* stream, Collector& buffer, const char* delimiters, int escapes,
+                 int32_t c) {
+  if (c == kQuote) return ReadQuoted(stream, buffer);
+  if (InSet(delimiters, c)) {
+    buffer.Append(c);
+    return c;
+  }
+  if (c == kCr) return ReadLineEnd(stream, buffer);
+  return ReadWord(stream, buffer, delimiters, escapes, c);
 }
 
 }  // namespace
@@ -85,17 +139,12 @@ int32_t ReadWord(CharStream* stream, TextBuffer* buffer, const char* delimiters,
 int32_t ReadToken(CharStream* stream, TextBuffer* buffer, const char* delimiters,
                   const char* skipSet, int escapes) {
   if (stream == nullptr) return kStreamInvalidArgument;
-  if (buffer != nullptr) TextBuffer_clear(buffer);
+  Collector collector(buffer);
   int32_t c = stream->GetChar(stream);
   while (c >= 0 && InSet(skipSet, c)) c = stream->GetChar(stream);
-  if (c < 0) return c;
-  if (c == kQuote) return ReadQuoted(stream, buffer);
-  if (InSet(delimiters, c)) {
-    Append(buffer, c);
-    return c;
-  }
-  if (c == kCr) return ReadLineEnd(stream, buffer);
-  return ReadWord(stream, buffer, delimiters, escapes, c);
+  const int32_t kind = c < 0 ? c : CutToken(stream, collector, delimiters, escapes, c);
+  collector.Finish();
+  return kind;
 }
 
 int32_t ReadTokenSkipBlanks(CharStream* stream, TextBuffer* buffer, const char* delimiters) {
@@ -104,75 +153,20 @@ int32_t ReadTokenSkipBlanks(CharStream* stream, TextBuffer* buffer, const char* 
 
 namespace {
 
-// What follows a CR LF inside a value.
-enum class BreakOutcome { kEnds, kContinues };
-
-// Called with the line break consumed; `prev` is the byte before it and is
-// updated when the value goes on. `end` receives a negative read.
-BreakOutcome ContinueAfterBreak(CharStream* input, CharStream* output, int softBreaks,
-                                int32_t* prev, int32_t* end) {
-  const int32_t c = input->GetChar(input);
-  if (c < 0) {
-    *end = c;
-    return BreakOutcome::kEnds;
-  }
-  if (c == kCr) {
-    // An empty line follows: it belongs to the next reader.
-    input->UngetChar(input);
-    return BreakOutcome::kEnds;
-  }
-  if (IsBlank(c)) {
-    *prev = c;
-    return BreakOutcome::kContinues;
-  }
-  if (softBreaks != 0 && *prev == '=') {
-    output->Seek(output, -1, 1);
-    output->PutChar(output, c);
-    *prev = c;
-    return BreakOutcome::kContinues;
-  }
-  input->UngetChar(input);
-  return BreakOutcome::kEnds;
-}
-
-// Handles the CR that was just read. Returns false when the value ends.
-bool CopyAfterCr(CharStream* input, CharStream* output, int unfold, int softBreaks, int32_t* prev,
-                 int32_t* end) {
-  const int32_t c = input->GetChar(input);
-  if (c < 0) {
-    *end = c;
-    return false;
-  }
-  if (c != kLf) {
-    output->PutChar(output, kCr);
-    output->PutChar(output, c);
-    *prev = c;
-    return true;
-  }
-  if (unfold == 0) return false;
-  return ContinueAfterBreak(input, output, softBreaks, prev, end) == BreakOutcome::kContinues;
-}
+// The CharStream output of ReadFoldedValue.
+struct StreamOutput {
+  CharStream* stream;
+  void PutChar(int byte) { stream->PutChar(stream, byte); }
+  void StepBack() { stream->Seek(stream, -1, 1); }
+  int32_t Tell() { return stream->Tell(stream); }
+};
 
 }  // namespace
 
 int32_t ReadFoldedValue(CharStream* input, CharStream* output, int unfold, int softBreaks) {
   if (input == nullptr || output == nullptr) return kStreamInvalidArgument;
-  const int32_t start = output->Tell(output);
-  int32_t prev = 0;
-  int32_t end = 0;
-  int32_t c = input->GetChar(input);
-  while (c >= 0) {
-    if (c != kCr) {
-      output->PutChar(output, c);
-      prev = c;
-    } else if (!CopyAfterCr(input, output, unfold, softBreaks, &prev, &end)) {
-      break;
-    }
-    c = input->GetChar(input);
-  }
-  if (c < 0) end = c;
-  if (IsHardError(end)) return end;
-  return output->Tell(output) - start;
+  StreamOutput sink{output};
+  return ReadFoldedValueInto(input, sink, unfold, softBreaks);
 }
 
 int32_t SkipLine(CharStream* stream, int unfold) {

@@ -6,9 +6,9 @@
 // passed straight back; any other negative stream result, notably
 // kStreamEnd, only ends the current token, value or line.
 //
-// Byte sets (delimiters, skip set) are zero-terminated strings tested with
-// strchr, so the byte 0 belongs to every set, the empty one included; a
-// null set means the empty one.
+// Byte sets (delimiters, skip set) are zero-terminated strings tested as
+// strchr would, so the byte 0 belongs to every set, the empty one included;
+// a null set means the empty one.
 #pragma once
 
 #include <cstdint>
@@ -60,11 +60,103 @@ int32_t ReadTokenSkipBlanks(CharStream* stream, TextBuffer* buffer, const char* 
 // refuses are lost without notice.
 int32_t ReadFoldedValue(CharStream* input, CharStream* output, int unfold, int softBreaks);
 
+// ReadFoldedValue into any `output` that has PutChar(byte), StepBack() (the
+// Seek back one byte) and Tell(), so that a reader can collect a value
+// without a call through the stream slots for each byte. The input is not
+// null.
+template <typename Output>
+int32_t ReadFoldedValueInto(CharStream* input, Output& output, int unfold, int softBreaks);
+
 // Consumes bytes through the CR LF that ends the current line; with
 // `unfold`, also the continuation lines that begin with a space or tab.
 // A CR followed by anything but LF does not end the line, and the byte
 // after such a CR is dropped unexamined. Returns 0 (the end of the data
 // included), or a hard error code.
 int32_t SkipLine(CharStream* stream, int unfold);
+
+// --- ReadFoldedValueInto -----------------------------------------------------
+
+namespace tokenizer_detail {
+
+inline constexpr int32_t kCr = 13;
+inline constexpr int32_t kLf = 10;
+
+inline bool IsBlank(int32_t byte) {
+  return byte == ' ' || byte == '\t';
+}
+
+// What follows a CR LF inside a value.
+enum class BreakOutcome { kEnds, kContinues };
+
+// Called with the line break consumed; `prev` is the byte before it and is
+// updated when the value goes on. `end` receives a negative read.
+template <typename Output>
+BreakOutcome ContinueAfterBreak(CharStream* input, Output& output, int softBreaks, int32_t* prev,
+                                int32_t* end) {
+  const int32_t c = input->GetChar(input);
+  if (c < 0) {
+    *end = c;
+    return BreakOutcome::kEnds;
+  }
+  if (c == kCr) {
+    // An empty line follows: it belongs to the next reader.
+    input->UngetChar(input);
+    return BreakOutcome::kEnds;
+  }
+  if (IsBlank(c)) {
+    *prev = c;
+    return BreakOutcome::kContinues;
+  }
+  if (softBreaks != 0 && *prev == '=') {
+    output.StepBack();
+    output.PutChar(c);
+    *prev = c;
+    return BreakOutcome::kContinues;
+  }
+  input->UngetChar(input);
+  return BreakOutcome::kEnds;
+}
+
+// Handles the CR that was just read. Returns false when the value ends.
+template <typename Output>
+bool CopyAfterCr(CharStream* input, Output& output, int unfold, int softBreaks, int32_t* prev,
+                 int32_t* end) {
+  const int32_t c = input->GetChar(input);
+  if (c < 0) {
+    *end = c;
+    return false;
+  }
+  if (c != kLf) {
+    output.PutChar(kCr);
+    output.PutChar(c);
+    *prev = c;
+    return true;
+  }
+  if (unfold == 0) return false;
+  return ContinueAfterBreak(input, output, softBreaks, prev, end) == BreakOutcome::kContinues;
+}
+
+}  // namespace tokenizer_detail
+
+template <typename Output>
+int32_t ReadFoldedValueInto(CharStream* input, Output& output, int unfold, int softBreaks) {
+  using tokenizer_detail::kCr;
+  const int32_t start = output.Tell();
+  int32_t prev = 0;
+  int32_t end = 0;
+  int32_t c = input->GetChar(input);
+  while (c >= 0) {
+    if (c != kCr) {
+      output.PutChar(c);
+      prev = c;
+    } else if (!tokenizer_detail::CopyAfterCr(input, output, unfold, softBreaks, &prev, &end)) {
+      break;
+    }
+    c = input->GetChar(input);
+  }
+  if (c < 0) end = c;
+  if (IsHardError(end)) return end;
+  return output.Tell() - start;
+}
 
 }  // namespace mz

@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/memory.h"
 #include "stream/abs_file_mem.h"
 #include "stream/codecs.h"
-#include "stream/mem_buf.h"
+#include "stream/holders.h"
 #include "vobject/tokenizer.h"
 
 namespace mz {
@@ -32,6 +33,79 @@ int32_t SkipUnreadableLine(CharStream* stream) {
   return kMalformedText;
 }
 
+// The raw bytes of one value, collected as the MemBuf of the stream library
+// would collect them (its capacity and growth, its PutChar and its Seek back
+// by one), but without a call through the stream slots for each byte and
+// without terminating the text after each: the reader terminates it once.
+// The memory is kept from value to value; more is taken only when the
+// capacity outgrows it.
+struct ValueBuffer {
+  char* data;
+  int32_t allocated;  // bytes at data
+  int32_t capacity;   // what the MemBuf's capacity would be
+  int32_t length;
+  int32_t position;
+  bool growable;
+
+  // Empty, with `initial` bytes of capacity; growing by doubling when
+  // `grows`. False when the memory cannot be had.
+  bool Start(int32_t initial, bool grows) {
+    length = 0;
+    position = 0;
+    if (!Have(initial)) return false;
+    data[0] = 0;
+    capacity = initial;
+    growable = grows;
+    return true;
+  }
+
+  // At least `bytes` allocated, the data kept.
+  bool Have(int64_t bytes) {
+    if (bytes <= allocated) return true;
+    auto* more = static_cast<char*>(Allocate(static_cast<std::size_t>(bytes)));
+    if (more == nullptr) return false;
+    if (length > 0) std::memcpy(more, data, static_cast<std::size_t>(length));
+    std::free(data);
+    data = more;
+    allocated = static_cast<int32_t>(bytes);
+    return true;
+  }
+
+  // Room for `n` bytes, growing as the MemBuf would with doubling on.
+  bool Reserve(int64_t n) {
+    if (n <= capacity) return true;
+    if (!growable) return false;
+    int64_t next = (n / 16) * 16 + 16;
+    if (2 * int64_t{capacity} >= n) next = 2 * int64_t{capacity};
+    if (next > INT32_MAX || !Have(next)) return false;
+    capacity = static_cast<int32_t>(next);
+    return true;
+  }
+
+  // A byte that finds no room (with one byte after it) is lost.
+  void PutChar(int byte) {
+    if (!Reserve(int64_t{length} + 2)) return;
+    data[position++] = static_cast<char>(byte);
+    if (position > length) length = position;
+  }
+
+  void StepBack() {
+    if (position > 0) --position;
+  }
+
+  int32_t Tell() const { return position; }
+};
+
+}  // namespace
+
+struct LineBuffers {
+  TextBuffer scratch;  // over scratchData, fixed
+  char scratchData[kScratchCapacity];
+  ValueBuffer value;
+};
+
+namespace {
+
 // atoi without its undefined overflow: out-of-range values saturate.
 int32_t ToInt(const char* text) {
   const long v = std::strtol(text, nullptr, 10);
@@ -47,13 +121,16 @@ int32_t FieldAt(const char* text, int32_t from, int32_t count) {
   return ToInt(part);
 }
 
-int32_t SplitText(ComponentList* list, const char* text) {
-  const int32_t length = static_cast<int32_t>(std::strlen(text));
-  CharStream* stream = AbsFileMem_create(const_cast<char*>(text), length, length, 0);
-  if (stream == nullptr) return 0;
-  SplitComponents(list, stream);
-  stream->Close(stream);
-  return 0;
+// The line after its arguments were checked and cleared.
+int32_t ReadLine(LineBuffers* buffers, CharStream* stream, PropertyName* property,
+                 ParamList* params, char* value, int32_t size) {
+  ValueKind kind = kKindUnknown;
+  int32_t result = ReadPropertyName(stream, property, &buffers->scratch, &kind);
+  if (result > 0) {
+    result = ReadParameters(stream, params, &buffers->scratch);
+    if (result > 0) result = ReadPropertyValue(buffers, stream, params, value, size, kind);
+  }
+  return result;
 }
 
 }  // namespace
@@ -67,26 +144,52 @@ int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* p
   std::memset(property, 0, sizeof *property);
   std::memset(params, 0, sizeof *params);
   std::memset(value, 0, static_cast<size_t>(size));
+  const LineBuffersHolder buffers(LineBuffers_create());
+  if (!buffers) return SkipUnreadableLine(stream);
+  return ReadLine(buffers.get(), stream, property, params, value, size);
+}
 
-  TextBuffer* scratch = TextBuffer_create(kScratchCapacity);
-  if (scratch == nullptr) return SkipUnreadableLine(stream);
+int32_t ReadContentLineWith(LineBuffers* buffers, CharStream* stream, PropertyName* property,
+                            ParamList* params, char* value, int32_t size) {
+  if (buffers == nullptr || stream == nullptr || property == nullptr || params == nullptr ||
+      value == nullptr || size < 1) {
+    return kStreamInvalidArgument;
+  }
+  std::memset(property, 0, sizeof *property);
+  // Every slot freed field by field: zeroing all 448 bytes for each line
+  // costs the reader more than any other step of a short line.
+  for (ParamSlot& slot : params->slots) {
+    slot.group = 0;
+    slot.value = 0;
+    slot.text[0] = 0;
+    slot.name[0] = 0;
+  }
+  value[0] = 0;
+  return ReadLine(buffers, stream, property, params, value, size);
+}
+
+LineBuffers* LineBuffers_create() {
+  auto* buffers = static_cast<LineBuffers*>(Allocate(sizeof(LineBuffers)));
+  if (buffers == nullptr) return nullptr;
+  std::memset(buffers, 0, sizeof *buffers);
   // Names and parameter words are used up to kWordSize bytes; a longer one
   // only has to be seen to be longer. A fixed buffer drops the bytes past
   // its end instead of growing, and copying, for each of them.
-  scratch->growable = 0;
-  ValueKind kind = kKindUnknown;
-  int32_t result = ReadPropertyName(stream, property, scratch, &kind);
-  if (result > 0) {
-    result = ReadParameters(stream, params, scratch);
-    if (result > 0) result = ReadPropertyValue(stream, params, value, size, kind);
-  }
-  TextBuffer_free(scratch);
-  return result;
+  buffers->scratch.data = buffers->scratchData;
+  buffers->scratch.capacity = kScratchCapacity;
+  return buffers;
 }
 
-int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* value, int32_t size,
-                          ValueKind kind) {
-  if (stream == nullptr || params == nullptr || value == nullptr || size < 1) {
+void LineBuffers_free(LineBuffers* buffers) {
+  if (buffers == nullptr) return;
+  std::free(buffers->value.data);
+  std::free(buffers);
+}
+
+int32_t ReadPropertyValue(LineBuffers* buffers, CharStream* stream, const ParamList* params,
+                          char* value, int32_t size, ValueKind kind) {
+  if (buffers == nullptr || stream == nullptr || params == nullptr || value == nullptr ||
+      size < 1) {
     return kStreamInvalidArgument;
   }
   const ParamSlot* slot = FindParam(params, kParamEncoding, nullptr);
@@ -100,46 +203,36 @@ int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* val
 
   int32_t capacity = kBinaryCapacity;
   if (!binary) capacity = size > INT32_MAX / 2 ? INT32_MAX : size * 2;
-  CharStream* raw = MemBuf_create(capacity, 0);
-  if (raw == nullptr) {
+  // Text grows by doubling, since a value may run to megabytes on one line;
+  // binary data stop at the first capacity. The bytes are collected in a
+  // copy of the buffer, which the compiler can keep in registers across the
+  // stream's calls, and the copy is handed back with whatever memory it took.
+  ValueBuffer raw = buffers->value;
+  const bool started = raw.Start(capacity, !binary);
+  int32_t length = 0;
+  if (started) {
+    length = ReadFoldedValueInto(stream, raw, 1, encoding == kEncodingQuotedPrintable ? 1 : 0);
+  }
+  buffers->value = raw;
+  if (!started) {
     const int32_t skipped = SkipLine(stream, 1);
     return skipped < 0 ? skipped : 0;
   }
-  if (binary) {
-    MemBuf_fixSize(raw);
-  } else {
-    // A value may run to megabytes on one line: growth by doubling keeps
-    // collecting it linear.
-    MemBuf_setDoubling(raw, 1);
-  }
-
-  int32_t result = 0;
-  int32_t length = ReadFoldedValue(stream, raw, 1, encoding == kEncodingQuotedPrintable ? 1 : 0);
-  char* data = MemBuf_data(raw);
-  if (length < 0) {
-    if (IsHardError(length)) result = length;
-  } else if (data != nullptr) {
-    // The soft-break step back can leave bytes past the value's end.
+  if (length < 0) return IsHardError(length) ? length : 0;
+  char* data = raw.data;
+  // The soft-break step back can leave bytes past the value's end.
+  data[length] = 0;
+  if (encoding == kEncodingBase64) {
+    length = Base64DecodeText(data, &length, data);
     data[length] = 0;
-    if (encoding == kEncodingBase64) {
-      length = Base64DecodeText(data, &length, data);
-      data[length] = 0;
-    } else if (encoding == kEncodingQuotedPrintable) {
-      length = DecodeQuotedPrintable(data, &length, data);
-      data[length] = 0;
-    }
-    if (binary || charset == kCharsetUtf8) {
-      result = CopyBounded(value, data, size);
-    } else if (charset == kCharsetUcs2) {
-      result = Ucs2BeToUtf8(data, length / 2, value, size);
-    } else if (charset == kCharsetUtf7) {
-      result = Utf7ToUtf8(data, value, size);
-    } else {
-      result = LocalToUtf8(data, value, size);
-    }
+  } else if (encoding == kEncodingQuotedPrintable) {
+    length = DecodeQuotedPrintable(data, &length, data);
+    data[length] = 0;
   }
-  raw->Close(raw);
-  return result;
+  if (binary || charset == kCharsetUtf8) return CopyBounded(value, data, size);
+  if (charset == kCharsetUcs2) return Ucs2BeToUtf8(data, length / 2, value, size);
+  if (charset == kCharsetUtf7) return Utf7ToUtf8(data, value, size);
+  return LocalToUtf8(data, value, size);
 }
 
 int32_t DecodeQuotedPrintable(char* input, int32_t* length, char* output) {
@@ -188,17 +281,24 @@ int32_t ReadComponent(CharStream* stream, TextBuffer* buffer, int separator, int
 
 int32_t SplitComponents(ComponentList* list, CharStream* stream) {
   if (list == nullptr || stream == nullptr) return 0;
-  TextBuffer* buffer = TextBuffer_create(512);
-  if (buffer == nullptr) return 0;
+  const TextBufferHolder buffer(TextBuffer_create(512));
+  if (!buffer) return 0;
   const int32_t count = list->count < kMaxComponents ? list->count : kMaxComponents;
   for (int32_t i = 0; i < count; ++i) {
-    if (ReadComponent(stream, buffer, ';', '\\') < 0) break;
+    if (ReadComponent(stream, buffer.get(), ';', '\\') < 0) break;
     const ComponentField& field = list->fields[i];
     if (field.data != nullptr && field.size >= 1) {
       CopyBounded(field.data, buffer->data != nullptr ? buffer->data : "", field.size);
     }
   }
-  TextBuffer_free(buffer);
+  return 0;
+}
+
+int32_t SplitText(ComponentList* list, const char* text) {
+  if (list == nullptr || text == nullptr) return 0;
+  const auto length = static_cast<int32_t>(std::strlen(text));
+  const StreamHolder stream(AbsFileMem_create(const_cast<char*>(text), length, length, 0));
+  if (stream) SplitComponents(list, stream.get());
   return 0;
 }
 
@@ -285,18 +385,14 @@ int32_t ParseDuration(int32_t* seconds, const char* text) {
   CopyBounded(work, text + 1, sizeof work);
   UpperCaseAscii(work);
   const int32_t length = static_cast<int32_t>(std::strlen(work));
-  CharStream* stream = AbsFileMem_create(work, length, length, 0);
-  TextBuffer* token = TextBuffer_create(32);
-  if (stream == nullptr || token == nullptr) {
-    if (stream != nullptr) stream->Close(stream);
-    TextBuffer_free(token);
-    return 0;
-  }
+  const StreamHolder stream(AbsFileMem_create(work, length, length, 0));
+  const TextBufferHolder token(TextBuffer_create(32));
+  if (!stream || !token) return 0;
   char pending[32] = {};
   bool timePart = false;
   int64_t total = 0;
   for (;;) {
-    const int32_t kind = ReadTokenSkipBlanks(stream, token, "YMWDTHS");
+    const int32_t kind = ReadTokenSkipBlanks(stream.get(), token.get(), "YMWDTHS");
     if (kind < 0) break;
     if (kind == TOKEN_WORD) {
       CopyBounded(pending, token->data != nullptr ? token->data : "", sizeof pending);
@@ -336,8 +432,6 @@ int32_t ParseDuration(int32_t* seconds, const char* text) {
       pending[0] = 0;
     }
   }
-  TextBuffer_free(token);
-  stream->Close(stream);
   *seconds = static_cast<int32_t>(total);
   return 0;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/result.h"
 #include "stream/char_stream.h"
@@ -69,25 +70,51 @@ struct OrgParts {
   char office[128];
 };
 
+// The working memory of the line reader: a scratch buffer for names and
+// parameter words, and the buffer a raw value is collected in, which is kept
+// from line to line and grows only when a value needs more than it has.
+// ReadObject keeps one for a whole object; ReadContentLine takes one for its
+// line alone.
+struct LineBuffers;
+
+// Null when memory is exhausted. The value buffer is taken at the first
+// value.
+LineBuffers* LineBuffers_create();
+void LineBuffers_free(LineBuffers* buffers);
+
+struct LineBuffersFreer {
+  void operator()(LineBuffers* buffers) const { LineBuffers_free(buffers); }
+};
+using LineBuffersHolder = std::unique_ptr<LineBuffers, LineBuffersFreer>;
+
 // Reads one whole content line: name, parameters, value. Zeroes `property`,
 // `params` and the `size` bytes of `value` first. Returns the decoded
 // value's length in `value` (0 also for a line that ended before its ":"),
 // kStreamEnd when the data ended before a name, kMalformedText for a
-// malformed line (already skipped), or a hard stream error as it came.
+// malformed line (already skipped), or a hard stream error as it came. When
+// no working memory can be had the line is skipped as malformed; the end of
+// the data that follows it is reported as kStreamEnd.
 int32_t ReadContentLine(CharStream* stream, PropertyName* property, ParamList* params, char* value,
                         int32_t size);
 
+// ReadContentLine in the working memory of `buffers`, except that `params`
+// and `value` are not zeroed whole: each slot is freed with its texts
+// emptied, and the value terminated after what the line gives (at 0 when
+// nothing).
+int32_t ReadContentLineWith(LineBuffers* buffers, CharStream* stream, PropertyName* property,
+                            ParamList* params, char* value, int32_t size);
+
 // Reads the value after the ":" to the end of its line (unfolded; with
-// quoted-printable, soft breaks joined), removes the first ENCODING given,
-// and converts text by the first CHARSET given (none: the default character
-// set) into `value`, NUL-terminated, at most `size` - 1 bytes. Inline
-// binary (kind 1, or an unknown property with an encoding and no charset,
-// unless the first VALUE is URL or CID) is copied raw up to its first zero
-// byte, at most 4095 raw bytes kept. The whole value is consumed however
-// long it is. Returns the bytes placed, 0 when the value could not be read,
-// or a hard stream error.
-int32_t ReadPropertyValue(CharStream* stream, const ParamList* params, char* value, int32_t size,
-                          ValueKind kind);
+// quoted-printable, soft breaks joined) into the value buffer of `buffers`,
+// removes the first ENCODING given, and converts text by the first CHARSET
+// given (none: the default character set) into `value`, NUL-terminated, at
+// most `size` - 1 bytes. Inline binary (kind 1, or an unknown property with
+// an encoding and no charset, unless the first VALUE is URL or CID) is
+// copied raw up to its first zero byte, at most 4095 raw bytes kept. The
+// whole value is consumed however long it is. Returns the bytes placed, 0 when the value could not
+// be read (also when no room could be had to collect it), or a hard stream error.
+int32_t ReadPropertyValue(LineBuffers* buffers, CharStream* stream, const ParamList* params,
+                          char* value, int32_t size, ValueKind kind);
 
 // Decodes `*length` bytes of quoted-printable `input` into `output` (which
 // may be `input`; it never needs more room than the input). "=" CR LF is a
@@ -109,6 +136,9 @@ int32_t ReadComponent(CharStream* stream, TextBuffer* buffer, int separator, int
 // field takes nothing). Fields past the end of the data receive the empty
 // text; components beyond the count are ignored. Returns 0.
 int32_t SplitComponents(ComponentList* list, CharStream* stream);
+
+// SplitComponents over the text `text`. Returns 0.
+int32_t SplitText(ComponentList* list, const char* text);
 
 // Zero the whole area, then fill it from the value text (five, seven and
 // three components). Return 0.

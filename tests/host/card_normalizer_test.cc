@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "card_normalizer.h"
-#include "card_writer.h"
+#include "cards/card_normalizer.h"
+#include "cards/card_writer.h"
 #include "program.h"
 #include "stream/abs_file_mem.h"
 #include "table.h"

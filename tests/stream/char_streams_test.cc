@@ -471,6 +471,39 @@ TEST_F(FileStreamTest, OpeningGivesNullWhenTheFileOrTheStreamCannotBeHad) {
   mz::SetAllocationGate(nullptr);
 }
 
+// Reading across the blocks the stream reads ahead: stepping back up to
+// three bytes (past the start of a block too), Tell, Size and a write that
+// follows reads with no seek between all keep to the stream's position.
+TEST_F(FileStreamTest, ReadingAheadKeepsThePositionOfTheStream) {
+  std::string model(10000, '\0');
+  for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>(i * 7 % 251);
+  CharStream* s = Filled(mz::FileStream_open(kPath, "w+"), {model.begin(), model.end()});
+  ASSERT_NE(s, nullptr);
+  for (int32_t pos = 0; pos < 9000;) {
+    ASSERT_EQ(s->GetChar(s), static_cast<unsigned char>(model[pos++])) << pos;
+    const int32_t back = pos > 3 && pos % 4095 < 3 ? 3 : pos % 1000 == 0 ? 1 : 0;
+    if (back == 0) continue;
+    for (int32_t i = 0; i < back; ++i) ASSERT_EQ(s->UngetChar(s), 0) << pos;
+    ASSERT_EQ(s->Tell(s), pos - back);
+    ASSERT_EQ(s->Size(s), 10000);
+    for (int32_t i = back; i > 0; --i) {
+      ASSERT_EQ(s->GetChar(s), static_cast<unsigned char>(model[pos - i])) << pos;
+    }
+    if (pos == 6000) {
+      ASSERT_EQ(s->Write(s, "XYZ", 3), 3);
+      model.replace(6000, 3, "XYZ");
+      pos += 3;
+      ASSERT_EQ(s->Seek(s, 0, 1), 0);
+    }
+  }
+  ASSERT_EQ(s->Seek(s, 0, 0), 0);
+  std::string back(model.size(), '\0');
+  EXPECT_EQ(s->Read(s, back.data(), 10000), 10000);
+  EXPECT_EQ(back, model);
+  EXPECT_FALSE(mz::FileStream_failed(s));
+  s->Close(s);
+}
+
 // A failed transfer is remembered whatever step of the scratch file's round
 // trip it hits: the fwrite, fseek and fread points of the e2e fault table.
 TEST_F(FileStreamTest, ReadingAWriteOnlyOrWritingAReadOnlyFileIsAnIoErrorAndTheStreamStaysUsable) {

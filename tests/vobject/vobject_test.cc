@@ -1,9 +1,10 @@
 // The vobject reader's parts: the tokenizer and the property head reader
-// over scripted input (tokenizer.tsv, properties.tsv), content lines and
-// values (values.tsv), then what the records give that the reader golden
-// files cannot show: ReadObject without a calendar record and over a stream
-// that fails, the calendar record's helpers called alone. A record cleared
-// before each object is in the golden file unit-records-start-clean.
+// over scripted input (tokenizer.tsv, properties.tsv), the table look-ups
+// against a linear search, content lines and values (values.tsv), then what
+// the records give that the reader golden files cannot show: ReadObject
+// without a calendar record and over a stream that fails, the calendar
+// record's helpers called alone. A record cleared before each object is in
+// the golden file unit-records-start-clean.
 #include "vobject/calendar_record.h"
 #include "vobject/contact_record.h"
 #include "vobject/properties.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -158,6 +160,47 @@ TEST(PropertiesTest, NullArgumentsAreRefused) {
   EXPECT_EQ(s.Rest(), "NOTE:x");
   EXPECT_EQ(mz::ParseDuration(nullptr, "xx"), 0);
 }
+
+// The first row of `table` whose `word` is `text`: the look-ups' model.
+template <typename Row, std::size_t N>
+const Row* Linear(const Row (&table)[N], const char* Row::*word, const std::string& text) {
+  for (const Row& row : table) {
+    if (text == row.*word) return &row;
+  }
+  return nullptr;
+}
+
+// Each name of the property table and word of the parameter table, as
+// "property NAME" or "parameter WORD".
+std::vector<std::string> TableWords() {
+  std::vector<std::string> words;
+  for (const mz::PropertyRow& row : mz::PropertyTable)
+    words.push_back("property " + std::string(row.name));
+  for (const mz::ParameterRow& row : mz::ParameterTable)
+    words.push_back("parameter " + std::string(row.word));
+  return words;
+}
+
+// The word and its near misses, found by both look-ups as by the model.
+class LookUpCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(LookUpCase, FindsWhatALinearSearchFinds) {
+  const std::string word = GetParam().substr(GetParam().find(' ') + 1);
+  std::string lower = word;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const std::string& text :
+       {word, word + "S", word.substr(1), word.substr(0, word.size() - 1), lower, std::string()}) {
+    EXPECT_EQ(mz::FindProperty(text.c_str()),
+              Linear(mz::PropertyTable, &mz::PropertyRow::name, text))
+        << text;
+    EXPECT_EQ(mz::FindParameterWord(text.c_str()),
+              Linear(mz::ParameterTable, &mz::ParameterRow::word, text))
+        << text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, LookUpCase, testing::ValuesIn(TableWords()),
+                         [](const auto& info) { return TestName(info.param); });
 
 struct Line {
   int32_t result;

@@ -1,4 +1,4 @@
-#include "device.h"
+#include "device/device.h"
 
 #include <unistd.h>
 
@@ -8,15 +8,15 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <system_error>
-#include <vector>
 
-#include "../messages.h"
-#include "../registry_store.h"
-#include "../utf.h"
+#include "device/message_rows.h"
+#include "device/registry_rows.h"
 #include "platform/device_folder.h"
 #include "platform/emulator.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 namespace {
@@ -458,12 +458,12 @@ bool Device::SeedVersion(int version) {
 
 bool Device::SeedRegistry() {
   for (const auto& entry : kDefaultRegistry) {
-    std::u16string key = ToUtf16(entry.key);
-    std::u16string data = ToUtf16(entry.value);
+    std::u16string key = textcodec::ToUtf16(entry.key);
+    std::u16string data = textcodec::ToUtf16(entry.value);
     data.push_back(0);
     bool created = false;
     if (!StoreKey(*this, "HKCU", &key, &created) ||
-        !StoreValue(*this, "HKCU", key, ToUtf16(entry.name), REG_SZ, data.data(),
+        !StoreValue(*this, "HKCU", key, textcodec::ToUtf16(entry.name), REG_SZ, data.data(),
                     static_cast<int>(data.size() * sizeof(char16_t)))) {
       return false;
     }
@@ -498,50 +498,18 @@ std::shared_ptr<Device> CurrentDevice() {
   return g_current;
 }
 
+void SetCurrentDevice(std::shared_ptr<Device> device) {
+  std::lock_guard lock(g_current_mutex);
+  g_current = std::move(device);
+}
+
+std::shared_ptr<Device> RequireDevice() {
+  auto device = CurrentDevice();
+  if (!device) throw std::runtime_error("no device can be opened");
+  return device;
+}
+
 }  // namespace platform
-
-namespace emulator {
-
-bool OpenDevice(const std::string& dir, std::string* error) {
-  std::string message;
-  auto device = platform::Device::Open(dir, &message);
-  if (!device) {
-    if (error != nullptr) *error = message;
-    return false;
-  }
-  std::lock_guard lock(platform::g_current_mutex);
-  platform::g_current = std::move(device);
-  return true;
-}
-
-std::string OpenTempDevice() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "phone-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back(0);
-  if (mkdtemp(buffer.data()) == nullptr)
-    throw std::runtime_error("cannot create a temporary folder");
-  std::string dir(buffer.data());
-  std::string error;
-  if (!OpenDevice(dir, &error)) throw std::runtime_error(error);
-  return dir;
-}
-
-void CloseDevice() {
-  std::lock_guard lock(platform::g_current_mutex);
-  platform::g_current.reset();
-}
-
-std::string DeviceDir() {
-  auto device = platform::CurrentDevice();
-  return device ? device->Dir().string() : std::string();
-}
-
-void RemoveDeviceDir(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-}
-
-}  // namespace emulator
 
 extern "C" const char* PhoneDeviceError(void) {
   std::lock_guard lock(platform::g_error_mutex);

@@ -6,14 +6,16 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
+#include <typeindex>
+#include <typeinfo>
 
 namespace platform {
 
@@ -43,17 +45,20 @@ class Device {
   // Runs SQL without results; false on error.
   bool Exec(const char* sql);
 
-  // Bumped by every change this process makes to the contacts table, so that
-  // live collections know when to take a new snapshot.
-  std::atomic<std::uint64_t> contacts_version{0};
-
-  // The contacts' ordered ids as last read, with the versions they were read
-  // at (see contact_store.cc). Guarded by Lock().
-  struct ContactSnapshot {
-    std::uint64_t version = 0;
-    std::int64_t data_version = 0;
-    std::shared_ptr<const void> oids;
-  } contact_snapshot;
+  // What a service keeps with this device (a cache, say): one T, made on
+  // first use and destroyed with the device, which knows nothing of it. Null
+  // when it cannot be made.
+  template <typename T>
+  T* Attached() {
+    std::lock_guard lock(mutex_);
+    try {
+      auto& slot = attached_[std::type_index(typeid(T))];
+      if (slot == nullptr) slot = std::make_shared<T>();
+      return static_cast<T*>(slot.get());
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
 
  private:
   Device() = default;
@@ -72,11 +77,20 @@ class Device {
   sqlite3* db_ = nullptr;
   std::recursive_mutex mutex_;
   std::map<const char*, sqlite3_stmt*> statements_;
+  std::map<std::type_index, std::shared_ptr<void>> attached_;
 };
 
 // The current device, opened on first use from PHONE_DEVICE_DIR or the
 // default folder; null when it cannot be opened.
 std::shared_ptr<Device> CurrentDevice();
+
+// Makes `device` the current one; null closes it, so that the next use
+// opens the default folder again.
+void SetCurrentDevice(std::shared_ptr<Device> device);
+
+// The current device for the emulator's calls, which throw
+// std::runtime_error when no device can be opened.
+std::shared_ptr<Device> RequireDevice();
 
 // A statement from the device's cache, reset and unbound when it goes out of
 // scope. Text is bound and read as UTF-16, the database's encoding.

@@ -1,4 +1,4 @@
-#include "card_normalizer.h"
+#include "cards/card_normalizer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <optional>
 #include <set>
 
-#include "card_reader.h"
+#include "cards/card_reader.h"
 
 namespace mzhost {
 namespace {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "fault.h"
+#include "core/accounting.h"
 
 namespace platform {
 

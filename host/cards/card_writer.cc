@@ -1,6 +1,6 @@
-#include "card_writer.h"
+#include "cards/card_writer.h"
 
-#include "card_normalizer.h"
+#include "cards/card_normalizer.h"
 
 namespace mzhost {
 namespace {

@@ -1,4 +1,5 @@
-// The current time as the stores record it.
+// The clock as the platform itself reads it: the current time as the stores
+// record it.
 #pragma once
 
 #include <cstdint>

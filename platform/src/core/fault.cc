@@ -1,4 +1,4 @@
-#include "fault.h"
+#include "core/fault.h"
 
 #include <atomic>
 #include <map>
@@ -32,8 +32,6 @@ FaultTable& Table() {
   return *table;
 }
 
-std::atomic<long> g_buffers{0};
-
 // True while a fault is injected or a trace runs; guarded writes, free reads.
 std::atomic<bool> g_active{false};
 
@@ -56,10 +54,6 @@ std::optional<std::int32_t> FaultAt(const char* operation) {
   const Fault& f = fault->second;
   if (count == f.nth || (f.persistent && count > f.nth)) return f.result;
   return std::nullopt;
-}
-
-void CountBuffer(int delta) {
-  g_buffers += delta;
 }
 
 }  // namespace platform
@@ -104,10 +98,6 @@ std::vector<std::string> StopTrace() {
   table.tracing = false;
   platform::UpdateActive(table);
   return std::move(table.trace);
-}
-
-long OutstandingBuffers() {
-  return platform::g_buffers.load();
 }
 
 }  // namespace emulator

@@ -5,12 +5,11 @@
 #include <atomic>
 #include <new>
 
-#include "fault.h"
+#include "core/accounting.h"
+#include "core/fault.h"
 #include "platform/com.h"
 
 namespace platform {
-
-void CountObject(int delta);
 
 // Implements IUnknown for a class that derives from one interface. The
 // object answers QueryInterface for IUnknown and for `iid` when given.

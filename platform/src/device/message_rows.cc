@@ -1,16 +1,16 @@
 // The message store's rows: stores with their standard folders, messages
 // with their recipients, the sample content of a fresh device, and the
 // emulator's control of all of them.
-#include "messages.h"
-#include "now.h"
+#include "device/message_rows.h"
 
 #include <array>
 #include <chrono>
 #include <stdexcept>
 
-#include "notifier.h"
+#include "clock.h"
+#include "device/notifier.h"
 #include "platform/message_store.h"
-#include "utf.h"
+#include "platform/text_codec.h"
 
 namespace platform {
 namespace {
@@ -40,7 +40,7 @@ void BindBytes(Statement& statement, int index, std::string_view bytes) {
 
 void BindOptional(Statement& statement, int index, const std::optional<std::string>& text) {
   if (text) {
-    statement.Bind(index, std::u16string_view(ToUtf16(*text)));
+    statement.Bind(index, std::u16string_view(textcodec::ToUtf16(*text)));
   } else {
     statement.BindNull(index);
   }
@@ -57,7 +57,7 @@ void BindOptional(Statement& statement, int index, const std::optional<Number>& 
 
 std::optional<std::string> ReadText(const Statement& statement, int column) {
   if (statement.IsNull(column)) return std::nullopt;
-  return ToUtf8(statement.Text16(column));
+  return textcodec::ToUtf8(statement.Text16(column));
 }
 
 // One value from a query, or nullopt when it gives no row.
@@ -192,12 +192,6 @@ Inserted Insert(Device& device, const MessageSeed& seed, std::string* entryId) {
   Inserted result = InsertRows(device, seed, entryId);
   if (result == Inserted::kOk && !transaction.Commit()) return Inserted::kFailed;
   return result;
-}
-
-std::shared_ptr<Device> RequireDevice() {
-  auto device = CurrentDevice();
-  if (!device) throw std::runtime_error("no device can be opened");
-  return device;
 }
 
 std::runtime_error DatabaseError(Device& device, const std::string& what) {

@@ -1,4 +1,4 @@
-#include "card_reader.h"
+#include "cards/card_reader.h"
 
 #include <iconv.h>
 

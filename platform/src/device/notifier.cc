@@ -5,7 +5,7 @@
 // from inotify on the device folders (a commit by any process writes the
 // -wal file). A bounded wait covers whatever inotify misses, such as a
 // folder on a file system that does not report changes.
-#include "notifier.h"
+#include "device/notifier.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

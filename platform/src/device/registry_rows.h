@@ -1,9 +1,12 @@
 // The registry's rows, shared by the registry calls and by the phone's own
 // services (sound settings, the theme tool, a new device's defaults), which
-// write settings without passing the registry calls' fault points.
+// write settings without passing the registry calls' fault points. Roots are
+// stored by their short names; key paths have single backslashes and no
+// leading or trailing one, "" being the root itself.
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,6 +15,16 @@
 #include "platform/types.h"
 
 namespace platform {
+
+// The stored spelling of key `path` under `root` in *stored, or nullopt when
+// there is no such key; ERROR_REGISTRY_IO_FAILED on a database error. The
+// caller holds device.Lock().
+LONG FindKey(Device& device, const std::string& root, const std::u16string& path,
+             std::optional<std::u16string>* stored);
+
+// A value's type and bytes; ERROR_FILE_NOT_FOUND when there is none.
+LONG ReadValue(Device& device, const std::string& root, std::u16string_view path,
+               std::u16string_view name, DWORD* type, std::string* data);
 
 // Creates key `*path` under `root` ("HKCU", ...) and every missing key above
 // it; a new name joins the stored spelling of its parent, and *path becomes

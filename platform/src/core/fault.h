@@ -17,7 +17,4 @@ inline bool AllocationFails() {
   return FaultAt("alloc").has_value();
 }
 
-// Buffers handed out to callers (BSTRs, LocalAlloc blocks), for accounting.
-void CountBuffer(int delta);
-
 }  // namespace platform
