@@ -19,6 +19,7 @@
 #include "device_lock.h"
 #include "host.h"
 #include "platform/device_folder.h"
+#include "serve/serve.h"
 
 namespace {
 
@@ -66,6 +67,13 @@ constexpr const char kUsage[] =
     "  sms-sound DIR FILE             make DIR\\FILE (copied to \\Windows) the SMS sound\n"
     "  theme COMMAND-LINE             start the phone's theme tool with a command line\n"
     "  demo [--keep]                  a guided tour on a fresh temporary phone\n"
+    "  serve [--listen HOST:PORT] [--user NAME] [--password-file FILE]\n"
+    "        [--tls-cert FILE --tls-key FILE]\n"
+    "                                 serve the contacts as a CardDAV address book at\n"
+    "                                 http://HOST:PORT/ (default 127.0.0.1:8181, port 0: any\n"
+    "                                 free one) until Ctrl-C; user mz, the password from\n"
+    "                                 FILE, else DEVICE/carddav-password (made on first\n"
+    "                                 start); other than loopback only with TLS\n"
     "\n"
     "options:\n"
     "  --device DIR   the emulated phone's device folder (else $PHONE_DEVICE_DIR, else\n"
@@ -157,7 +165,7 @@ int Run(int argc, char** argv, Host& host) {
   if (i >= argc) throw UsageError{"no command given"};
   const std::string command = argv[i];
   const std::vector<std::string> rest(argv + i + 1, argv + argc);
-  if (command != "demo" && !IsCommand(command)) {
+  if (command != "demo" && command != "serve" && !IsCommand(command)) {
     throw UsageError{"unknown command '" + command + "'"};
   }
 
@@ -181,6 +189,11 @@ int Run(int argc, char** argv, Host& host) {
   if (!LoadLibrary(LibraryPath(), &host.mz, &error)) throw Failure{error};
   CatchInterrupts();
   if (!tour) CheckCommand(command, rest);
+  // The server takes the device lock per request, not for its whole life.
+  if (command == "serve") {
+    RunServe(host, rest, emulator::DefaultDeviceDir());
+    return kExitOk;
+  }
 
   // One host at a time on a device, from before MZ_Init until after MZ_Done.
   DeviceLock lock(emulator::DefaultDeviceDir(), HolderWords(command, rest), wait);

@@ -1,0 +1,68 @@
+// The phone's contacts as one CardDAV address book: discovery, PROPFIND,
+// REPORT (multiget, query, sync-collection), GET, PUT, DELETE and OPTIONS.
+// Everything here runs on the server's one worker thread, the only caller
+// of the library.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dav_state.h"
+#include "http_server.h"
+#include "library.h"
+
+namespace mzhost {
+
+// Where the server's resources live.
+inline constexpr const char kPrincipalPath[] = "/dav/principal/";
+inline constexpr const char kHomePath[] = "/dav/ab/";
+inline constexpr const char kBookPath[] = "/dav/ab/contacts/";
+
+// The last segment of a card's path, decoded; none when it is not one plain
+// segment (an encoded slash or zero byte, ".", "..", empty, over 255 bytes,
+// a bad escape).
+std::optional<std::string> CardName(const std::string& encodedSegment);
+// `name` as a path segment, every byte but the unreserved ones escaped.
+std::string EncodeSegment(const std::string& name);
+
+class CardDav {
+ public:
+  // `statePath`: the server's SQLite file; `bookName`: the address book's
+  // display name; `user`: the principal's name.
+  CardDav(Library& mz, const std::string& statePath, std::string bookName, std::string user);
+  HttpResponse Handle(const HttpRequest& request);
+
+ private:
+  struct Stored {
+    std::string id;
+    std::string text;  // the library's 2.1 text
+  };
+  HttpResponse Propfind(const HttpRequest& request, int kind, const std::string& name);
+  HttpResponse Report(const HttpRequest& request);
+  HttpResponse Get(const HttpRequest& request, const std::string& name);
+  HttpResponse Put(const HttpRequest& request, const std::string& name);
+  HttpResponse Delete(const HttpRequest& request, const std::string& name);
+
+  // Reads every contact and brings the resources in line: new, changed and
+  // removed contacts are logged. Returns the texts by contact id.
+  std::map<std::string, std::string> Refresh();
+  // The current text of a resource's contact; the resource's hash follows it
+  // (and the change is logged). None, and the resource forgotten, when the
+  // contact is gone.
+  std::optional<std::string> Fetch(Resource* resource);
+  bool ReadAt(int32_t position, Stored* stored);
+  std::string ETag(const Resource& resource) const;
+  std::string SyncToken();
+
+  Library& mz_;
+  DavState state_;
+  std::string bookName_;
+  std::string user_;
+  std::map<std::string, int32_t> positions_;  // by contact id, as last read
+};
+
+}  // namespace mzhost

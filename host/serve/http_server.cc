@@ -1,0 +1,428 @@
+#include "http_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "host.h"
+
+namespace mzhost {
+
+// --- Worker ----------------------------------------------------------------
+
+struct Worker::State {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> jobs;
+  bool stopping = false;
+  std::thread thread;
+};
+
+Worker::Worker() : state_(std::make_unique<State>()) {
+  state_->thread = std::thread([state = state_.get()] {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        state->wake.wait(lock, [&] { return state->stopping || !state->jobs.empty(); });
+        if (state->jobs.empty()) return;
+        job = std::move(state->jobs.front());
+        state->jobs.pop_front();
+      }
+      job();
+    }
+  });
+}
+
+Worker::~Worker() {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->wake.notify_one();
+  state_->thread.join();
+}
+
+bool Worker::Submit(std::function<void()> job) {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->stopping || state_->jobs.size() >= kQueueDepth) return false;
+    state_->jobs.push_back(std::move(job));
+  }
+  state_->wake.notify_one();
+  return true;
+}
+
+void Worker::RunNow(std::function<void()> job) {
+  std::packaged_task<void()> task(std::move(job));
+  std::future<void> done = task.get_future();
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->jobs.push_back([&task] { task(); });
+  }
+  state_->wake.notify_one();
+  done.get();
+}
+
+// --- Helpers ---------------------------------------------------------------
+
+bool IsLoopback(const std::string& host) {
+  if (host == "localhost") return true;
+  in_addr address{};
+  return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+}
+
+bool SameSecret(const std::string& a, const std::string& b) {
+  const std::size_t n = std::max(a.size(), b.size());
+  unsigned char differ = a.size() == b.size() ? 0 : 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+    const unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+    differ |= static_cast<unsigned char>(x ^ y);
+  }
+  return differ == 0;
+}
+
+std::string Base64Decode(const std::string& text) {
+  std::string out;
+  unsigned bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z') {
+      v = c - 'A';
+    } else if (c >= 'a' && c <= 'z') {
+      v = c - 'a' + 26;
+    } else if (c >= '0' && c <= '9') {
+      v = c - '0' + 52;
+    } else if (c == '+') {
+      v = 62;
+    } else if (c == '/') {
+      v = 63;
+    } else if (c == '=') {
+      break;
+    } else {
+      return {};
+    }
+    bits = (bits << 6) | static_cast<unsigned>(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Failed logins per client address, so that guessing slows down; the table
+// forgets the least recent address when full.
+class FailedLogins {
+ public:
+  std::chrono::milliseconds Delay(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = table_.find(address);
+    const unsigned failures = it == table_.end() ? 0 : it->second.failures;
+    return std::chrono::milliseconds(200) * std::min(failures, 10U);
+  }
+  void Failed(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (table_.size() >= kMostAddresses && !table_.contains(address)) {
+      const auto oldest = std::min_element(table_.begin(), table_.end(), [](auto& a, auto& b) {
+        return a.second.last < b.second.last;
+      });
+      table_.erase(oldest);
+    }
+    Entry& entry = table_[address];
+    ++entry.failures;
+    entry.last = Clock::now();
+  }
+  void Succeeded(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    table_.erase(address);
+  }
+
+ private:
+  static constexpr std::size_t kMostAddresses = 1024;
+  struct Entry {
+    unsigned failures = 0;
+    Clock::time_point last;
+  };
+  std::mutex mutex_;
+  std::map<std::string, Entry> table_;
+};
+
+// One request as its connection thread sees it.
+struct Exchange {
+  HttpRequest request;
+  Clock::time_point start = Clock::now();
+  bool tooLarge = false;
+  int status = 0;
+};
+
+std::string ClientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "?";
+  char text[INET6_ADDRSTRLEN] = {};
+  const sockaddr* address = info->client_addr;
+  if (address->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+  } else if (address->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
+              sizeof text);
+  }
+  return text;
+}
+
+// The path for the log: printable ASCII only, and short.
+std::string LoggedPath(const std::string& path) {
+  std::string out;
+  for (const char c : path.substr(0, 200)) {
+    out.push_back(c > 0x20 && c < 0x7F ? c : '?');
+  }
+  return out;
+}
+
+}  // namespace
+
+struct HttpServer::Impl {
+  ServerOptions options;
+  Worker& worker;
+  std::function<HttpResponse(const HttpRequest&)> handle;
+  MHD_Daemon* daemon = nullptr;
+  int socket = -1;
+  FailedLogins failed;
+  std::atomic<int> inFlight{0};
+
+  MHD_Result Queue(MHD_Connection* connection, Exchange* exchange, const HttpResponse& answer) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr) return MHD_NO;
+    for (const auto& [name, value] : answer.headers) {
+      MHD_add_response_header(response, name.c_str(), value.c_str());
+    }
+    exchange->status = answer.status;
+    const MHD_Result queued =
+        MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+
+  static HttpResponse Plain(int status, std::string text) {
+    HttpResponse response{status, {{"Content-Type", "text/plain; charset=utf-8"}}, text + "\n"};
+    return response;
+  }
+
+  // Whether the request carries the right Basic credentials.
+  bool Authorized(const Exchange& exchange) const {
+    const std::string* header = exchange.request.Header("authorization");
+    if (header == nullptr || header->size() < 6 || strncasecmp(header->c_str(), "Basic ", 6) != 0) {
+      return false;
+    }
+    return SameSecret(Base64Decode(header->substr(6)), options.user + ":" + options.password);
+  }
+
+  MHD_Result First(MHD_Connection* connection, Exchange* exchange) {
+    HttpRequest& request = exchange->request;
+    std::size_t headers = 0;
+    MHD_get_connection_values(
+        connection, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+          auto* request = static_cast<HttpRequest*>(cls);
+          std::string name = key;
+          for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+          std::string& slot = request->headers[name];
+          slot =
+              slot.empty() ? std::string(value ? value : "") : slot + ", " + (value ? value : "");
+          return MHD_YES;
+        },
+        &request);
+    headers = static_cast<std::size_t>(
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr));
+    if (headers > kMostHeaders) {
+      return Queue(connection, exchange, Plain(431, "too many header fields"));
+    }
+    const std::string address = ClientAddress(connection);
+    if (!Authorized(*exchange)) {
+      if (request.Header("authorization") != nullptr) {
+        std::this_thread::sleep_for(failed.Delay(address));
+        failed.Failed(address);
+      }
+      HttpResponse denied = Plain(401, "authentication required");
+      denied.headers.emplace_back("WWW-Authenticate", "Basic realm=\"mzhost\", charset=\"UTF-8\"");
+      return Queue(connection, exchange, denied);
+    }
+    failed.Succeeded(address);
+    if (const std::string* length = request.Header("content-length")) {
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(length->c_str(), &end, 10);
+      if (end == length->c_str() || *end != '\0' || n > kMostBodyBytes) {
+        return Queue(connection, exchange, Plain(413, "the body is over 1 MiB"));
+      }
+      request.body.reserve(static_cast<std::size_t>(n));
+    }
+    return MHD_YES;
+  }
+
+  MHD_Result Last(MHD_Connection* connection, Exchange* exchange) {
+    if (exchange->tooLarge)
+      return Queue(connection, exchange, Plain(413, "the body is over 1 MiB"));
+    auto task = std::make_shared<std::packaged_task<HttpResponse()>>([this, exchange] {
+      try {
+        return handle(exchange->request);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "mzhost: %s\n", e.what());
+      } catch (const Failure& e) {
+        std::fprintf(stderr, "mzhost: %s\n", e.message.c_str());
+      } catch (...) {
+      }
+      return Plain(500, "the request failed");
+    });
+    std::future<HttpResponse> answer = task->get_future();
+    if (!worker.Submit([task] { (*task)(); })) {
+      HttpResponse busy = Plain(503, "busy");
+      busy.headers.emplace_back("Retry-After", "1");
+      return Queue(connection, exchange, busy);
+    }
+    return Queue(connection, exchange, answer.get());
+  }
+
+  static MHD_Result Access(void* cls, MHD_Connection* connection, const char* url,
+                           const char* method, const char*, const char* data, size_t* size,
+                           void** state) {
+    auto* self = static_cast<Impl*>(cls);
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (exchange == nullptr) {
+      exchange = new Exchange;
+      *state = exchange;
+      self->inFlight.fetch_add(1);
+      exchange->request.method = method;
+      exchange->request.path = url;
+      return self->First(connection, exchange);
+    }
+    if (exchange->status != 0) {  // answered early: the body is not read
+      *size = 0;
+      return MHD_YES;
+    }
+    if (*size > 0) {
+      if (exchange->request.body.size() + *size > kMostBodyBytes) {
+        exchange->tooLarge = true;
+        exchange->request.body.clear();
+      } else if (!exchange->tooLarge) {
+        exchange->request.body.append(data, *size);
+      }
+      *size = 0;
+      return MHD_YES;
+    }
+    return self->Last(connection, exchange);
+  }
+
+  static void Completed(void* cls, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    auto* self = static_cast<Impl*>(cls);
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (exchange == nullptr) return;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - exchange->start);
+    std::fprintf(stderr, "mzhost: %s %s %d %lld ms\n", LoggedPath(exchange->request.method).c_str(),
+                 LoggedPath(exchange->request.path).c_str(), exchange->status,
+                 static_cast<long long>(ms.count()));
+    delete exchange;
+    *state = nullptr;
+    self->inFlight.fetch_sub(1);
+  }
+
+  // Keeps the path as sent: the handler decodes each segment itself, so that
+  // an encoded slash or zero byte is seen as such.
+  static size_t KeepEscapes(void*, MHD_Connection*, char* text) { return std::strlen(text); }
+};
+
+HttpServer::HttpServer(ServerOptions options, Worker& worker,
+                       std::function<HttpResponse(const HttpRequest&)> handle)
+    : impl_(new Impl{std::move(options), worker, std::move(handle), nullptr, -1, {}, {}}) {}
+
+HttpServer::~HttpServer() {
+  Stop();
+}
+
+unsigned HttpServer::Start() {
+  const ServerOptions& options = impl_->options;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(options.port));
+  const std::string host = options.host == "localhost" ? "127.0.0.1" : options.host;
+  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+    throw Failure{"cannot listen on " + options.host + ": not an IPv4 address"};
+  }
+  impl_->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int yes = 1;
+  setsockopt(impl_->socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (impl_->socket < 0 ||
+      bind(impl_->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(impl_->socket, 64) != 0) {
+    throw Failure{"cannot listen on " + options.host + ":" + std::to_string(options.port) + ": " +
+                  std::strerror(errno)};
+  }
+  socklen_t length = sizeof address;
+  getsockname(impl_->socket, reinterpret_cast<sockaddr*>(&address), &length);
+
+  unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC |
+                   MHD_USE_ERROR_LOG;
+  const bool tls = !options.tlsCert.empty();
+  if (tls) flags |= MHD_USE_TLS;
+  std::vector<MHD_OptionItem> items = {
+      {MHD_OPTION_LISTEN_SOCKET, impl_->socket, nullptr},
+      {MHD_OPTION_CONNECTION_LIMIT, 64, nullptr},
+      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, 32, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, options.timeoutSeconds, nullptr},
+      // Request line and headers must fit here; MHD answers 431 beyond it.
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Impl::Completed), impl_.get()},
+      {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&Impl::KeepEscapes), nullptr},
+  };
+  if (tls) {
+    items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(options.tlsCert.c_str())});
+    items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options.tlsKey.c_str())});
+  }
+  items.push_back({MHD_OPTION_END, 0, nullptr});
+  impl_->daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::Access, impl_.get(),
+                                   MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
+  if (impl_->daemon == nullptr) {
+    close(impl_->socket);
+    impl_->socket = -1;
+    throw Failure{tls ? "cannot start the server: check the TLS certificate and key"
+                      : "cannot start the server"};
+  }
+  return ntohs(address.sin_port);
+}
+
+void HttpServer::Stop() {
+  if (impl_->daemon == nullptr) return;
+  const MHD_socket listening = MHD_quiesce_daemon(impl_->daemon);
+  const auto until = Clock::now() + std::chrono::seconds(impl_->options.timeoutSeconds);
+  while (impl_->inFlight.load() > 0 && Clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  MHD_stop_daemon(impl_->daemon);
+  impl_->daemon = nullptr;
+  if (listening != MHD_INVALID_SOCKET) close(listening);
+  impl_->socket = -1;
+}
+
+}  // namespace mzhost

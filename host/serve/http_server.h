@@ -1,0 +1,91 @@
+// The HTTP side of mzhost serve: connections, Basic authentication, limits
+// and the request log, with every request handed to one worker thread, the
+// only one that may call the library.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace mzhost {
+
+struct HttpRequest {
+  std::string method;
+  std::string path;                            // as sent, still percent-encoded, without the query
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;
+  const std::string* Header(const std::string& lowerName) const {
+    const auto it = headers.find(lowerName);
+    return it == headers.end() ? nullptr : &it->second;
+  }
+};
+
+struct HttpResponse {
+  int status = 200;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+};
+
+inline constexpr std::size_t kMostBodyBytes = 1 << 20;
+inline constexpr std::size_t kMostHeaders = 64;
+inline constexpr std::size_t kQueueDepth = 16;
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";  // an IPv4 address
+  unsigned port = 8181;
+  std::string user = "mz";
+  std::string password;
+  std::string tlsCert;  // PEM text; both empty: plain HTTP
+  std::string tlsKey;
+  unsigned timeoutSeconds = 30;  // an idle or slow connection is closed after this
+};
+
+// Runs jobs one after another on its own thread; at most kQueueDepth wait.
+class Worker {
+ public:
+  Worker();
+  ~Worker();  // finishes the queued jobs, then joins
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  // False, and the job dropped, when the queue is full or the worker stops.
+  bool Submit(std::function<void()> job);
+  // Runs `job` on the worker and waits for it, whatever the queue holds.
+  void RunNow(std::function<void()> job);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+class HttpServer {
+ public:
+  // `handle` runs on `worker` for each authenticated request within limits.
+  HttpServer(ServerOptions options, Worker& worker,
+             std::function<HttpResponse(const HttpRequest&)> handle);
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+  // Binds and starts serving; Failure when the address cannot be had.
+  // Returns the port bound.
+  unsigned Start();
+  // Stops accepting, lets the requests in flight finish (at most the
+  // connection timeout), then closes every connection.
+  void Stop();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Whether `host` is an IPv4 loopback address (127.0.0.0/8) or "localhost".
+bool IsLoopback(const std::string& host);
+// Equal texts, in a time that does not depend on where they differ.
+bool SameSecret(const std::string& a, const std::string& b);
+std::string Base64Decode(const std::string& text);
+
+}  // namespace mzhost
