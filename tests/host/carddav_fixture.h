@@ -97,7 +97,7 @@ class CarddavTest : public MzhostTest {
     for (const std::string& header : headers) request += header + "\r\n";
     request += "\r\n" + body;
     for (std::size_t sent = 0; sent < request.size();) {
-      const ssize_t n = write(fd, request.data() + sent, request.size() - sent);
+      const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
       if (n <= 0) break;  // the server may answer and close before the body is read
       sent += static_cast<std::size_t>(n);
     }
