@@ -59,11 +59,10 @@ echo "bench-secret" > "$work/password"
 
 # mzhost serve.
 "$mzhost" --device "$work/phone" contacts import "$work/all.vcf" > /dev/null
-"$mzhost" --device "$work/phone" serve --listen 127.0.0.1:0 --password-file "$work/password" \
-  > "$work/serve.out" 2> "$work/serve.err" &
-pids+=($!)
-for _ in $(seq 1 300); do grep -qs '^listening' "$work/serve.out" && break; sleep 0.1; done
-run_sync mzhost "$(sed -n '1s/^listening on //p' "$work/serve.out")" mz
+. scripts/serve-lib.sh
+start_serve "$mzhost" "$work/phone" "$work/password" "$work"
+pids+=("$server")
+run_sync mzhost "$url" mz
 
 # Radicale, its collection laid out on disk with the same cards.
 port=$(free_port)

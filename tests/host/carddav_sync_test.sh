@@ -30,16 +30,8 @@ done > "$work/cards.vcf"
 phone contacts import "$work/cards.vcf" > /dev/null
 echo "sync-test-secret" > "$work/password"
 
-"$mzhost" --device "$work/phone" serve --listen 127.0.0.1:0 --password-file "$work/password" > "$work/serve.out" \
-  2> "$work/serve.err" &
-server=$!
-for _ in $(seq 1 300); do
-  grep -qs '^listening on' "$work/serve.out" && break
-  kill -0 "$server" 2>/dev/null || { cat "$work/serve.err"; exit 1; }
-  sleep 0.1
-done
-url=$(sed -n '1s/^listening on //p' "$work/serve.out")
-[ -n "$url" ] || { echo "the server gave no address"; exit 1; }
+. "$(dirname "$0")/../../scripts/serve-lib.sh"
+start_serve "$mzhost" "$work/phone" "$work/password" "$work"
 
 "$(dirname "$0")/../../scripts/carddav-sync-config" "$work" "$url" mz "$work/password" \
   > "$work/config"

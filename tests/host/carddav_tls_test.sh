@@ -16,16 +16,13 @@ trap cleanup EXIT
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
   -addext subjectAltName=IP:127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" 2> /dev/null
 echo "tls-test-secret" > "$work/password"
-"$mzhost" --device "$work/phone" serve --listen 127.0.0.1:0 --password-file "$work/password" \
-  --tls-cert "$work/cert.pem" --tls-key "$work/key.pem" > "$work/serve.out" 2> "$work/serve.err" &
-server=$!
-for _ in $(seq 1 300); do
-  grep -qs '^listening on' "$work/serve.out" && break
-  kill -0 "$server" 2>/dev/null || { cat "$work/serve.err"; exit 1; }
-  sleep 0.1
-done
-url=$(sed -n 's/^listening on \(https:[^ ]*\)$/\1/p' "$work/serve.out")
-[ -n "$url" ] || { echo "FAILED: first line is not an https address: $(head -1 "$work/serve.out")"; exit 1; }
+. "$(dirname "$0")/../../scripts/serve-lib.sh"
+start_serve "$mzhost" "$work/phone" "$work/password" "$work" \
+  --tls-cert "$work/cert.pem" --tls-key "$work/key.pem"
+case $url in
+  https://*) ;;
+  *) echo "FAILED: first line is not an https address: $url"; exit 1 ;;
+esac
 
 status=$(curl -s --max-time 20 --cacert "$work/cert.pem" -u mz:tls-test-secret -X PROPFIND \
   -H 'Depth: 0' -o /dev/null -w '%{http_code}' "${url}dav/")
