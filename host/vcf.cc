@@ -130,24 +130,6 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Decodes =XX escapes; a malformed one stays as it is. A final "=" is a soft
-// break the text ended after.
-std::string DecodeQuotedPrintable(std::string_view text) {
-  if (!text.empty() && text.back() == '=') text.remove_suffix(1);
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '=' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-        HexDigit(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
 // Undoes \; \, \\ and, for a structured value (`split`), cuts it at each
 // unescaped ';'.
 std::vector<std::string> Unescape(std::string_view value, bool split) {
@@ -190,6 +172,22 @@ std::string Joined(const std::vector<std::string>& parts) {
 }
 
 }  // namespace
+
+std::string DecodeQuotedPrintable(std::string_view text) {
+  if (!text.empty() && text.back() == '=') text.remove_suffix(1);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '=' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+        HexDigit(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
 
 std::vector<Card> SplitCards(std::string_view file) {
   if (file.substr(0, kBom.size()) == kBom) file.remove_prefix(kBom.size());

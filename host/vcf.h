@@ -25,6 +25,11 @@ struct Card {
 // order mark) is skipped. A zero byte is kept: the caller decides about it.
 std::vector<Card> SplitCards(std::string_view file);
 
+// Decodes quoted-printable text: "=XX" (either case) gives its byte, a
+// malformed escape stays as it is, and a final "=" (a soft break the text
+// ended after) goes.
+std::string DecodeQuotedPrintable(std::string_view text);
+
 // What a contact listing shows of a card, UTF-8 where the card's text is.
 struct CardSummary {
   std::string name;   // FN; else N's given and family names joined by a space

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "text.h"
+#include "vcf.h"
 
 namespace mzhost {
 namespace {
@@ -77,28 +78,6 @@ bool Convert(std::string_view bytes, const std::string& charset, std::string* ou
   iconv_close(cd);
   out->resize(out->size() - outLeft);
   return ok;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// =XX escapes undone; an "=" that starts none stays, a final one goes.
-std::string DecodeQuotedPrintable(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else if (!(text[i] == '=' && i + 1 == text.size())) {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
 }
 
 // Undoes \\ \; \, \n \N; with `cut`, a new part starts at each unescaped ';'.
