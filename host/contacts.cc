@@ -18,6 +18,7 @@
 #include "cards/card_normalizer.h"
 #include "cards/card_reader.h"
 #include "cards/card_writer.h"
+#include "contact_import.h"
 #include "host.h"
 #include "output_file.h"
 #include "platform/device_folder.h"
@@ -384,7 +385,8 @@ void Import(Host& host, std::vector<std::string> paths) {
       for (const Card& card : files[f]) {
         CheckInterrupt();
         progress.Update(++done);
-        const NormalizedCard normal = NormalizeCard(card.text, options.policy, card.complete);
+        const ImportedCard added = ImportCard(host, card, options.policy, options.dryRun);
+        const NormalizedCard& normal = added.normal;
         if (!host.json) {
           for (const std::string& note : normal.notes) {
             progress.Note("mzhost: " + where(paths[f], &card) + ": " + note);
@@ -396,27 +398,14 @@ void Import(Host& host, std::vector<std::string> paths) {
             std::fwrite(line.data(), 1, line.size(), report->get());
           }
         };
-        if (normal.text.empty()) {
-          refuse(paths[f], &card, "holds nothing the phone keeps");
+        if (added.result == MZ_E_FAILED) StoppedAt(paths[f], card);
+        if (!added.refusal.empty()) {
+          refuse(paths[f], &card, added.refusal);
           record("refused", "");
           continue;
         }
-        std::string id;
-        if (options.dryRun) {
-          if (!host.json) WriteOut(normal.text);
-        } else {
-          const ContactTransfer transfer = TransferOf(normal.text);
-          char newId[MZ_NEW_ID_SIZE] = {};
-          const int32_t result = host.mz.MZ_AddContact(&transfer, newId, sizeof newId);
-          if (result == MZ_E_NO_CONTACT) Refused("MZ_AddContact", result, DescribeResult(result));
-          if (result == MZ_E_FAILED) StoppedAt(paths[f], card);
-          if (result != MZ_OK) {
-            refuse(paths[f], &card, DescribeResult(result));
-            record("refused", "");
-            continue;
-          }
-          id.assign(newId, strnlen(newId, sizeof newId));
-        }
+        const std::string& id = added.id;
+        if (options.dryRun && !host.json) WriteOut(normal.text);
         counts.Add(normal);
         record(options.dryRun ? "would import" : "imported", id);
         imported.push_back(JsonObject(
@@ -491,6 +480,28 @@ void Clear(Host& host) {
 }
 
 }  // namespace
+
+ImportedCard ImportCard(Host& host, const Card& card, TypePolicy policy, bool dryRun) {
+  ImportedCard outcome;
+  outcome.normal = NormalizeCard(card.text, policy, card.complete);
+  if (outcome.normal.text.empty()) {
+    outcome.refusal = "holds nothing the phone keeps";
+    return outcome;
+  }
+  if (dryRun) return outcome;
+  const ContactTransfer transfer = TransferOf(outcome.normal.text);
+  char newId[MZ_NEW_ID_SIZE] = {};
+  outcome.result = host.mz.MZ_AddContact(&transfer, newId, sizeof newId);
+  if (outcome.result == MZ_E_NO_CONTACT) {
+    Refused("MZ_AddContact", outcome.result, DescribeResult(outcome.result));
+  }
+  if (outcome.result != MZ_OK) {
+    outcome.refusal = DescribeResult(outcome.result);
+    return outcome;
+  }
+  outcome.id.assign(newId, strnlen(newId, sizeof newId));
+  return outcome;
+}
 
 void CheckContacts(const std::vector<std::string>& args) {
   if (args.empty()) return;

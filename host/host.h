@@ -29,6 +29,13 @@ struct Failure {
   int32_t code = 0;
 };
 
+// A Failure over what was asked rather than over the phone: the server
+// answers it 400.
+struct BadInput : Failure {};
+// A Failure naming something the phone does not hold: the server answers
+// it 404.
+struct NotFound : Failure {};
+
 // A command line mzhost does not understand: exit status 2.
 struct UsageError {
   std::string message;
@@ -163,6 +170,40 @@ void StartWatching(Host& host);
 bool NextArrival(Message* message, std::chrono::milliseconds limit);
 // Prints a message as a table row or a JSON line.
 void PrintMessage(const Host& host, const Message& message);
+
+// What the message commands and the server share. Failures name the export
+// that refused.
+uint32_t CountMessages(Host& host, MessageFolder folder);
+std::vector<Message> ReadFolder(Host& host, MessageFolder folder);
+// UsageError for text that is no entry id; NotFound when the folder holds
+// no message with it.
+void DeleteMessage(Host& host, MessageFolder folder, const std::string& id);
+// Empties a folder; returns how many messages it held.
+uint32_t ClearFolder(Host& host, MessageFolder folder);
+
+// The library's limits for MZ_SendMessage, in Windows-1252 characters.
+inline constexpr std::size_t kMostNumberChars = 99;
+inline constexpr std::size_t kMostTextChars = 209;
+// Sends an SMS given in UTF-8; BadInput for texts the library cannot send.
+void SendSms(Host& host, const std::string& number, const std::string& text);
+
+// --- Settings -------------------------------------------------------------
+
+// A sound event by name (or number); UsageError otherwise.
+uint32_t ParseEvent(const std::string& text);
+std::string EventName(uint32_t event);
+// Sound locations by names joined by commas; UsageError otherwise.
+uint32_t ParseLocations(const std::string& text);
+// The sound directories of an event's locations, as the library lists them.
+std::vector<std::string> SoundDirectories(Host& host, uint32_t event, uint32_t locations);
+// The sound files (by extension) directly in a phone directory, sorted;
+// none when the platform cannot list files.
+std::vector<std::string> SoundFiles(Host& host, const std::string& directory);
+// The setting commands' work; BadInput for texts the records cannot hold.
+void SetRingtone(Host& host, uint32_t event, const std::string& path);
+// Returns the path of the sound the phone plays now, its copy in \Windows.
+std::string SetSmsSound(Host& host, const std::string& directory, const std::string& file);
+void SetTheme(Host& host, const std::string& commandLine);
 
 // --- Commands -------------------------------------------------------------
 

@@ -51,6 +51,15 @@ bool LoadLibrary(const std::string& path, Library* library, std::string* error) 
   loaded.LocalFree = reinterpret_cast<void* (*)(void*)>(resolve("LocalFree"));
   loaded.GetFileAttributesW =
       reinterpret_cast<decltype(loaded.GetFileAttributesW)>(dlsym(handle, "GetFileAttributesW"));
+  loaded.FindFirstFileW =
+      reinterpret_cast<decltype(loaded.FindFirstFileW)>(dlsym(handle, "FindFirstFileW"));
+  loaded.FindNextFileW =
+      reinterpret_cast<decltype(loaded.FindNextFileW)>(dlsym(handle, "FindNextFileW"));
+  loaded.FindClose = reinterpret_cast<decltype(loaded.FindClose)>(dlsym(handle, "FindClose"));
+  if (loaded.FindFirstFileW == nullptr || loaded.FindNextFileW == nullptr ||
+      loaded.FindClose == nullptr) {
+    loaded.FindFirstFileW = nullptr;  // all three or none
+  }
   if (!missing.empty()) {
     *error =
         "the library " + path + " has no " + missing + "; it is not a libmz.so this host can use";

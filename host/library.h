@@ -18,6 +18,17 @@ namespace mzhost {
   X(MZ_SetTelRingtone) X(MZ_SetSMSRingtone) X(MZ_SetTheme)
 // clang-format on
 
+// One entry of the phone's folder listing, laid out as the platform fills it.
+struct FindData {
+  uint32_t attributes;
+  uint32_t times[6];
+  uint32_t sizeHigh;
+  uint32_t sizeLow;
+  uint32_t objectId;
+  char16_t fileName[260];
+};
+inline void* const kInvalidHandle = reinterpret_cast<void*>(-1);
+
 struct Library {
   void* handle = nullptr;
   std::string path;
@@ -30,6 +41,10 @@ struct Library {
   // The phone's GetFileAttributesW, which tells whether a phone path names a
   // file; null when the platform under the library has none.
   uint32_t (*GetFileAttributesW)(const char16_t* path) = nullptr;
+  // The phone's folder listing; null when the platform has none.
+  void* (*FindFirstFileW)(const char16_t* pattern, FindData* found) = nullptr;
+  int32_t (*FindNextFileW)(void* search, FindData* found) = nullptr;
+  int32_t (*FindClose)(void* search) = nullptr;
 };
 
 // What GetFileAttributesW answers for a missing path, and its bit for a folder.

@@ -24,9 +24,6 @@
 namespace mzhost {
 namespace {
 
-// The library's limits for MZ_SendMessage, in Windows-1252 characters.
-constexpr std::size_t kMostNumberChars = 99;
-constexpr std::size_t kMostTextChars = 209;
 // New messages waiting for a watch to take them; later ones are dropped,
 // and the watch says how many.
 constexpr std::size_t kMostWaiting = 1000;
@@ -62,6 +59,17 @@ void CheckFolderResult(const char* exportName, int32_t result, MessageFolder fol
   Refused(exportName, result, result == MZ_E_FAILED ? refusal : DescribeResult(result));
 }
 
+// Entry ids are hex digits, two per byte.
+bool IsEntryId(const std::string& text) {
+  if (text.empty() || text.size() % 2 != 0) return false;
+  for (unsigned char c : text) {
+    if (!std::isxdigit(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 uint32_t CountMessages(Host& host, MessageFolder folder) {
   uint32_t count = 0;
   CheckFolderResult("MZ_GetMessagesCount", host.mz.MZ_GetMessagesCount(folder, &count), folder,
@@ -85,6 +93,36 @@ std::vector<Message> ReadFolder(Host& host, MessageFolder folder) {
   }
   return messages;
 }
+
+void DeleteMessage(Host& host, MessageFolder folder, const std::string& id) {
+  if (!IsEntryId(id)) {
+    throw UsageError{"'" + id + "' is not an entry id (hex digits, as 'messages list' shows)"};
+  }
+  const int32_t result = host.mz.MZ_DeleteMessage(folder, id.c_str());
+  if (result == MZ_E_FAILED) {
+    // The library answers -1 both for an id the folder lacks and for a
+    // refusal; the folder's listing tells the two apart.
+    bool present = false;
+    for (const auto& m : ReadFolder(host, folder)) {
+      present = present || strcasecmp(m.entryId.c_str(), id.c_str()) == 0;
+    }
+    if (!present) {
+      throw NotFound{
+          {"no message in " + Quoted(folder) + " has entry id " + id, "MZ_DeleteMessage", result}};
+    }
+    Refused("MZ_DeleteMessage", result, "the phone refused to delete message " + id);
+  }
+  CheckFolderResult("MZ_DeleteMessage", result, folder, "");
+}
+
+uint32_t ClearFolder(Host& host, MessageFolder folder) {
+  const uint32_t count = CountMessages(host, folder);
+  CheckFolderResult("MZ_DeleteAllMessages", host.mz.MZ_DeleteAllMessages(folder), folder,
+                    "the phone refused to empty " + Quoted(folder));
+  return count;
+}
+
+namespace {
 
 std::string JsonMessage(const Message& m) {
   return JsonObject({{"folder", JsonNumber(m.folder)},
@@ -111,40 +149,14 @@ void List(Host& host, MessageFolder folder) {
   for (const auto& m : messages) PrintMessage(host, m);
 }
 
-// Entry ids are hex digits, two per byte.
-bool IsEntryId(const std::string& text) {
-  if (text.empty() || text.size() % 2 != 0) return false;
-  for (unsigned char c : text) {
-    if (!std::isxdigit(c)) return false;
-  }
-  return true;
-}
-
 void Delete(Host& host, MessageFolder folder, const std::string& id) {
-  if (!IsEntryId(id)) {
-    throw UsageError{"'" + id + "' is not an entry id (hex digits, as 'messages list' shows)"};
-  }
-  const int32_t result = host.mz.MZ_DeleteMessage(folder, id.c_str());
-  if (result == MZ_E_FAILED) {
-    // The library answers -1 both for an id the folder lacks and for a
-    // refusal; the folder's listing tells the two apart.
-    bool present = false;
-    for (const auto& m : ReadFolder(host, folder)) {
-      present = present || strcasecmp(m.entryId.c_str(), id.c_str()) == 0;
-    }
-    Refused("MZ_DeleteMessage", result,
-            present ? "the phone refused to delete message " + id
-                    : "no message in " + Quoted(folder) + " has entry id " + id);
-  }
-  CheckFolderResult("MZ_DeleteMessage", result, folder, "");
+  DeleteMessage(host, folder, id);
   PrintLine(host.json ? JsonObject({{"deleted", JsonText(id)}, {"folder", JsonNumber(folder)}})
                       : "deleted message " + id + " from " + Quoted(folder));
 }
 
 void Clear(Host& host, MessageFolder folder) {
-  const uint32_t count = CountMessages(host, folder);
-  CheckFolderResult("MZ_DeleteAllMessages", host.mz.MZ_DeleteAllMessages(folder), folder,
-                    "the phone refused to empty " + Quoted(folder));
+  const uint32_t count = ClearFolder(host, folder);
   PrintLine(host.json ? JsonObject({{"deleted", JsonNumber(count)}, {"folder", JsonNumber(folder)}})
                       : "deleted all " + std::to_string(count) + " messages in " + Quoted(folder));
 }
@@ -450,24 +462,23 @@ void RunMessages(Host& host, const std::vector<std::string>& args) {
   }
 }
 
-void RunSms(Host& host, const std::vector<std::string>& args) {
-  if (args.size() != 3 || args[0] != "send") throw UsageError{"usage: mzhost sms send NUMBER TEXT"};
+void SendSms(Host& host, const std::string& utf8Number, const std::string& utf8Text) {
   std::string number;
   std::string text;
   std::string bad;
   for (auto [utf8, ansi, what] :
-       {std::tuple{&args[1], &number, "number"}, {&args[2], &text, "text"}}) {
+       {std::tuple{&utf8Number, &number, "number"}, {&utf8Text, &text, "text"}}) {
     if (!Utf8ToAnsi(*utf8, ansi, &bad)) {
-      throw Failure{std::string("the ") + what + " holds '" + bad +
-                    "', which the phone's code page (Windows-1252) cannot carry"};
+      throw BadInput{{std::string("the ") + what + " holds '" + bad +
+                      "', which the phone's code page (Windows-1252) cannot carry"}};
     }
   }
   if (number.size() > kMostNumberChars || text.size() > kMostTextChars) {
     const bool numberLong = number.size() > kMostNumberChars;
-    throw Failure{std::string("the ") + (numberLong ? "number" : "text") + " is " +
-                  std::to_string(numberLong ? number.size() : text.size()) +
-                  " characters; the library sends at most " +
-                  std::to_string(numberLong ? kMostNumberChars : kMostTextChars)};
+    throw BadInput{{std::string("the ") + (numberLong ? "number" : "text") + " is " +
+                    std::to_string(numberLong ? number.size() : text.size()) +
+                    " characters; the library sends at most " +
+                    std::to_string(numberLong ? kMostNumberChars : kMostTextChars)}};
   }
   const int32_t result = host.mz.MZ_SendMessage(number.c_str(), text.c_str());
   if (result != MZ_OK) {
@@ -475,6 +486,11 @@ void RunSms(Host& host, const std::vector<std::string>& args) {
         "MZ_SendMessage", result,
         result == MZ_E_FAILED ? "the phone's radio refused the message" : DescribeResult(result));
   }
+}
+
+void RunSms(Host& host, const std::vector<std::string>& args) {
+  if (args.size() != 3 || args[0] != "send") throw UsageError{"usage: mzhost sms send NUMBER TEXT"};
+  SendSms(host, args[1], args[2]);
   PrintLine(host.json ? JsonObject({{"sent", JsonText(args[1])}, {"text", JsonText(args[2])}})
                       : "sent to " + args[1]);
 }

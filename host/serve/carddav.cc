@@ -315,22 +315,26 @@ bool PreconditionFails(const HttpRequest& request, const std::string& etag) {
   return false;
 }
 
+// Whether the phone keeps other than `card` asked for: a property not kept
+// as it was (the UID, FN, PRODID and REV aside, which it never keeps), or a
+// slot it holds differently from the card's.
+bool Differs(const NormalizedCard& card, const std::string& stored) {
+  for (const PropertyFate& fate : card.fates) {
+    std::string property = fate.property.substr(fate.property.find('.') + 1);
+    for (char& c : property) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (fate.action != PropertyFate::kKept && property != "UID" && property != "FN" &&
+        property != "PRODID" && property != "REV") {
+      return true;
+    }
+  }
+  return NormalizeCard(stored, TypePolicy::kStrict).contact.slots != card.contact.slots;
+}
+
 }  // namespace
 
 std::optional<std::string> CardName(const std::string& segment) {
   std::string name;
-  for (std::size_t i = 0; i < segment.size(); ++i) {
-    if (segment[i] != '%') {
-      name.push_back(segment[i]);
-      continue;
-    }
-    if (i + 2 >= segment.size() || !std::isxdigit(static_cast<unsigned char>(segment[i + 1])) ||
-        !std::isxdigit(static_cast<unsigned char>(segment[i + 2]))) {
-      return std::nullopt;
-    }
-    name.push_back(static_cast<char>(std::stoi(segment.substr(i + 1, 2), nullptr, 16)));
-    i += 2;
-  }
+  if (!PercentDecode(segment, &name, false)) return std::nullopt;
   if (name.empty() || name == "." || name == ".." || name.size() > 255 ||
       name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
     return std::nullopt;
@@ -771,17 +775,8 @@ HttpResponse CardDav::Put(const HttpRequest& request, const std::string& name) {
     return DavError(400, "<card:valid-address-data/>");
   }
   std::string uid;
-  bool differs = false;
   for (const CardProperty& property : ReadCard(cards[0].text)) {
     if (property.name == "UID") uid = property.text;
-  }
-  for (const PropertyFate& fate : normal.fates) {
-    std::string property = fate.property.substr(fate.property.find('.') + 1);
-    for (char& c : property) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (fate.action != PropertyFate::kKept && property != "UID" && property != "FN" &&
-        property != "PRODID" && property != "REV") {
-      differs = true;
-    }
   }
   if (uid.empty()) uid = name.ends_with(".vcf") ? name.substr(0, name.size() - 4) : name;
   if (const auto owner = state_.ByUid(uid); owner && owner->name != name) {
@@ -789,29 +784,14 @@ HttpResponse CardDav::Put(const HttpRequest& request, const std::string& name) {
                              "</card:no-uid-conflict>");
   }
 
-  ContactTransfer transfer{};
-  std::memcpy(transfer.vcard, normal.text.data(), normal.text.size());
-  std::string id;
-  if (resource) {
-    id = resource->contactId;
-    std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
-    if (mz_.MZ_WriteContact(&transfer) != MZ_OK) return Status(500);
-  } else {
-    char newId[MZ_NEW_ID_SIZE] = {};
-    if (mz_.MZ_AddContact(&transfer, newId, sizeof newId) != MZ_OK) return Status(500);
-    id.assign(newId, strnlen(newId, sizeof newId));
-    int32_t count = 0;
-    mz_.MZ_GetContactsCount(&count);
-    positions_[id] = count;  // where an added contact lands, checked on reading
+  Resource saved{name, resource ? resource->contactId : "", uid, resource ? resource->hash : ""};
+  std::string stored;
+  try {
+    stored = Write(&saved, normal);
+  } catch (const Failure&) {
+    return Status(500);
   }
-  Resource saved{name, id, uid, resource ? resource->hash : ""};
-  state_.Save(saved);  // before reading back, so that a refresh knows the contact
-  const auto stored = Fetch(&saved);
-  if (!stored) return Status(500);
-  if (!differs) {
-    const NormalizedCard back = NormalizeCard(*stored, TypePolicy::kStrict);
-    differs = back.contact.slots != normal.contact.slots;
-  }
+  const bool differs = Differs(normal, stored);
   HttpResponse response = Status(resource ? 204 : 201);
   if (!differs) response.headers.emplace_back("ETag", ETag(saved));
   return response;
@@ -822,17 +802,113 @@ HttpResponse CardDav::Delete(const HttpRequest& request, const std::string& name
   if (resource && !Fetch(&*resource)) resource.reset();
   if (!resource) return Status(404);
   if (PreconditionFails(request, ETag(*resource))) return Status(412);
-  const int32_t result = mz_.MZ_DeleteContact(resource->contactId.c_str());
-  if (result != MZ_OK && result != MZ_E_NO_CONTACT) return Status(500);
-  const auto at = positions_.find(resource->contactId);
+  try {
+    Erase(*resource);
+  } catch (const Failure&) {
+    return Status(500);
+  }
+  return Status(204);
+}
+
+std::string CardDav::Write(Resource* saved, const NormalizedCard& card) {
+  ContactTransfer transfer{};
+  if (card.text.empty() || card.text.size() >= sizeof transfer.vcard) {
+    throw BadInput{{"the card holds nothing the phone keeps"}};
+  }
+  std::memcpy(transfer.vcard, card.text.data(), card.text.size());
+  std::string& id = saved->contactId;
+  if (!id.empty()) {
+    std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
+    const int32_t result = mz_.MZ_WriteContact(&transfer);
+    if (result != MZ_OK) Refused("MZ_WriteContact", result, DescribeResult(result));
+  } else {
+    char newId[MZ_NEW_ID_SIZE] = {};
+    const int32_t result = mz_.MZ_AddContact(&transfer, newId, sizeof newId);
+    if (result != MZ_OK) Refused("MZ_AddContact", result, DescribeResult(result));
+    id.assign(newId, strnlen(newId, sizeof newId));
+    int32_t count = 0;
+    mz_.MZ_GetContactsCount(&count);
+    positions_[id] = count;  // where an added contact lands, checked on reading
+    if (saved->name.empty()) *saved = PhoneBorn(state_.Id(), id);
+  }
+  state_.Save(*saved);  // before reading back, so that a refresh knows the contact
+  const auto stored = Fetch(saved);
+  if (!stored) throw Failure{"the phone lost contact " + id + " as it was stored"};
+  return *stored;
+}
+
+void CardDav::Erase(const Resource& resource) {
+  const int32_t result = mz_.MZ_DeleteContact(resource.contactId.c_str());
+  if (result != MZ_OK && result != MZ_E_NO_CONTACT) {
+    Refused("MZ_DeleteContact", result, DescribeResult(result));
+  }
+  const auto at = positions_.find(resource.contactId);
   if (at != positions_.end()) {
     for (auto& [id, position] : positions_) {
       if (position > at->second) --position;
     }
     positions_.erase(at);
   }
-  state_.Remove(name);
-  return Status(204);
+  state_.Remove(resource.name);
+}
+
+std::optional<Resource> CardDav::Find(const std::string& contactId) {
+  auto resource = state_.ByContact(contactId);
+  if (!resource) {
+    Refresh();  // a contact added by another host gets its resource here
+    resource = state_.ByContact(contactId);
+  }
+  if (resource && !Fetch(&*resource)) resource.reset();
+  return resource;
+}
+
+std::vector<StoredContact> CardDav::Contacts() {
+  const auto texts = Refresh();
+  std::vector<StoredContact> contacts;
+  for (const Resource& resource : state_.All()) {
+    const auto it = texts.find(resource.contactId);
+    if (it != texts.end()) contacts.push_back({resource.contactId, it->second, ETag(resource)});
+  }
+  return contacts;
+}
+
+std::optional<StoredContact> CardDav::Contact(const std::string& contactId) {
+  auto resource = Find(contactId);
+  if (!resource) return std::nullopt;
+  auto text = Fetch(&*resource);
+  if (!text) return std::nullopt;
+  return StoredContact{contactId, *text, ETag(*resource)};
+}
+
+StoreOutcome CardDav::Store(const std::string& contactId, const NormalizedCard& card,
+                            const HttpRequest& conditions) {
+  StoreOutcome outcome;
+  std::optional<Resource> resource;
+  if (!contactId.empty()) {
+    resource = Find(contactId);
+    if (!resource) {
+      outcome.status = 404;
+      return outcome;
+    }
+  }
+  if (PreconditionFails(conditions, resource ? ETag(*resource) : "")) {
+    outcome.status = 412;
+    return outcome;
+  }
+  Resource saved = resource ? *resource : Resource{};
+  const std::string text = Write(&saved, card);
+  outcome.status = resource ? 200 : 201;
+  outcome.contact = {saved.contactId, text, ETag(saved)};
+  outcome.differs = Differs(card, text);
+  return outcome;
+}
+
+int CardDav::Remove(const std::string& contactId, const HttpRequest& conditions) {
+  const auto resource = Find(contactId);
+  if (!resource) return 404;
+  if (PreconditionFails(conditions, ETag(*resource))) return 412;
+  Erase(*resource);
+  return 204;
 }
 
 }  // namespace mzhost

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/card_normalizer.h"
 #include "dav_state.h"
 #include "http_server.h"
 #include "library.h"
@@ -29,12 +30,38 @@ std::optional<std::string> CardName(const std::string& encodedSegment);
 // `name` as a path segment, every byte but the unreserved ones escaped.
 std::string EncodeSegment(const std::string& name);
 
+// A contact as the JSON API sees it: the library's 2.1 text with the ETag of
+// its CardDAV resource.
+struct StoredContact {
+  std::string id;
+  std::string text;
+  std::string etag;
+};
+
+// What storing a card into a contact did.
+struct StoreOutcome {
+  int status = 0;  // 201 added, 200 replaced, 404 no such contact, 412 a precondition failed
+  StoredContact contact;  // as the phone keeps it now
+  bool differs = false;   // the phone keeps other than what was sent
+};
+
 class CardDav {
  public:
   // `statePath`: the server's SQLite file; `bookName`: the address book's
   // display name; `user`: the principal's name.
   CardDav(Library& mz, const std::string& statePath, std::string bookName, std::string user);
   HttpResponse Handle(const HttpRequest& request);
+
+  // The same contacts for the JSON API, through the same resources, ETags
+  // and change log. Failures name the export that refused.
+  std::vector<StoredContact> Contacts();
+  std::optional<StoredContact> Contact(const std::string& contactId);
+  // Stores `card` (normalized, not empty) in contact `contactId`, or in a
+  // new one when it is empty; `conditions` carries If-Match/If-None-Match.
+  StoreOutcome Store(const std::string& contactId, const NormalizedCard& card,
+                     const HttpRequest& conditions);
+  // 204 deleted, 404 no such contact, 412 a precondition failed.
+  int Remove(const std::string& contactId, const HttpRequest& conditions);
 
  private:
   struct Stored {
@@ -55,6 +82,14 @@ class CardDav {
   // contact is gone.
   std::optional<std::string> Fetch(Resource* resource);
   bool ReadAt(int32_t position, Stored* stored);
+  // The resource of a contact, made for one the phone has but no resource
+  // names yet; none when the phone has no such contact (then or now).
+  std::optional<Resource> Find(const std::string& contactId);
+  // Writes `card` into `saved`'s contact (a new one when its id is empty),
+  // records the resource and returns the text the phone now holds.
+  std::string Write(Resource* saved, const NormalizedCard& card);
+  // Deletes a resource's contact and forgets the resource.
+  void Erase(const Resource& resource);
   std::string ETag(const Resource& resource) const;
   std::string SyncToken();
 

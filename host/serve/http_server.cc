@@ -254,6 +254,17 @@ struct HttpServer::Impl {
           return MHD_YES;
         },
         &request);
+    // The arguments come as sent (escapes kept): joined again, they are the query.
+    MHD_get_connection_values(
+        connection, MHD_GET_ARGUMENT_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+          std::string& query = *static_cast<std::string*>(cls);
+          if (!query.empty()) query.push_back('&');
+          query += key;
+          if (value != nullptr) query += std::string("=") + value;
+          return MHD_YES;
+        },
+        &request.query);
     headers = static_cast<std::size_t>(
         MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr));
     if (headers > kMostHeaders) {
@@ -423,6 +434,46 @@ void HttpServer::Stop() {
   impl_->daemon = nullptr;
   if (listening != MHD_INVALID_SOCKET) close(listening);
   impl_->socket = -1;
+}
+
+bool PercentDecode(std::string_view text, std::string* out, bool plusIsSpace) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+' && plusIsSpace) {
+      out->push_back(' ');
+    } else if (text[i] != '%') {
+      out->push_back(text[i]);
+    } else if (i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out->push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::map<std::string, std::string>> ParseQuery(const std::string& query) {
+  constexpr std::size_t kMostParameters = 32;
+  constexpr std::size_t kMostQueryBytes = 2048;
+  if (query.size() > kMostQueryBytes) return std::nullopt;
+  std::map<std::string, std::string> parameters;
+  std::size_t count = 0;
+  for (std::size_t start = 0; start < query.size();) {
+    const std::size_t end = std::min(query.find('&', start), query.size());
+    const std::string_view pair = std::string_view(query).substr(start, end - start);
+    start = end + 1;
+    if (pair.empty()) continue;
+    if (++count > kMostParameters) return std::nullopt;
+    const std::size_t equals = std::min(pair.find('='), pair.size());
+    std::string name, value;
+    if (!PercentDecode(pair.substr(0, equals), &name, true) ||
+        !PercentDecode(pair.substr(std::min(equals + 1, pair.size())), &value, true)) {
+      return std::nullopt;
+    }
+    parameters.emplace(std::move(name), std::move(value));
+  }
+  return parameters;
 }
 
 }  // namespace mzhost

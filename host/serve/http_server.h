@@ -7,7 +7,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +18,7 @@ namespace mzhost {
 struct HttpRequest {
   std::string method;
   std::string path;                            // as sent, still percent-encoded, without the query
+  std::string query;                           // as sent after '?', still percent-encoded
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
   const std::string* Header(const std::string& lowerName) const {
@@ -81,6 +84,15 @@ class HttpServer {
  private:
   std::unique_ptr<Impl> impl_;
 };
+
+// Appends `text` with its %XX escapes decoded (and "+" as a space when
+// `plusIsSpace`); false at a malformed escape.
+bool PercentDecode(std::string_view text, std::string* out, bool plusIsSpace);
+
+// The parameters of a query ("a=b&c=d"), percent-decoded ("+" a space);
+// none when it holds more than 32 parameters, is over 2 KiB or has a bad
+// escape. A name given twice keeps its first value.
+std::optional<std::map<std::string, std::string>> ParseQuery(const std::string& query);
 
 // Whether `host` is an IPv4 loopback address (127.0.0.0/8) or "localhost".
 bool IsLoopback(const std::string& host);

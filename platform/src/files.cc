@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -178,6 +181,81 @@ BOOL CopyOver(int in, mode_t mode, const fs::path& destination) {
   return Fail(error);
 }
 
+// An open folder search: the matches in order, the next one to give.
+struct Search {
+  std::vector<WIN32_FIND_DATAW> matches;
+  std::size_t next = 0;
+};
+
+std::mutex g_searchesMutex;
+std::set<Search*> g_searches;  // open ones, so that a stale handle is told apart
+
+// Whether `name` matches `pattern` (* any run, ? one unit), ASCII case folded.
+bool Matches(std::u16string_view pattern, std::u16string_view name) {
+  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
+  std::size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || fold(pattern[p]) == fold(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::u16string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// The entries of `folder` whose names match, in order of name; those whose
+// link leads outside `root` are left out.
+std::vector<WIN32_FIND_DATAW> Listing(const fs::path& root, const fs::path& folder,
+                                      std::u16string_view pattern) {
+  std::vector<WIN32_FIND_DATAW> matches;
+  std::error_code ec;
+  const fs::path inside = fs::canonical(root, ec);
+  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    const std::u16string name = it->path().filename().u16string();
+    if (name.size() >= MAX_PATH || !Matches(pattern, name)) continue;
+    std::error_code linkError;
+    const fs::path target = fs::canonical(it->path(), linkError);
+    const auto [end, unused] = std::mismatch(inside.begin(), inside.end(), target.begin());
+    if (linkError || end != inside.end()) continue;
+    WIN32_FIND_DATAW found{};
+    const bool folderEntry = fs::is_directory(target, linkError);
+    found.dwFileAttributes = folderEntry ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    const std::uintmax_t size = folderEntry ? 0 : fs::file_size(target, linkError);
+    found.nFileSizeHigh = linkError ? 0 : static_cast<DWORD>(size >> 32);
+    found.nFileSizeLow = linkError ? 0 : static_cast<DWORD>(size);
+    std::copy(name.begin(), name.end(), found.cFileName);
+    matches.push_back(found);
+  }
+  std::sort(matches.begin(), matches.end(), [](const auto& a, const auto& b) {
+    return std::u16string_view(a.cFileName) < std::u16string_view(b.cFileName);
+  });
+  return matches;
+}
+
+// The open search `handle` names, or null.
+Search* OpenSearch(HANDLE handle) {
+  std::lock_guard lock(g_searchesMutex);
+  const auto it = g_searches.find(static_cast<Search*>(handle));
+  return it == g_searches.end() ? nullptr : *it;
+}
+
+// Gives the search's next match; FALSE with ERROR_NO_MORE_FILES after the last.
+BOOL GiveNext(Search* search, WIN32_FIND_DATAW* found) {
+  if (search->next >= search->matches.size()) return Fail(ERROR_NO_MORE_FILES);
+  *found = search->matches[search->next++];
+  return TRUE;
+}
+
 }  // namespace
 
 }  // namespace platform
@@ -272,4 +350,57 @@ DWORD GetFileAttributesW(LPCWSTR path) {
   struct stat st;
   if (::stat(host->c_str(), &st) != 0) return fail(platform::ErrorOf(errno, *host));
   return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found) {
+  auto fail = [](DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  };
+  DWORD error = 0;
+  if (pattern == nullptr || found == nullptr) {
+    platform::ResolveCall("FindFirstFileW", nullptr, &error);  // its fault point, then the refusal
+    return fail(error);
+  }
+  auto text = platform::PathText(pattern);
+  if (!text) return fail(ERROR_INVALID_PARAMETER);
+  const std::size_t cut = text->find_last_of(u"\\/");
+  const std::u16string folder(cut == std::u16string_view::npos ? u"\\" : text->substr(0, cut + 1));
+  const std::u16string_view names = cut == std::u16string_view::npos ? *text : text->substr(cut + 1);
+  auto host = platform::ResolveCall("FindFirstFileW", folder.c_str(), &error);
+  if (!host) return fail(error);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*host, ec)) return fail(ERROR_PATH_NOT_FOUND);
+  const auto device = platform::CurrentDevice();
+  if (!device) return fail(ERROR_NOT_READY);
+  auto root = platform::ResolveArgument(*device, u"\\", &error);
+  if (!root) return fail(error);
+  auto search = std::make_unique<platform::Search>();
+  search->matches = platform::Listing(*root, *host, names);
+  if (search->matches.empty()) return fail(ERROR_FILE_NOT_FOUND);
+  platform::GiveNext(search.get(), found);
+  std::lock_guard lock(platform::g_searchesMutex);
+  platform::g_searches.insert(search.get());
+  return search.release();
+}
+
+BOOL FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* found) {
+  using platform::Fail;
+  if (auto fault = platform::FaultAt("FindNextFileW")) return Fail(static_cast<DWORD>(*fault));
+  platform::Search* search = platform::OpenSearch(handle);
+  if (search == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (found == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  return platform::GiveNext(search, found);
+}
+
+BOOL FindClose(HANDLE handle) {
+  std::unique_ptr<platform::Search> search;
+  {
+    std::lock_guard lock(platform::g_searchesMutex);
+    if (platform::g_searches.erase(static_cast<platform::Search*>(handle)) == 0) {
+      return platform::Fail(ERROR_INVALID_HANDLE);
+    }
+    search.reset(static_cast<platform::Search*>(handle));
+  }
+  return TRUE;
 }

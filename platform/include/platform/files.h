@@ -18,6 +18,20 @@
 
 #include "platform/types.h"
 
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(-1);
+
+// One entry a folder listing gives; the times are left zero.
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwOID;
+  WCHAR cFileName[MAX_PATH];
+};
+
 // The phone's temporary folder, "\Temp\" (made when missing), a phone path
 // that the file calls and the C runtime of platform/crt.h take. Returns its
 // length without the terminator, or, when `capacity` characters do not hold
@@ -45,4 +59,16 @@ extern "C" {
 // ERROR_PATH_NOT_FOUND when its folder is missing) for a missing path, and
 // the errors of DeleteFileW for a refused or malformed one.
 DWORD GetFileAttributesW(LPCWSTR path);
+
+// Listing a folder: FindFirstFileW takes a path whose last name may hold the
+// wildcards * and ? (matched without regard to ASCII case) and gives the
+// first match, in order of name, with a search handle for FindNextFileW;
+// entries leading outside fs/ are not listed. INVALID_HANDLE_VALUE with
+// ERROR_FILE_NOT_FOUND when nothing matches, ERROR_PATH_NOT_FOUND for a
+// missing folder, and the errors of GetFileAttributesW. FindNextFileW fails
+// with ERROR_NO_MORE_FILES after the last match; both fail with
+// ERROR_INVALID_HANDLE for a handle that is no open search, as does FindClose.
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found);
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
+BOOL FindClose(HANDLE search);
 }

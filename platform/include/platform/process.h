@@ -6,8 +6,6 @@
 
 #include "platform/types.h"
 
-using HANDLE = void*;
-
 struct STARTUPINFOW;
 
 struct PROCESS_INFORMATION {

@@ -26,6 +26,7 @@ using LPCSTR = const char*;
 using BSTR = WCHAR*;  // length-prefixed UTF-16 string from SysAllocString*
 using DATE = double;  // automation date: days since 30 December 1899
 using HWND = void*;
+using HANDLE = void*;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
@@ -59,6 +60,7 @@ inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
