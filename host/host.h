@@ -175,6 +175,8 @@ void PrintMessage(const Host& host, const Message& message);
 // that refused.
 uint32_t CountMessages(Host& host, MessageFolder folder);
 std::vector<Message> ReadFolder(Host& host, MessageFolder folder);
+// Entry ids are hex digits, two per byte.
+bool IsEntryId(const std::string& text);
 // UsageError for text that is no entry id; NotFound when the folder holds
 // no message with it.
 void DeleteMessage(Host& host, MessageFolder folder, const std::string& id);

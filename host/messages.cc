@@ -59,7 +59,8 @@ void CheckFolderResult(const char* exportName, int32_t result, MessageFolder fol
   Refused(exportName, result, result == MZ_E_FAILED ? refusal : DescribeResult(result));
 }
 
-// Entry ids are hex digits, two per byte.
+}  // namespace
+
 bool IsEntryId(const std::string& text) {
   if (text.empty() || text.size() % 2 != 0) return false;
   for (unsigned char c : text) {
@@ -67,8 +68,6 @@ bool IsEntryId(const std::string& text) {
   }
   return true;
 }
-
-}  // namespace
 
 uint32_t CountMessages(Host& host, MessageFolder folder) {
   uint32_t count = 0;

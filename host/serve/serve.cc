@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "api.h"
 #include "carddav.h"
 #include "device_lock.h"
 #include "events.h"
@@ -143,6 +144,7 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
   Worker worker;
   DeviceLock lock(deviceDir, "mzhost serve", std::nullopt);
   std::unique_ptr<CardDav> dav;
+  std::unique_ptr<Api> api;
   bool opened = false;
   std::string failure;
   worker.RunNow([&] {
@@ -160,6 +162,7 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
         std::string name = std::filesystem::absolute(dir).lexically_normal().filename().string();
         if (name.empty()) name = std::filesystem::absolute(dir).parent_path().filename().string();
         dav = std::make_unique<CardDav>(host.mz, (dir / "carddav.db").string(), name, options.user);
+        api = std::make_unique<Api>(host, *dav);
       }
     } catch (const Failure& e) {
       failure = e.message;
@@ -206,7 +209,7 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
           DeviceLock& lock;
           ~Unlock() { lock.Release(); }
         } unlock{lock};
-        if (request.path.rfind("/api/", 0) == 0) return JsonError(404, "no such route");
+        if (request.path.rfind("/api/", 0) == 0) return api->Handle(request);
         return dav->Handle(request);
       },
       [&events](const HttpRequest& request) { return EventStream(events, request); });
@@ -218,7 +221,10 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
   std::fprintf(stderr, "mzhost: stopping the server\n");
   events.Stop();
   server.Stop();
-  worker.RunNow([&] { dav.reset(); });
+  worker.RunNow([&] {
+    api.reset();
+    dav.reset();
+  });
 }
 
 }  // namespace mzhost
