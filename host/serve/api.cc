@@ -376,8 +376,9 @@ HttpResponse Api::Handle(const HttpRequest& request) {
       } catch (const UsageError& e) {
         return JsonError(400, e.message);
       } catch (const Failure& e) {
-        if (e.exportName.empty()) return JsonError(500, e.message);
-        return JsonError(502, e.message, e.exportName.c_str(), e.code);
+        // The phone failed: an export refused, or did not do what it said.
+        return JsonError(502, e.message, e.exportName.empty() ? nullptr : e.exportName.c_str(),
+                         e.code);
       } catch (const Interrupted&) {
         return JsonError(503, "the server is stopping");
       }
