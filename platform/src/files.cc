@@ -225,7 +225,7 @@ std::vector<WIN32_FIND_DATAW> Listing(const fs::path& root, const fs::path& fold
     if (name.size() >= MAX_PATH || !Matches(pattern, name)) continue;
     std::error_code linkError;
     const fs::path target = fs::canonical(it->path(), linkError);
-    const auto [end, unused] = std::mismatch(inside.begin(), inside.end(), target.begin());
+    const auto [end, unused] = std::mismatch(inside.begin(), inside.end(), target.begin(), target.end());
     if (linkError || end != inside.end()) continue;
     WIN32_FIND_DATAW found{};
     const bool folderEntry = fs::is_directory(target, linkError);

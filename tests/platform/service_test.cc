@@ -157,6 +157,25 @@ void CallAsTheRowSays(const TableRow& r) {
   } else if (kind == "attributes") {
     EXPECT_EQ(GetFileAttributesW(r[1] == "-" ? nullptr : Wide(r[1]).c_str()), std::stoul(r[2]));
     EXPECT_EQ(GetLastError(), std::stoul(r[3]));
+  } else if (kind == "find") {  // beside the seeded files: a file, and a link out of fs/
+    std::ofstream(emulator::HostPath("\\Temp\\note.txt")) << "x";
+    fs::create_directory_symlink(fs::path(emulator::DeviceDir()).parent_path(),
+                                 emulator::HostPath("\\Temp") + "/out");
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(r[1] == "-" ? nullptr : Wide(r[1]).c_str(), &found);
+    EXPECT_EQ(search == INVALID_HANDLE_VALUE ? GetLastError() : 0, std::stoul(r[3]));
+    std::string names;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+      for (const char16_t* unit = found.cFileName; *unit != 0; ++unit) names.push_back(char(*unit));
+      names += found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "/ " : " ";
+    }
+    EXPECT_EQ(names.empty() ? "-" : names.substr(0, names.size() - 1), r[2]);
+    if (search != INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+      EXPECT_EQ(ErrorOf(FindClose(search)), 0U);
+      EXPECT_EQ(ErrorOf(FindNextFileW(search, &found)), ERROR_INVALID_HANDLE);  // closed
+      EXPECT_EQ(ErrorOf(FindClose(search)), ERROR_INVALID_HANDLE);
+    }
   } else if (kind == "hostpath") {
     const std::string fsDir = emulator::HostPath("\\");
     const std::string path = r[1].rfind("FS/", 0) == 0 ? fsDir + r[1].substr(2) : r[1];
