@@ -315,6 +315,14 @@ bool PreconditionFails(const HttpRequest& request, const std::string& etag) {
   return false;
 }
 
+// An export's refusal (Refused and its words live with the commands, which
+// this library does not link).
+[[noreturn]] void Refusal(const char* exportName, int32_t result) {
+  throw Failure{std::string("the phone refused ") + exportName + " (result " +
+                    std::to_string(result) + ")",
+                exportName, result};
+}
+
 // Whether the phone keeps other than `card` asked for: a property not kept
 // as it was (the UID, FN, PRODID and REV aside, which it never keeps), or a
 // slot it holds differently from the card's.
@@ -820,11 +828,11 @@ std::string CardDav::Write(Resource* saved, const NormalizedCard& card) {
   if (!id.empty()) {
     std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
     const int32_t result = mz_.MZ_WriteContact(&transfer);
-    if (result != MZ_OK) Refused("MZ_WriteContact", result, DescribeResult(result));
+    if (result != MZ_OK) Refusal("MZ_WriteContact", result);
   } else {
     char newId[MZ_NEW_ID_SIZE] = {};
     const int32_t result = mz_.MZ_AddContact(&transfer, newId, sizeof newId);
-    if (result != MZ_OK) Refused("MZ_AddContact", result, DescribeResult(result));
+    if (result != MZ_OK) Refusal("MZ_AddContact", result);
     id.assign(newId, strnlen(newId, sizeof newId));
     int32_t count = 0;
     mz_.MZ_GetContactsCount(&count);
@@ -840,7 +848,7 @@ std::string CardDav::Write(Resource* saved, const NormalizedCard& card) {
 void CardDav::Erase(const Resource& resource) {
   const int32_t result = mz_.MZ_DeleteContact(resource.contactId.c_str());
   if (result != MZ_OK && result != MZ_E_NO_CONTACT) {
-    Refused("MZ_DeleteContact", result, DescribeResult(result));
+    Refusal("MZ_DeleteContact", result);
   }
   const auto at = positions_.find(resource.contactId);
   if (at != positions_.end()) {
