@@ -45,7 +45,8 @@ uint32_t GetU32(const unsigned char* bytes) {
 // UTF-8 to UTF-16LE bytes; Failure naming `what` when the text is not UTF-8.
 std::vector<unsigned char> Utf16Bytes(const std::string& utf8, const char* what) {
   std::u16string units;
-  if (!Utf8ToUtf16(utf8, &units)) throw BadInput{{std::string("the ") + what + " is not UTF-8 text"}};
+  if (!Utf8ToUtf16(utf8, &units))
+    throw BadInput{{std::string("the ") + what + " is not UTF-8 text"}};
   std::vector<unsigned char> bytes;
   for (char16_t unit : units) {
     bytes.push_back(static_cast<unsigned char>(unit));
@@ -169,12 +170,11 @@ std::vector<std::string> SoundFiles(Host& host, const std::string& directory) {
   void* search = mz.FindFirstFileW(pattern.c_str(), &found);
   if (search == kInvalidHandle) return files;
   do {
-    const std::string name =
-        textcodec::ToUtf8(std::u16string(found.fileName, std::char_traits<char16_t>::length(
-                                                             found.fileName)));
+    const std::string name = textcodec::ToUtf8(
+        std::u16string(found.fileName, std::char_traits<char16_t>::length(found.fileName)));
     const std::string lower = [&] {
-      std::string text = name.substr(name.rfind('.') == std::string::npos ? name.size()
-                                                                           : name.rfind('.'));
+      std::string text =
+          name.substr(name.rfind('.') == std::string::npos ? name.size() : name.rfind('.'));
       for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       return text;
     }();

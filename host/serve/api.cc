@@ -227,9 +227,8 @@ std::string CardOfFields(const JsonValue& fields) {
     } else {
       if (value.kind != JsonValue::kObject) throw BadInput{{"\"" + name + "\" must be an object"}};
       for (const auto& [part, unused] : value.members) {
-        if (std::find_if(field->parts.begin(), field->parts.end(), [&](const char* p) {
-              return part == p;
-            }) == field->parts.end()) {
+        if (std::find_if(field->parts.begin(), field->parts.end(),
+                         [&](const char* p) { return part == p; }) == field->parts.end()) {
           throw BadInput{{"\"" + name + "\" has no part \"" + part + "\""}};
         }
       }
@@ -312,7 +311,8 @@ bool Matches(const std::string& text, const std::string& q) {
   if (!email.empty() && Lower(email[0]).find(lower) != std::string::npos) return true;
   const std::string digits = Digits(q);
   if (digits.empty()) return false;
-  for (Slot slot : {Slot::kMobile, Slot::kHomeTel, Slot::kWorkTel, Slot::kHomeFax, Slot::kWorkFax}) {
+  for (Slot slot :
+       {Slot::kMobile, Slot::kHomeTel, Slot::kWorkTel, Slot::kHomeFax, Slot::kWorkFax}) {
     if (!contact[slot].empty() && Digits(contact[slot][0]).find(digits) != std::string::npos) {
       return true;
     }
@@ -497,7 +497,8 @@ HttpResponse Api::ContactList(const Call& call) {
     found.emplace_back(Lower(DisplayName(contact.text)), std::move(contact));
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first < b.first : std::stoull(a.second.id) < std::stoull(b.second.id);
+    return a.first != b.first ? a.first < b.first
+                              : std::stoull(a.second.id) < std::stoull(b.second.id);
   });
   std::vector<std::string> page;
   for (std::size_t i = offset; i < found.size() && i < offset + limit; ++i) {
@@ -568,14 +569,13 @@ HttpResponse Api::Import(const Call& call) {
       ++imported;
       for (int i = 0; i < 3; ++i) counts[i] += fates.of[i];
     }
-    rows.push_back(JsonObject(
-        {{"index", JsonNumber(static_cast<long long>(card.index))},
-         {"name", JsonText(DisplayName(card.text))},
-         {"status", JsonText(added.refusal.empty() ? "imported" : "refused")},
-         {"id", added.id.empty() ? "null" : JsonText(added.id)},
-         {"reason", added.refusal.empty() ? "null" : JsonText(added.refusal)},
-         {"dropped", JsonStrings(fates.dropped)},
-         {"retyped", JsonStrings(fates.retyped)}}));
+    rows.push_back(JsonObject({{"index", JsonNumber(static_cast<long long>(card.index))},
+                               {"name", JsonText(DisplayName(card.text))},
+                               {"status", JsonText(added.refusal.empty() ? "imported" : "refused")},
+                               {"id", added.id.empty() ? "null" : JsonText(added.id)},
+                               {"reason", added.refusal.empty() ? "null" : JsonText(added.refusal)},
+                               {"dropped", JsonStrings(fates.dropped)},
+                               {"retyped", JsonStrings(fates.retyped)}}));
   }
   auto number = [](std::size_t n) { return JsonNumber(static_cast<long long>(n)); };
   return Json(200, JsonObject({{"total", number(cards.size())},
@@ -604,8 +604,8 @@ HttpResponse Api::Sounds(const Call& call) {
   std::vector<std::string> rows;
   for (const std::string& directory :
        SoundDirectories(host_, ParseEvent(event->second), ParseLocations(locations))) {
-    rows.push_back(JsonObject({{"path", JsonText(directory)},
-                               {"files", JsonStrings(SoundFiles(host_, directory))}}));
+    rows.push_back(JsonObject(
+        {{"path", JsonText(directory)}, {"files", JsonStrings(SoundFiles(host_, directory))}}));
   }
   return Json(200, JsonObject({{"event", JsonText(event->second)},
                                {"locations", JsonText(locations)},
@@ -625,8 +625,8 @@ HttpResponse Api::SmsSound(const Call& call) {
   const std::string& directory = Required(body, "directory");
   const std::string& file = Required(body, "file");
   const std::string sound = SetSmsSound(host_, directory, file);
-  return Json(200, JsonObject({{"sound", JsonText(sound)},
-                               {"source", JsonText(directory + "\\" + file)}}));
+  return Json(
+      200, JsonObject({{"sound", JsonText(sound)}, {"source", JsonText(directory + "\\" + file)}}));
 }
 
 HttpResponse Api::Theme(const Call& call) {

@@ -318,9 +318,9 @@ bool PreconditionFails(const HttpRequest& request, const std::string& etag) {
 // An export's refusal (Refused and its words live with the commands, which
 // this library does not link).
 [[noreturn]] void Refusal(const char* exportName, int32_t result) {
-  throw Failure{std::string("the phone refused ") + exportName + " (result " +
-                    std::to_string(result) + ")",
-                exportName, result};
+  throw Failure{
+      std::string("the phone refused ") + exportName + " (result " + std::to_string(result) + ")",
+      exportName, result};
 }
 
 // Whether the phone keeps other than `card` asked for: a property not kept

@@ -40,7 +40,7 @@ struct StoredContact {
 
 // What storing a card into a contact did.
 struct StoreOutcome {
-  int status = 0;  // 201 added, 200 replaced, 404 no such contact, 412 a precondition failed
+  int status = 0;         // 201 added, 200 replaced, 404 no such contact, 412 a precondition failed
   StoredContact contact;  // as the phone keeps it now
   bool differs = false;   // the phone keeps other than what was sent
 };

@@ -225,7 +225,8 @@ std::vector<WIN32_FIND_DATAW> Listing(const fs::path& root, const fs::path& fold
     if (name.size() >= MAX_PATH || !Matches(pattern, name)) continue;
     std::error_code linkError;
     const fs::path target = fs::canonical(it->path(), linkError);
-    const auto [end, unused] = std::mismatch(inside.begin(), inside.end(), target.begin(), target.end());
+    const auto [end, unused] =
+        std::mismatch(inside.begin(), inside.end(), target.begin(), target.end());
     if (linkError || end != inside.end()) continue;
     WIN32_FIND_DATAW found{};
     const bool folderEntry = fs::is_directory(target, linkError);
@@ -366,7 +367,8 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found) {
   if (!text) return fail(ERROR_INVALID_PARAMETER);
   const std::size_t cut = text->find_last_of(u"\\/");
   const std::u16string folder(cut == std::u16string_view::npos ? u"\\" : text->substr(0, cut + 1));
-  const std::u16string_view names = cut == std::u16string_view::npos ? *text : text->substr(cut + 1);
+  const std::u16string_view names =
+      cut == std::u16string_view::npos ? *text : text->substr(cut + 1);
   auto host = platform::ResolveCall("FindFirstFileW", folder.c_str(), &error);
   if (!host) return fail(error);
   std::error_code ec;

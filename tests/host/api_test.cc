@@ -85,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ApiCaseTest,
 std::string Path(std::string path) {
   for (const auto& [name, value] :
        {std::pair<std::string, std::string>{"{folder}", "inbox"}, {"{id}", "1"}}) {
-    if (const auto at = path.find(name); at != std::string::npos) path.replace(at, name.size(), value);
+    if (const auto at = path.find(name); at != std::string::npos)
+      path.replace(at, name.size(), value);
   }
   return path;
 }
