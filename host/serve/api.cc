@@ -391,53 +391,44 @@ HttpResponse Api::Handle(const HttpRequest& request) {
 }
 
 HttpResponse Api::Route(std::size_t route, const Call& call) {
-  switch (route) {
-    case 0:
-      return JsonError(404, "the API's description is not built in");
-    case 1:
-      return Folders();
-    case 2:
-      return Folder(call);
-    case 3:
-      return ClearOne(call);
-    case 4:
-      return OneMessage(call, false);
-    case 5:
-      return OneMessage(call, true);
-    case 6:
-      return Json(200, JsonObject({{"number", JsonNumber(kMostNumberChars)},
-                                   {"text", JsonNumber(kMostTextChars)},
-                                   {"charset", JsonText("windows-1252")}}));
-    case 7:
-      return Send(call);
-    case 8:
-      return ContactList(call);
-    case 9:
-      return StoreContact(call, {});
-    case 10:
-      return Import(call);
-    case 11:
-      return Export(call);
-    case 12:
-      return OneContact(call);
-    case 13:
-      return StoreContact(call, ParseContactId(call.parameters[0]));
-    case 14:
-      return RemoveContact(call);
-    case 15:
-      return ContactCard(call);
-    case 16:
-      return Sounds(call);
-    case 17:
-      return Ringtone(call);
-    case 18:
-      return SmsSound(call);
-    default:
-      return Theme(call);
-  }
+  // In the order of kApiRoutes.
+  using Handler = HttpResponse (Api::*)(const Call&);
+  static constexpr Handler kHandlers[] = {
+      &Api::Description, &Api::Folders, &Api::Folder,     &Api::ClearOne,    &Api::GetMessage,
+      &Api::DropMessage, &Api::Limits,  &Api::Send,       &Api::ContactList, &Api::AddContact,
+      &Api::Import,      &Api::Export,  &Api::OneContact, &Api::PutContact,  &Api::RemoveContact,
+      &Api::ContactCard, &Api::Sounds,  &Api::Ringtone,   &Api::SmsSound,    &Api::Theme};
+  static_assert(std::size(kHandlers) == std::size(kApiRoutes));
+  return (this->*kHandlers[route])(call);
 }
 
-HttpResponse Api::Folders() {
+HttpResponse Api::Description(const Call&) {
+  return JsonError(404, "the API's description is not built in");
+}
+
+HttpResponse Api::Limits(const Call&) {
+  return Json(200, JsonObject({{"number", JsonNumber(kMostNumberChars)},
+                               {"text", JsonNumber(kMostTextChars)},
+                               {"charset", JsonText("windows-1252")}}));
+}
+
+HttpResponse Api::GetMessage(const Call& call) {
+  return OneMessage(call, false);
+}
+
+HttpResponse Api::DropMessage(const Call& call) {
+  return OneMessage(call, true);
+}
+
+HttpResponse Api::AddContact(const Call& call) {
+  return StoreContact(call, {});
+}
+
+HttpResponse Api::PutContact(const Call& call) {
+  return StoreContact(call, ParseContactId(call.parameters[0]));
+}
+
+HttpResponse Api::Folders(const Call&) {
   std::vector<std::string> folders;
   for (MessageFolder folder = 0; folder < std::size(kFolders); ++folder) {
     folders.push_back(JsonObject({{"name", JsonText(kFolders[folder])},

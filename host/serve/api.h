@@ -11,8 +11,9 @@
 
 namespace mzhost {
 
-// Every route the API serves ({name}: one path segment), in the order they
-// are tried: a literal segment wins over a parameter.
+// Every route the API serves ({name}: one path segment); where two patterns
+// match, the one with more literal segments wins. Api::Route's handlers
+// follow this order.
 struct ApiRoute {
   std::string_view method;
   std::string_view path;
@@ -40,8 +41,6 @@ inline constexpr ApiRoute kApiRoutes[] = {
     {"PUT", "/api/theme"},
 };
 
-static_assert(std::size(kApiRoutes) == 20, "Api::Route dispatches by position");
-
 class Api {
  public:
   Api(Host& host, CardDav& dav);
@@ -52,14 +51,20 @@ class Api {
 
  private:
   HttpResponse Route(std::size_t route, const Call& call);
-  HttpResponse Folders();
+  HttpResponse Description(const Call& call);
+  HttpResponse Folders(const Call& call);
   HttpResponse Folder(const Call& call);
   HttpResponse ClearOne(const Call& call);
+  HttpResponse GetMessage(const Call& call);
+  HttpResponse DropMessage(const Call& call);
   HttpResponse OneMessage(const Call& call, bool remove);
+  HttpResponse Limits(const Call& call);
   HttpResponse Send(const Call& call);
   HttpResponse ContactList(const Call& call);
   HttpResponse OneContact(const Call& call);
   HttpResponse ContactCard(const Call& call);
+  HttpResponse AddContact(const Call& call);
+  HttpResponse PutContact(const Call& call);
   HttpResponse StoreContact(const Call& call, const std::string& id);
   HttpResponse RemoveContact(const Call& call);
   HttpResponse Import(const Call& call);
