@@ -1,6 +1,7 @@
 // The JSON API of mzhost serve: requests from data/api/cases.tsv on a
 // fresh phone holding one known contact, and openapi.json against the
 // server's routes.
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -123,6 +124,106 @@ TEST_F(CarddavTest, OpenApiDocumentsEveryRouteAndNoOther) {
     }
   }
   EXPECT_EQ(documented, routed);
+}
+
+mzhost::JsonValue JsonOf(const HttpReply& reply) {
+  std::string error;
+  const auto value = mzhost::ReadJson(reply.body, &error);
+  EXPECT_TRUE(value) << error << reply.body;
+  return value.value_or(mzhost::JsonValue{});
+}
+
+// Pages of any size and start, put together, are the folder as mzhost
+// lists it.
+TEST_F(CarddavTest, MessagePagesMakeUpTheFolder) {
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(
+        RunProgram({PHONECTL, "--device", dir(), "receive", "+1555", std::to_string(i)}).status, 0);
+  }
+  std::string listed;
+  for (const auto& m : JsonOf({0, {}, Mzhost({"--json", "messages", "list", "inbox"}).out}).items) {
+    listed += *m.String("entryId") + " ";
+  }
+  Start();
+  for (const int limit : {1, 2, 3, 7, 500}) {
+    std::string paged;
+    for (int offset = 0; offset < 9; offset += limit) {
+      const auto page =
+          JsonOf(Request("GET", "/api/messages/inbox?offset=" + std::to_string(offset) +
+                                    "&limit=" + std::to_string(limit)));
+      EXPECT_EQ(page.Member("total")->number, 7);
+      for (const auto& m : page.Member("messages")->items) paged += *m.String("id") + " ";
+    }
+    EXPECT_EQ(paged, listed) << limit;
+  }
+}
+
+// The files listed are those of the directory on disk with a sound's
+// extension, whatever their case; folders and other files are not.
+TEST_F(CarddavTest, SoundFilesAreTheSoundsOnDisk) {
+  namespace fs = std::filesystem;
+  const std::string documents = emulator::HostPath("\\My Documents");
+  for (const char* name : {"Song.MP3", "tune.midi", "notes.txt", "voice.amr.bak"}) {
+    Write(documents + "/" + name, "x");
+  }
+  fs::create_directories(documents + "/Folder.wav");
+  Start();
+  const auto answer = JsonOf(Request("GET", "/api/sounds?event=ringtone&locations=all"));
+  const std::set<std::string> sounds = {".wav", ".mid", ".midi", ".mp3", ".wma", ".aac", ".amr"};
+  std::size_t directories = 0;
+  for (const auto& directory : answer.Member("directories")->items) {
+    std::set<std::string> model, listed;
+    for (const auto& entry :
+         fs::directory_iterator(emulator::HostPath(*directory.String("path")))) {
+      std::string extension = entry.path().extension();
+      for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (entry.is_regular_file() && sounds.contains(extension)) {
+        model.insert(entry.path().filename());
+      }
+    }
+    for (const auto& file : directory.Member("files")->items) listed.insert(file.text);
+    EXPECT_EQ(listed, model) << *directory.String("path");
+    ++directories;
+  }
+  EXPECT_EQ(directories, 3U);
+}
+
+// A contact the API stores is a CardDAV resource with the same ETag, and
+// one a CardDAV client stores is a contact of the API; a deletion by either
+// shows in the other's next answer.
+TEST_F(CarddavTest, TheApiAndCardDavShareContactsAndETags) {
+  Start();
+  const std::string book = "/dav/ab/contacts/";
+  const auto sync = [&](const std::string& token) {
+    return Request("REPORT", book, {},
+                   "<?xml version=\"1.0\"?><d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" +
+                       token + "</d:sync-token><d:prop><d:getetag/></d:prop></d:sync-collection>")
+        .body;
+  };
+  const HttpReply added =
+      Request("POST", "/api/contacts", {"Content-Type: application/json"}, kKnown);
+  ASSERT_EQ(added.status, 201);
+  const std::string first = sync("");
+  const auto href = first.find("-1.vcf</d:href>");
+  ASSERT_NE(href, std::string::npos) << first;
+  const std::string name =
+      first.substr(first.rfind('/', href) + 1, href + 6 - first.rfind('/', href) - 1);
+  EXPECT_EQ(Request("GET", book + name).headers["etag"], added.headers.at("etag"));
+
+  const HttpReply put = Request("PUT", book + "rick.vcf", {"Content-Type: text/vcard"},
+                                "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:rick\r\nN:Roe;Rick\r\n"
+                                "TEL;TYPE=CELL:+1555\r\nEND:VCARD\r\n");
+  ASSERT_EQ(put.status, 201);
+  const auto contact = JsonOf(Request("GET", "/api/contacts/2"));
+  EXPECT_EQ(*contact.String("name"), "Rick Roe");
+  EXPECT_EQ(*contact.String("etag"), Request("GET", book + "rick.vcf").headers["etag"]);
+
+  const std::size_t at = first.find("<d:sync-token>") + 14;
+  const std::string token = first.substr(at, first.find("</d:sync-token>") - at);
+  ASSERT_EQ(Request("DELETE", "/api/contacts/1").status, 204);
+  EXPECT_NE(sync(token).find(name + "</d:href><d:status>HTTP/1.1 404"), std::string::npos);
+  ASSERT_EQ(Request("DELETE", book + "rick.vcf").status, 204);
+  EXPECT_EQ(Request("GET", "/api/contacts/2").status, 404);
 }
 
 }  // namespace

@@ -50,6 +50,11 @@ TEST(ServeHelpers, EachRowGivesItsResult) {
         const std::string* member = value->String(row[2]);
         EXPECT_EQ(member ? *member : "-", expected) << row[1];
       }
+    } else if (row[0] == "query") {
+      const auto parameters = ParseQuery(in);
+      const auto it = parameters ? parameters->find(row[2]) : decltype(parameters->end()){};
+      EXPECT_EQ(!parameters ? "-" : it == parameters->end() ? "absent" : it->second, expected)
+          << row[1];
     } else if (row[0] == "cookie") {
       EXPECT_EQ(CookieValue(in, row[2]).value_or("-"), expected) << row[1];
     } else {
