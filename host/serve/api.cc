@@ -215,7 +215,8 @@ std::string CardOfFields(const JsonValue& fields) {
   for (const auto& [name, value] : fields.members) {
     const auto field = std::find_if(std::begin(kFields), std::end(kFields),
                                     [&](const Field& f) { return name == f.name; });
-    if (name == "categories" && value.kind == JsonValue::kString) {
+    if (name == "categories") {
+      if (value.kind != JsonValue::kString) throw BadInput{{"\"categories\" must be a string"}};
       card += "CATEGORIES:" + Escaped(value.text) + "\r\n";
       continue;
     }
