@@ -198,6 +198,7 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
     }
   } stopEvents{events, pump};
 
+  uint64_t generation = lock.generation();  // of the latest take; used on the worker only
   HttpServer server(
       options, worker,
       [&](const HttpRequest& request) {
@@ -206,6 +207,9 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
           DeviceLock& lock;
           ~Unlock() { lock.Release(); }
         } unlock{lock};
+        // Another host had the phone since this server's last request.
+        if (lock.generation() != generation + 1) dav->Invalidate();
+        generation = lock.generation();
         if (request.path.rfind("/api/", 0) == 0) return JsonError(404, "no such route");
         return dav->Handle(request);
       },
