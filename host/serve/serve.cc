@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -140,6 +141,10 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
   // Every library call, MZ_Init and MZ_Done included, runs on the worker,
   // each request's under the device lock, taken for that request only.
   xmlInitParser();
+  // The C library sets up its time zone state on first use and guards it with
+  // a lock of its own, which a race detector cannot see; set up here, before
+  // any thread, the state is only ever replaced under that lock.
+  tzset();
   Worker worker;
   DeviceLock lock(deviceDir, "mzhost serve", std::nullopt);
   std::unique_ptr<CardDav> dav;
