@@ -552,6 +552,7 @@ HttpResponse Api::Import(const Call& call) {
   }
   const std::vector<Card> cards = SplitCards(FileAsUtf8(call.request.body));
   if (cards.empty()) throw BadInput{{"the body holds no vCard"}};
+  dav_.Invalidate();  // the contacts change behind the address book's back
   std::vector<std::string> rows;
   std::size_t imported = 0, counts[3] = {};
   for (const Card& card : cards) {
