@@ -17,12 +17,16 @@
 namespace mzhost {
 
 struct Api::Call {
+  Host& host;
+  CardDav& dav;
   const HttpRequest& request;
   std::vector<std::string> parameters;  // the path's {name} segments, decoded, in order
   std::map<std::string, std::string> query;
 };
 
 namespace {
+
+using Call = Api::Call;
 
 // A body of a media type the route does not take: 415.
 struct WrongType {
@@ -98,7 +102,7 @@ const std::string& Required(const JsonValue& body, const char* name) {
 }
 
 // A paging parameter: `fallback` when absent, else a number up to `most`.
-std::size_t Paging(const Api::Call& call, const char* name, std::size_t fallback, uint32_t most) {
+std::size_t Paging(const Call& call, const char* name, std::size_t fallback, uint32_t most) {
   const auto it = call.query.find(name);
   if (it == call.query.end()) return fallback;
   const uint32_t value = ParseNumber(it->second, name, most);
@@ -321,7 +325,7 @@ bool Matches(const std::string& text, const std::string& q) {
   return false;
 }
 
-CardFormat FormatOf(const Api::Call& call) {
+CardFormat FormatOf(const Call& call) {
   const auto it = call.query.find("version");
   if (it == call.query.end()) return CardFormat::k30;
   const auto format = ParseCardFormat(it->second);
@@ -332,6 +336,240 @@ CardFormat FormatOf(const Api::Call& call) {
 HttpResponse Vcard(std::string body) {
   return {200, {{"Content-Type", "text/vcard; charset=utf-8"}}, std::move(body)};
 }
+
+HttpResponse Description(const Call&) {
+  return JsonError(404, "the API's description is not built in");
+}
+
+HttpResponse Limits(const Call&) {
+  return Json(200, JsonObject({{"number", JsonNumber(kMostNumberChars)},
+                               {"text", JsonNumber(kMostTextChars)},
+                               {"charset", JsonText("windows-1252")}}));
+}
+
+HttpResponse Folders(const Call& call) {
+  std::vector<std::string> folders;
+  for (MessageFolder folder = 0; folder < std::size(kFolders); ++folder) {
+    folders.push_back(JsonObject({{"name", JsonText(kFolders[folder])},
+                                  {"count", JsonNumber(CountMessages(call.host, folder))}}));
+  }
+  return Json(200, JsonObject({{"folders", JsonArray(folders)}}));
+}
+
+HttpResponse Folder(const Call& call) {
+  const MessageFolder folder = FolderOf(call.parameters[0]);
+  const std::size_t offset = Paging(call, "offset", 0, UINT32_MAX);
+  const std::size_t limit = Paging(call, "limit", kDefaultLimit, kMostLimit);
+  const std::vector<Message> messages = ReadFolder(call.host, folder);
+  std::vector<std::string> page;
+  for (std::size_t i = offset; i < messages.size() && i < offset + limit; ++i) {
+    page.push_back(MessageJson(messages[i]));
+  }
+  return Json(200, JsonObject({{"folder", JsonText(kFolders[folder])},
+                               {"total", JsonNumber(static_cast<long long>(messages.size()))},
+                               {"offset", JsonNumber(static_cast<long long>(offset))},
+                               {"limit", JsonNumber(static_cast<long long>(limit))},
+                               {"messages", JsonArray(page)}}));
+}
+
+HttpResponse ClearOne(const Call& call) {
+  const uint32_t count = ClearFolder(call.host, FolderOf(call.parameters[0]));
+  return Json(200, JsonObject({{"deleted", JsonNumber(count)}}));
+}
+
+HttpResponse OneMessage(const Call& call, bool remove) {
+  const MessageFolder folder = FolderOf(call.parameters[0]);
+  const std::string& id = call.parameters[1];
+  if (!IsEntryId(id)) throw UsageError{"'" + id + "' is not an entry id (hex digits)"};
+  if (remove) {
+    DeleteMessage(call.host, folder, id);
+    return {204, {}, {}};
+  }
+  for (const Message& m : ReadFolder(call.host, folder)) {
+    if (strcasecmp(m.entryId.c_str(), id.c_str()) == 0) return Json(200, MessageJson(m));
+  }
+  throw NotFound{{"no message in '" + std::string(kFolders[folder]) + "' has entry id " + id}};
+}
+
+HttpResponse Send(const Call& call) {
+  const JsonValue body = ObjectBody(call.request);
+  SendSms(call.host, Required(body, "number"), Required(body, "text"));
+  return Json(200, JsonObject({{"sent", JsonBool(true)}}));
+}
+
+HttpResponse ContactList(const Call& call) {
+  const std::size_t offset = Paging(call, "offset", 0, UINT32_MAX);
+  const std::size_t limit = Paging(call, "limit", kDefaultLimit, kMostLimit);
+  const auto q = call.query.find("q");
+  std::vector<std::pair<std::string, StoredContact>> found;
+  for (StoredContact& contact : call.dav.Contacts()) {
+    if (q != call.query.end() && !Matches(contact.text, q->second)) continue;
+    found.emplace_back(Lower(DisplayName(contact.text)), std::move(contact));
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first
+                              : std::stoull(a.second.id) < std::stoull(b.second.id);
+  });
+  std::vector<std::string> page;
+  for (std::size_t i = offset; i < found.size() && i < offset + limit; ++i) {
+    page.push_back(ContactJson(found[i].second));
+  }
+  return Json(200, JsonObject({{"total", JsonNumber(static_cast<long long>(found.size()))},
+                               {"offset", JsonNumber(static_cast<long long>(offset))},
+                               {"limit", JsonNumber(static_cast<long long>(limit))},
+                               {"contacts", JsonArray(page)}}));
+}
+
+HttpResponse OneContact(const Call& call) {
+  const std::string id = ParseContactId(call.parameters[0]);
+  const auto contact = call.dav.Contact(id);
+  if (!contact) throw NotFound{{"no contact with id " + id}};
+  HttpResponse response = Json(200, ContactJson(*contact));
+  response.headers.emplace_back("ETag", contact->etag);
+  return response;
+}
+
+HttpResponse ContactCard(const Call& call) {
+  const std::string id = ParseContactId(call.parameters[0]);
+  const CardFormat format = FormatOf(call);
+  const auto contact = call.dav.Contact(id);
+  if (!contact) throw NotFound{{"no contact with id " + id}};
+  HttpResponse response = Vcard(WriteCard(contact->text, format));
+  response.headers.emplace_back("ETag", contact->etag);
+  return response;
+}
+
+HttpResponse StoreContact(const Call& call, const std::string& id) {
+  const NormalizedCard card = CardOfBody(call.request);
+  const StoreOutcome outcome = call.dav.Store(id, card, call.request);
+  if (outcome.status == 404) throw NotFound{{"no contact with id " + id}};
+  if (outcome.status == 412) return JsonError(412, "the contact changed: its ETag differs");
+  HttpResponse response =
+      Json(outcome.status, JsonObject({{"contact", ContactJson(outcome.contact)},
+                                       {"report", Fates(card).Report()},
+                                       {"changed", JsonBool(outcome.differs)}}));
+  response.headers.emplace_back("ETag", outcome.contact.etag);
+  if (outcome.status == 201) {
+    response.headers.emplace_back("Location", "/api/contacts/" + outcome.contact.id);
+  }
+  return response;
+}
+
+HttpResponse RemoveContact(const Call& call) {
+  const std::string id = ParseContactId(call.parameters[0]);
+  const int status = call.dav.Remove(id, call.request);
+  if (status == 404) throw NotFound{{"no contact with id " + id}};
+  if (status == 412) return JsonError(412, "the contact changed: its ETag differs");
+  return {204, {}, {}};
+}
+
+HttpResponse Import(const Call& call) {
+  const std::string media = MediaType(call.request);
+  if (!media.empty() && media.find("vcard") == std::string::npos && media != "text/directory") {
+    throw WrongType{"an import takes text/vcard, not " + media};
+  }
+  const std::vector<Card> cards = SplitCards(FileAsUtf8(call.request.body));
+  if (cards.empty()) throw BadInput{{"the body holds no vCard"}};
+  call.dav.Invalidate();  // the contacts change behind the address book's back
+  std::vector<std::string> rows;
+  std::size_t imported = 0, counts[3] = {};
+  for (const Card& card : cards) {
+    const ImportedCard added = ImportCard(call.host, card, TypePolicy::kFill, false);
+    const Fates fates(added.normal);
+    if (added.refusal.empty()) {
+      ++imported;
+      for (int i = 0; i < 3; ++i) counts[i] += fates.of[i];
+    }
+    rows.push_back(JsonObject({{"index", JsonNumber(static_cast<long long>(card.index))},
+                               {"name", JsonText(DisplayName(card.text))},
+                               {"status", JsonText(added.refusal.empty() ? "imported" : "refused")},
+                               {"id", added.id.empty() ? "null" : JsonText(added.id)},
+                               {"reason", added.refusal.empty() ? "null" : JsonText(added.refusal)},
+                               {"dropped", JsonStrings(fates.dropped)},
+                               {"retyped", JsonStrings(fates.retyped)}}));
+  }
+  auto number = [](std::size_t n) { return JsonNumber(static_cast<long long>(n)); };
+  return Json(200, JsonObject({{"total", number(cards.size())},
+                               {"imported", number(imported)},
+                               {"refused", number(cards.size() - imported)},
+                               {"kept", number(counts[PropertyFate::kKept])},
+                               {"retyped", number(counts[PropertyFate::kRetyped])},
+                               {"dropped", number(counts[PropertyFate::kDropped])},
+                               {"cards", JsonArray(rows)}}));
+}
+
+HttpResponse Export(const Call& call) {
+  const CardFormat format = FormatOf(call);
+  std::string body;
+  for (const StoredContact& contact : call.dav.Contacts()) body += WriteCard(contact.text, format);
+  HttpResponse response = Vcard(std::move(body));
+  response.headers.emplace_back("Content-Disposition", "attachment; filename=\"contacts.vcf\"");
+  return response;
+}
+
+HttpResponse Sounds(const Call& call) {
+  const auto event = call.query.find("event");
+  if (event == call.query.end()) throw UsageError{"missing parameter event"};
+  const auto given = call.query.find("locations");
+  const std::string locations = given == call.query.end() ? "all" : given->second;
+  std::vector<std::string> rows;
+  for (const std::string& directory :
+       SoundDirectories(call.host, ParseEvent(event->second), ParseLocations(locations))) {
+    rows.push_back(JsonObject(
+        {{"path", JsonText(directory)}, {"files", JsonStrings(SoundFiles(call.host, directory))}}));
+  }
+  return Json(200, JsonObject({{"event", JsonText(event->second)},
+                               {"locations", JsonText(locations)},
+                               {"directories", JsonArray(rows)}}));
+}
+
+HttpResponse Ringtone(const Call& call) {
+  const JsonValue body = ObjectBody(call.request);
+  const std::string& event = Required(body, "event");
+  const std::string& path = Required(body, "path");
+  SetRingtone(call.host, ParseEvent(event), path);
+  return Json(200, JsonObject({{"event", JsonText(event)}, {"sound", JsonText(path)}}));
+}
+
+HttpResponse SmsSound(const Call& call) {
+  const JsonValue body = ObjectBody(call.request);
+  const std::string& directory = Required(body, "directory");
+  const std::string& file = Required(body, "file");
+  const std::string sound = SetSmsSound(call.host, directory, file);
+  return Json(
+      200, JsonObject({{"sound", JsonText(sound)}, {"source", JsonText(directory + "\\" + file)}}));
+}
+
+HttpResponse Theme(const Call& call) {
+  const JsonValue body = ObjectBody(call.request);
+  const std::string& command = Required(body, "command");
+  SetTheme(call.host, command);
+  return Json(200, JsonObject({{"theme", JsonText(command)}}));
+}
+
+HttpResponse GetMessage(const Call& call) {
+  return OneMessage(call, false);
+}
+
+HttpResponse DropMessage(const Call& call) {
+  return OneMessage(call, true);
+}
+
+HttpResponse AddContact(const Call& call) {
+  return StoreContact(call, {});
+}
+
+HttpResponse PutContact(const Call& call) {
+  return StoreContact(call, ParseContactId(call.parameters[0]));
+}
+
+// The handlers in the order of kApiRoutes.
+using Handler = HttpResponse (*)(const Call&);
+constexpr Handler kHandlers[] = {Description, Folders, Folder,     ClearOne,    GetMessage,
+                                 DropMessage, Limits,  Send,       ContactList, AddContact,
+                                 Import,      Export,  OneContact, PutContact,  RemoveContact,
+                                 ContactCard, Sounds,  Ringtone,   SmsSound,    Theme};
+static_assert(std::size(kHandlers) == std::size(kApiRoutes));
 
 }  // namespace
 
@@ -366,7 +604,7 @@ HttpResponse Api::Handle(const HttpRequest& request) {
       const auto query = ParseQuery(request.query);
       if (!query) return JsonError(400, "the query is malformed or too long");
       try {
-        return Route(route, Call{request, parameters, *query});
+        return kHandlers[route](Call{host_, dav_, request, parameters, *query});
       } catch (const NotFound& e) {
         return JsonError(404, e.message, e.exportName.empty() ? nullptr : e.exportName.c_str(),
                          e.code);
@@ -389,244 +627,6 @@ HttpResponse Api::Handle(const HttpRequest& request) {
   HttpResponse wrong = JsonError(405, request.path + " takes " + allow);
   wrong.headers.emplace_back("Allow", allow);
   return wrong;
-}
-
-HttpResponse Api::Route(std::size_t route, const Call& call) {
-  // In the order of kApiRoutes.
-  using Handler = HttpResponse (Api::*)(const Call&);
-  static constexpr Handler kHandlers[] = {
-      &Api::Description, &Api::Folders, &Api::Folder,     &Api::ClearOne,    &Api::GetMessage,
-      &Api::DropMessage, &Api::Limits,  &Api::Send,       &Api::ContactList, &Api::AddContact,
-      &Api::Import,      &Api::Export,  &Api::OneContact, &Api::PutContact,  &Api::RemoveContact,
-      &Api::ContactCard, &Api::Sounds,  &Api::Ringtone,   &Api::SmsSound,    &Api::Theme};
-  static_assert(std::size(kHandlers) == std::size(kApiRoutes));
-  return (this->*kHandlers[route])(call);
-}
-
-HttpResponse Api::Description(const Call&) {
-  return JsonError(404, "the API's description is not built in");
-}
-
-HttpResponse Api::Limits(const Call&) {
-  return Json(200, JsonObject({{"number", JsonNumber(kMostNumberChars)},
-                               {"text", JsonNumber(kMostTextChars)},
-                               {"charset", JsonText("windows-1252")}}));
-}
-
-HttpResponse Api::GetMessage(const Call& call) {
-  return OneMessage(call, false);
-}
-
-HttpResponse Api::DropMessage(const Call& call) {
-  return OneMessage(call, true);
-}
-
-HttpResponse Api::AddContact(const Call& call) {
-  return StoreContact(call, {});
-}
-
-HttpResponse Api::PutContact(const Call& call) {
-  return StoreContact(call, ParseContactId(call.parameters[0]));
-}
-
-HttpResponse Api::Folders(const Call&) {
-  std::vector<std::string> folders;
-  for (MessageFolder folder = 0; folder < std::size(kFolders); ++folder) {
-    folders.push_back(JsonObject({{"name", JsonText(kFolders[folder])},
-                                  {"count", JsonNumber(CountMessages(host_, folder))}}));
-  }
-  return Json(200, JsonObject({{"folders", JsonArray(folders)}}));
-}
-
-HttpResponse Api::Folder(const Call& call) {
-  const MessageFolder folder = FolderOf(call.parameters[0]);
-  const std::size_t offset = Paging(call, "offset", 0, UINT32_MAX);
-  const std::size_t limit = Paging(call, "limit", kDefaultLimit, kMostLimit);
-  const std::vector<Message> messages = ReadFolder(host_, folder);
-  std::vector<std::string> page;
-  for (std::size_t i = offset; i < messages.size() && i < offset + limit; ++i) {
-    page.push_back(MessageJson(messages[i]));
-  }
-  return Json(200, JsonObject({{"folder", JsonText(kFolders[folder])},
-                               {"total", JsonNumber(static_cast<long long>(messages.size()))},
-                               {"offset", JsonNumber(static_cast<long long>(offset))},
-                               {"limit", JsonNumber(static_cast<long long>(limit))},
-                               {"messages", JsonArray(page)}}));
-}
-
-HttpResponse Api::ClearOne(const Call& call) {
-  const uint32_t count = ClearFolder(host_, FolderOf(call.parameters[0]));
-  return Json(200, JsonObject({{"deleted", JsonNumber(count)}}));
-}
-
-HttpResponse Api::OneMessage(const Call& call, bool remove) {
-  const MessageFolder folder = FolderOf(call.parameters[0]);
-  const std::string& id = call.parameters[1];
-  if (!IsEntryId(id)) throw UsageError{"'" + id + "' is not an entry id (hex digits)"};
-  if (remove) {
-    DeleteMessage(host_, folder, id);
-    return {204, {}, {}};
-  }
-  for (const Message& m : ReadFolder(host_, folder)) {
-    if (strcasecmp(m.entryId.c_str(), id.c_str()) == 0) return Json(200, MessageJson(m));
-  }
-  throw NotFound{{"no message in '" + std::string(kFolders[folder]) + "' has entry id " + id}};
-}
-
-HttpResponse Api::Send(const Call& call) {
-  const JsonValue body = ObjectBody(call.request);
-  SendSms(host_, Required(body, "number"), Required(body, "text"));
-  return Json(200, JsonObject({{"sent", JsonBool(true)}}));
-}
-
-HttpResponse Api::ContactList(const Call& call) {
-  const std::size_t offset = Paging(call, "offset", 0, UINT32_MAX);
-  const std::size_t limit = Paging(call, "limit", kDefaultLimit, kMostLimit);
-  const auto q = call.query.find("q");
-  std::vector<std::pair<std::string, StoredContact>> found;
-  for (StoredContact& contact : dav_.Contacts()) {
-    if (q != call.query.end() && !Matches(contact.text, q->second)) continue;
-    found.emplace_back(Lower(DisplayName(contact.text)), std::move(contact));
-  }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first < b.first
-                              : std::stoull(a.second.id) < std::stoull(b.second.id);
-  });
-  std::vector<std::string> page;
-  for (std::size_t i = offset; i < found.size() && i < offset + limit; ++i) {
-    page.push_back(ContactJson(found[i].second));
-  }
-  return Json(200, JsonObject({{"total", JsonNumber(static_cast<long long>(found.size()))},
-                               {"offset", JsonNumber(static_cast<long long>(offset))},
-                               {"limit", JsonNumber(static_cast<long long>(limit))},
-                               {"contacts", JsonArray(page)}}));
-}
-
-HttpResponse Api::OneContact(const Call& call) {
-  const std::string id = ParseContactId(call.parameters[0]);
-  const auto contact = dav_.Contact(id);
-  if (!contact) throw NotFound{{"no contact with id " + id}};
-  HttpResponse response = Json(200, ContactJson(*contact));
-  response.headers.emplace_back("ETag", contact->etag);
-  return response;
-}
-
-HttpResponse Api::ContactCard(const Call& call) {
-  const std::string id = ParseContactId(call.parameters[0]);
-  const CardFormat format = FormatOf(call);
-  const auto contact = dav_.Contact(id);
-  if (!contact) throw NotFound{{"no contact with id " + id}};
-  HttpResponse response = Vcard(WriteCard(contact->text, format));
-  response.headers.emplace_back("ETag", contact->etag);
-  return response;
-}
-
-HttpResponse Api::StoreContact(const Call& call, const std::string& id) {
-  const NormalizedCard card = CardOfBody(call.request);
-  const StoreOutcome outcome = dav_.Store(id, card, call.request);
-  if (outcome.status == 404) throw NotFound{{"no contact with id " + id}};
-  if (outcome.status == 412) return JsonError(412, "the contact changed: its ETag differs");
-  HttpResponse response =
-      Json(outcome.status, JsonObject({{"contact", ContactJson(outcome.contact)},
-                                       {"report", Fates(card).Report()},
-                                       {"changed", JsonBool(outcome.differs)}}));
-  response.headers.emplace_back("ETag", outcome.contact.etag);
-  if (outcome.status == 201) {
-    response.headers.emplace_back("Location", "/api/contacts/" + outcome.contact.id);
-  }
-  return response;
-}
-
-HttpResponse Api::RemoveContact(const Call& call) {
-  const std::string id = ParseContactId(call.parameters[0]);
-  const int status = dav_.Remove(id, call.request);
-  if (status == 404) throw NotFound{{"no contact with id " + id}};
-  if (status == 412) return JsonError(412, "the contact changed: its ETag differs");
-  return {204, {}, {}};
-}
-
-HttpResponse Api::Import(const Call& call) {
-  const std::string media = MediaType(call.request);
-  if (!media.empty() && media.find("vcard") == std::string::npos && media != "text/directory") {
-    throw WrongType{"an import takes text/vcard, not " + media};
-  }
-  const std::vector<Card> cards = SplitCards(FileAsUtf8(call.request.body));
-  if (cards.empty()) throw BadInput{{"the body holds no vCard"}};
-  dav_.Invalidate();  // the contacts change behind the address book's back
-  std::vector<std::string> rows;
-  std::size_t imported = 0, counts[3] = {};
-  for (const Card& card : cards) {
-    const ImportedCard added = ImportCard(host_, card, TypePolicy::kFill, false);
-    const Fates fates(added.normal);
-    if (added.refusal.empty()) {
-      ++imported;
-      for (int i = 0; i < 3; ++i) counts[i] += fates.of[i];
-    }
-    rows.push_back(JsonObject({{"index", JsonNumber(static_cast<long long>(card.index))},
-                               {"name", JsonText(DisplayName(card.text))},
-                               {"status", JsonText(added.refusal.empty() ? "imported" : "refused")},
-                               {"id", added.id.empty() ? "null" : JsonText(added.id)},
-                               {"reason", added.refusal.empty() ? "null" : JsonText(added.refusal)},
-                               {"dropped", JsonStrings(fates.dropped)},
-                               {"retyped", JsonStrings(fates.retyped)}}));
-  }
-  auto number = [](std::size_t n) { return JsonNumber(static_cast<long long>(n)); };
-  return Json(200, JsonObject({{"total", number(cards.size())},
-                               {"imported", number(imported)},
-                               {"refused", number(cards.size() - imported)},
-                               {"kept", number(counts[PropertyFate::kKept])},
-                               {"retyped", number(counts[PropertyFate::kRetyped])},
-                               {"dropped", number(counts[PropertyFate::kDropped])},
-                               {"cards", JsonArray(rows)}}));
-}
-
-HttpResponse Api::Export(const Call& call) {
-  const CardFormat format = FormatOf(call);
-  std::string body;
-  for (const StoredContact& contact : dav_.Contacts()) body += WriteCard(contact.text, format);
-  HttpResponse response = Vcard(std::move(body));
-  response.headers.emplace_back("Content-Disposition", "attachment; filename=\"contacts.vcf\"");
-  return response;
-}
-
-HttpResponse Api::Sounds(const Call& call) {
-  const auto event = call.query.find("event");
-  if (event == call.query.end()) throw UsageError{"missing parameter event"};
-  const auto given = call.query.find("locations");
-  const std::string locations = given == call.query.end() ? "all" : given->second;
-  std::vector<std::string> rows;
-  for (const std::string& directory :
-       SoundDirectories(host_, ParseEvent(event->second), ParseLocations(locations))) {
-    rows.push_back(JsonObject(
-        {{"path", JsonText(directory)}, {"files", JsonStrings(SoundFiles(host_, directory))}}));
-  }
-  return Json(200, JsonObject({{"event", JsonText(event->second)},
-                               {"locations", JsonText(locations)},
-                               {"directories", JsonArray(rows)}}));
-}
-
-HttpResponse Api::Ringtone(const Call& call) {
-  const JsonValue body = ObjectBody(call.request);
-  const std::string& event = Required(body, "event");
-  const std::string& path = Required(body, "path");
-  SetRingtone(host_, ParseEvent(event), path);
-  return Json(200, JsonObject({{"event", JsonText(event)}, {"sound", JsonText(path)}}));
-}
-
-HttpResponse Api::SmsSound(const Call& call) {
-  const JsonValue body = ObjectBody(call.request);
-  const std::string& directory = Required(body, "directory");
-  const std::string& file = Required(body, "file");
-  const std::string sound = SetSmsSound(host_, directory, file);
-  return Json(
-      200, JsonObject({{"sound", JsonText(sound)}, {"source", JsonText(directory + "\\" + file)}}));
-}
-
-HttpResponse Api::Theme(const Call& call) {
-  const JsonValue body = ObjectBody(call.request);
-  const std::string& command = Required(body, "command");
-  SetTheme(host_, command);
-  return Json(200, JsonObject({{"theme", JsonText(command)}}));
 }
 
 }  // namespace mzhost

@@ -12,7 +12,7 @@
 namespace mzhost {
 
 // Every route the API serves ({name}: one path segment); where two patterns
-// match, the one with more literal segments wins. Api::Route's handlers
+// match, the one with more literal segments wins. The handlers in api.cc
 // follow this order.
 struct ApiRoute {
   std::string_view method;
@@ -47,33 +47,9 @@ class Api {
   // Answers a request whose path starts with /api/; errors are JsonError's.
   HttpResponse Handle(const HttpRequest& request);
 
-  struct Call;  // a routed request: its path parameters and query
+  struct Call;  // a routed request: its path parameters and query, and what serves it
 
  private:
-  HttpResponse Route(std::size_t route, const Call& call);
-  HttpResponse Description(const Call& call);
-  HttpResponse Folders(const Call& call);
-  HttpResponse Folder(const Call& call);
-  HttpResponse ClearOne(const Call& call);
-  HttpResponse GetMessage(const Call& call);
-  HttpResponse DropMessage(const Call& call);
-  HttpResponse OneMessage(const Call& call, bool remove);
-  HttpResponse Limits(const Call& call);
-  HttpResponse Send(const Call& call);
-  HttpResponse ContactList(const Call& call);
-  HttpResponse OneContact(const Call& call);
-  HttpResponse ContactCard(const Call& call);
-  HttpResponse AddContact(const Call& call);
-  HttpResponse PutContact(const Call& call);
-  HttpResponse StoreContact(const Call& call, const std::string& id);
-  HttpResponse RemoveContact(const Call& call);
-  HttpResponse Import(const Call& call);
-  HttpResponse Export(const Call& call);
-  HttpResponse Sounds(const Call& call);
-  HttpResponse Ringtone(const Call& call);
-  HttpResponse SmsSound(const Call& call);
-  HttpResponse Theme(const Call& call);
-
   Host& host_;
   CardDav& dav_;
 };
