@@ -54,7 +54,10 @@ class ApiCaseTest : public CarddavTest, public testing::WithParamInterface<Table
 
 TEST_P(ApiCaseTest, AnswersAsTheRowSays) {
   const TableRow& row = GetParam();
+  // The server's phone fails where the row's eighth field says.
+  if (row.size() > 7) setenv("PHONE_FAULTS", row[7].c_str(), 1);
   Start();
+  unsetenv("PHONE_FAULTS");
   const HttpReply known =
       Request("POST", "/api/contacts", {"Content-Type: application/json"}, kKnown);
   ASSERT_EQ(known.status, 201) << known.body;

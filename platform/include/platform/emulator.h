@@ -183,6 +183,10 @@ std::vector<Launch> Launches();
 void InjectFault(const std::string& operation, int nth, std::int32_t result,
                  bool persistent = false);
 
+// A process started with PHONE_FAULTS="NAME=RESULT,..." in its environment
+// has each NAME fail with RESULT on every call, from the start: how a test
+// makes the phone of another program refuse.
+
 // Removes every injected fault and resets the call counters.
 void ClearFaults();
 

@@ -1,6 +1,8 @@
 #include "core/fault.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -101,3 +103,27 @@ std::vector<std::string> StopTrace() {
 }
 
 }  // namespace emulator
+
+namespace {
+
+// Faults another process asks for through the environment, injected as
+// the library loads: PHONE_FAULTS="NAME=RESULT,..." makes every call of
+// each point fail with its result (a decimal or 0x number).
+[[maybe_unused]] const bool g_fromEnvironment = [] {
+  const char* list = std::getenv("PHONE_FAULTS");
+  if (list == nullptr) return false;
+  const std::string text = list;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find(',', start), text.size());
+    const std::string fault = text.substr(start, end - start);
+    const std::size_t equals = fault.find('=');
+    if (equals != std::string::npos && equals > 0) {
+      const auto result = std::strtoll(fault.c_str() + equals + 1, nullptr, 0);
+      emulator::InjectFault(fault.substr(0, equals), 1, static_cast<std::int32_t>(result), true);
+    }
+    start = end + 1;
+  }
+  return true;
+}();
+
+}  // namespace
