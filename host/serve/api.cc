@@ -35,7 +35,7 @@ struct WrongType {
 
 constexpr std::size_t kDefaultLimit = 50;
 constexpr uint32_t kMostLimit = 500;
-constexpr const char* kFolders[] = {"inbox", "outbox", "sent", "drafts", "deleted"};
+constexpr MessageFolder kFolderCount = 5;
 
 HttpResponse Json(int status, std::string body) {
   return {status, {{"Content-Type", "application/json"}}, body + "\n"};
@@ -101,12 +101,14 @@ const std::string& Required(const JsonValue& body, const char* name) {
   return *value;
 }
 
-// A paging parameter: `fallback` when absent, else a number up to `most`.
-std::size_t Paging(const Call& call, const char* name, std::size_t fallback, uint32_t most) {
+// A paging parameter: `fallback` when absent, else a number from `least`
+// to `most`.
+std::size_t Paging(const Call& call, const char* name, std::size_t fallback, uint32_t least,
+                   uint32_t most) {
   const auto it = call.query.find(name);
   if (it == call.query.end()) return fallback;
   const uint32_t value = ParseNumber(it->second, name, most);
-  if (value == 0 && most == kMostLimit) throw UsageError{"the limit is 1 to 500"};
+  if (value < least) throw UsageError{"'" + it->second + "' is not a valid " + name};
   return value;
 }
 
@@ -119,8 +121,8 @@ std::string JsonStrings(const std::vector<std::string>& texts) {
 // --- Messages --------------------------------------------------------------
 
 MessageFolder FolderOf(const std::string& name) {
-  for (MessageFolder folder = 0; folder < std::size(kFolders); ++folder) {
-    if (name == kFolders[folder]) return folder;
+  for (MessageFolder folder = 0; folder < kFolderCount; ++folder) {
+    if (name == FolderName(folder)) return folder;
   }
   throw NotFound{{"unknown folder '" + name + "' (inbox, outbox, sent, drafts or deleted)"}};
 }
@@ -349,8 +351,8 @@ HttpResponse Limits(const Call&) {
 
 HttpResponse Folders(const Call& call) {
   std::vector<std::string> folders;
-  for (MessageFolder folder = 0; folder < std::size(kFolders); ++folder) {
-    folders.push_back(JsonObject({{"name", JsonText(kFolders[folder])},
+  for (MessageFolder folder = 0; folder < kFolderCount; ++folder) {
+    folders.push_back(JsonObject({{"name", JsonText(FolderName(folder))},
                                   {"count", JsonNumber(CountMessages(call.host, folder))}}));
   }
   return Json(200, JsonObject({{"folders", JsonArray(folders)}}));
@@ -358,14 +360,14 @@ HttpResponse Folders(const Call& call) {
 
 HttpResponse Folder(const Call& call) {
   const MessageFolder folder = FolderOf(call.parameters[0]);
-  const std::size_t offset = Paging(call, "offset", 0, UINT32_MAX);
-  const std::size_t limit = Paging(call, "limit", kDefaultLimit, kMostLimit);
+  const std::size_t offset = Paging(call, "offset", 0, 0, UINT32_MAX);
+  const std::size_t limit = Paging(call, "limit", kDefaultLimit, 1, kMostLimit);
   const std::vector<Message> messages = ReadFolder(call.host, folder);
   std::vector<std::string> page;
   for (std::size_t i = offset; i < messages.size() && i < offset + limit; ++i) {
     page.push_back(MessageJson(messages[i]));
   }
-  return Json(200, JsonObject({{"folder", JsonText(kFolders[folder])},
+  return Json(200, JsonObject({{"folder", JsonText(FolderName(folder))},
                                {"total", JsonNumber(static_cast<long long>(messages.size()))},
                                {"offset", JsonNumber(static_cast<long long>(offset))},
                                {"limit", JsonNumber(static_cast<long long>(limit))},
@@ -388,7 +390,7 @@ HttpResponse OneMessage(const Call& call, bool remove) {
   for (const Message& m : ReadFolder(call.host, folder)) {
     if (strcasecmp(m.entryId.c_str(), id.c_str()) == 0) return Json(200, MessageJson(m));
   }
-  throw NotFound{{"no message in '" + std::string(kFolders[folder]) + "' has entry id " + id}};
+  throw NotFound{{"no message in '" + std::string(FolderName(folder)) + "' has entry id " + id}};
 }
 
 HttpResponse Send(const Call& call) {
@@ -398,8 +400,8 @@ HttpResponse Send(const Call& call) {
 }
 
 HttpResponse ContactList(const Call& call) {
-  const std::size_t offset = Paging(call, "offset", 0, UINT32_MAX);
-  const std::size_t limit = Paging(call, "limit", kDefaultLimit, kMostLimit);
+  const std::size_t offset = Paging(call, "offset", 0, 0, UINT32_MAX);
+  const std::size_t limit = Paging(call, "limit", kDefaultLimit, 1, kMostLimit);
   const auto q = call.query.find("q");
   std::vector<std::pair<std::string, StoredContact>> found;
   for (StoredContact& contact : call.dav.Contacts()) {
