@@ -90,7 +90,7 @@ JsonValue ObjectBody(const HttpRequest& request) {
   }
   std::string error;
   std::optional<JsonValue> body = ReadJson(request.body, &error);
-  if (!body) throw BadInput{{"the body is not JSON: " + error}};
+  if (!body) throw BadInput{{error}};
   if (body->kind != JsonValue::kObject) throw BadInput{{"the body must be a JSON object"}};
   return *body;
 }

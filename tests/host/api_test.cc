@@ -136,6 +136,20 @@ mzhost::JsonValue JsonOf(const HttpReply& reply) {
   return value.value_or(mzhost::JsonValue{});
 }
 
+// The fields of each row, stored, read back as they were sent.
+TEST_F(CarddavTest, JsonFieldsComeBackAsSent) {
+  Start();
+  for (const TableRow& row : ReadTable(TEST_DATA_DIR "/api/fields.tsv")) {
+    const HttpReply added = Request("POST", "/api/contacts", {"Content-Type: application/json"},
+                                    "{\"fields\":" + row[1] + "}");
+    EXPECT_EQ(added.status, 201) << row[0] << added.body;
+    EXPECT_NE(added.body.find("\"fields\":" + row[1] + "},\"report\""), std::string::npos)
+        << row[0] << "\n"
+        << added.body;
+    EXPECT_NE(added.body.find("\"changed\":false"), std::string::npos) << row[0] << added.body;
+  }
+}
+
 // Pages of any size and start, put together, are the folder as mzhost
 // lists it.
 TEST_F(CarddavTest, MessagePagesMakeUpTheFolder) {
