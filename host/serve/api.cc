@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <span>
 
@@ -622,6 +623,10 @@ HttpResponse Api::Handle(const HttpRequest& request) {
                          e.code);
       } catch (const Interrupted&) {
         return JsonError(503, "the server is stopping");
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "mzhost: %s %s: %s\n", request.method.c_str(), request.path.c_str(),
+                     e.what());
+        return JsonError(500, "the request failed");
       }
     }
     allow += (allow.empty() ? "" : ", ") + std::string(kApiRoutes[route].method);
