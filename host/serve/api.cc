@@ -624,8 +624,7 @@ HttpResponse Api::Handle(const HttpRequest& request) {
       } catch (const Interrupted&) {
         return JsonError(503, "the server is stopping");
       } catch (const std::exception& e) {
-        std::fprintf(stderr, "mzhost: %s %s: %s\n", request.method.c_str(), request.path.c_str(),
-                     e.what());
+        std::fprintf(stderr, "mzhost: %s\n", e.what());
         return JsonError(500, "the request failed");
       }
     }
