@@ -13,6 +13,7 @@
 #include "contact_import.h"
 #include "json_reader.h"
 #include "message_export.h"
+#include "text.h"
 #include "vcf.h"
 
 namespace mzhost {
@@ -309,14 +310,14 @@ std::string Digits(const std::string& text) {
 }
 
 // Whether a contact matches a search: its name or e-mail holds `q` (case
-// folded), or one of its numbers holds q's digits.
+// folded, in any script), or one of its numbers holds q's digits.
 bool Matches(const std::string& text, const std::string& q) {
   if (q.empty()) return true;
-  const std::string lower = Lower(q);
+  const std::string lower = FoldCase(q);
   const PhoneContact contact = NormalizeCard(text, TypePolicy::kStrict).contact;
-  if (Lower(DisplayName(text)).find(lower) != std::string::npos) return true;
+  if (FoldCase(DisplayName(text)).find(lower) != std::string::npos) return true;
   const auto& email = contact[Slot::kEmail];
-  if (!email.empty() && Lower(email[0]).find(lower) != std::string::npos) return true;
+  if (!email.empty() && FoldCase(email[0]).find(lower) != std::string::npos) return true;
   const std::string digits = Digits(q);
   if (digits.empty()) return false;
   for (Slot slot :
@@ -407,7 +408,7 @@ HttpResponse ContactList(const Call& call) {
   std::vector<std::pair<std::string, StoredContact>> found;
   for (StoredContact& contact : call.dav.Contacts()) {
     if (q != call.query.end() && !Matches(contact.text, q->second)) continue;
-    found.emplace_back(Lower(DisplayName(contact.text)), std::move(contact));
+    found.emplace_back(FoldCase(DisplayName(contact.text)), std::move(contact));
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return a.first != b.first ? a.first < b.first

@@ -17,6 +17,7 @@
 #include "serve/json_reader.h"
 #include "serve/sessions.h"
 #include "table.h"
+#include "text.h"
 
 namespace {
 
@@ -53,8 +54,13 @@ TEST(ServeHelpers, EachRowGivesItsResult) {
     } else if (row[0] == "query") {
       const auto parameters = ParseQuery(in);
       const auto it = parameters ? parameters->find(row[2]) : decltype(parameters->end()){};
-      EXPECT_EQ(!parameters ? "-" : it == parameters->end() ? "absent" : it->second, expected)
+      EXPECT_EQ(!parameters               ? "-"
+                : it == parameters->end() ? "absent"
+                                          : it->second,
+                expected)
           << row[1];
+    } else if (row[0] == "fold") {
+      EXPECT_EQ(FoldCase(in), expected) << row[1];
     } else if (row[0] == "cookie") {
       EXPECT_EQ(CookieValue(in, row[2]).value_or("-"), expected) << row[1];
     } else {
