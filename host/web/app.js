@@ -29,7 +29,8 @@ async function api(method, path, body, type = 'application/json') {
   if (body !== undefined && type === 'application/json') body = JSON.stringify(body);
   const response = await fetch(path, { method, headers, body, credentials: 'same-origin' });
   const json = (response.headers.get('Content-Type') || '').startsWith('application/json');
-  const data = json ? await response.json() : null;
+  const text = await response.text();
+  const data = json && text ? JSON.parse(text) : null;
   if (response.status === 401 && path !== '/api/session') signedOut('Please sign in again.');
   if (!response.ok) {
     const export_ = data && data.export ? ` (${data.export} returned ${data.code})` : '';
@@ -104,6 +105,7 @@ function selectTab(tab) {
     $(t.getAttribute('aria-controls')).hidden = !on;
   }
   if (tab.id === 'tab-messages') $('badge').hidden = true;
+  if (tab.id === 'tab-settings' && !$('sound-dirs').hasChildNodes()) act(loadSounds)();
 }
 for (const tab of tabs) {
   tab.addEventListener('click', () => selectTab(tab));
@@ -398,7 +400,7 @@ $('compose').addEventListener('submit', act(async () => {
 
 // ---- Settings ----
 
-$('sounds-form').addEventListener('submit', act(async () => {
+async function loadSounds() {
   const event = $('sound-event').value;
   const data = await api('GET', `/api/sounds?event=${encodeURIComponent(event)}&locations=all`);
   const label = $('sound-event').selectedOptions[0].textContent;
@@ -408,7 +410,9 @@ $('sounds-form').addEventListener('submit', act(async () => {
       el('button', { type: 'button', onclick: act(() => useSound(event, d.path, f)) }, `Use ${f} for ${label}`))))
       : el('p', { class: 'hint' }, 'No sounds here.'))));
   if (!data.directories.length) $('sound-dirs').append(el('p', { class: 'hint' }, 'No sound directories.'));
-}));
+}
+$('sounds-form').addEventListener('submit', act(loadSounds));
+$('sound-event').addEventListener('change', act(loadSounds));
 
 async function useSound(event, directory, file) {
   if (event === 'sms') {
