@@ -18,6 +18,9 @@
 #include <thread>
 
 #include "host.h"
+#include "json_reader.h"
+#include "sessions.h"
+#include "text.h"
 
 namespace mzhost {
 
@@ -127,9 +130,56 @@ std::string Base64Decode(const std::string& text) {
   return out;
 }
 
+HttpResponse JsonError(int status, const std::string& words, const char* exportName, int32_t code) {
+  std::string body = "{\"error\":";
+  AppendJsonString(&body, words);
+  body += ",\"export\":";
+  if (exportName != nullptr) {
+    AppendJsonString(&body, exportName);
+    body += ",\"code\":" + std::to_string(code) + "}\n";
+  } else {
+    body += "null,\"code\":null}\n";
+  }
+  return HttpResponse{status, {{"Content-Type", "application/json"}}, std::move(body)};
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool Changes(const std::string& method) {
+  return method != "GET" && method != "HEAD" && method != "OPTIONS" && method != "PROPFIND" &&
+         method != "REPORT";
+}
+
+// What may be asked without any credentials: the page's files (every GET
+// outside the API and the address book), its sign-in, and the API's
+// description.
+bool IsPublic(const HttpRequest& request) {
+  const std::string& path = request.path;
+  if (request.method == "POST") return path == "/api/session";
+  if (request.method != "GET" && request.method != "HEAD") return false;
+  if (path == "/api/openapi.json") return true;
+  return !StartsWith(path, "/api/") && !StartsWith(path, "/dav/") &&
+         !StartsWith(path, "/.well-known/") && path != "/api";
+}
+
+// Whether a request that changes something comes from another origin: a
+// browser names the page's origin in Origin, and says cross-site in
+// Sec-Fetch-Site.
+bool CrossOrigin(const HttpRequest& request, bool tls) {
+  if (const std::string* site = request.Header("sec-fetch-site")) {
+    if (*site == "cross-site" || *site == "same-site") return true;
+  }
+  const std::string* origin = request.Header("origin");
+  if (origin == nullptr) return false;
+  const std::string* host = request.Header("host");
+  return host == nullptr || *origin != std::string(tls ? "https://" : "http://") + *host;
+}
 
 // Failed logins per client address, so that guessing slows down; the table
 // forgets the least recent address when full.
@@ -205,16 +255,56 @@ std::string LoggedPath(const std::string& path) {
 struct HttpServer::Impl {
   ServerOptions options;
   Worker& worker;
-  std::function<HttpResponse(const HttpRequest&)> handle;
+  Handler handle;
+  DirectHandler direct;
   MHD_Daemon* daemon = nullptr;
   int socket = -1;
   FailedLogins failed;
+  Sessions sessions;
   std::atomic<int> inFlight{0};
 
+  // Headers every answer carries: no sniffing, no framing, no referrer, no
+  // inline script; API answers are not cached.
+  static void AddSafety(MHD_Response* response, const std::string& path) {
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "Content-Security-Policy",
+                            "default-src 'none'; script-src 'self'; style-src 'self'; "
+                            "img-src 'self' data:; connect-src 'self'; form-action 'self'; "
+                            "frame-ancestors 'none'; base-uri 'none'");
+    if (StartsWith(path, "/api/")) MHD_add_response_header(response, "Cache-Control", "no-store");
+  }
+
+  // Pulls a streamed body: bytes left of the last piece, then the next.
+  struct Streamed {
+    std::function<std::string()> next;
+    std::string pending;
+    std::size_t at = 0;
+  };
+  static ssize_t ReadStream(void* cls, uint64_t, char* buffer, size_t most) {
+    auto* streamed = static_cast<Streamed*>(cls);
+    if (streamed->at == streamed->pending.size()) {
+      streamed->pending = streamed->next();
+      streamed->at = 0;
+      if (streamed->pending.empty()) return MHD_CONTENT_READER_END_OF_STREAM;
+    }
+    const std::size_t n = std::min(most, streamed->pending.size() - streamed->at);
+    std::memcpy(buffer, streamed->pending.data() + streamed->at, n);
+    streamed->at += n;
+    return static_cast<ssize_t>(n);
+  }
+
   MHD_Result Queue(MHD_Connection* connection, Exchange* exchange, const HttpResponse& answer) {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response =
+        answer.stream
+            ? MHD_create_response_from_callback(
+                  MHD_SIZE_UNKNOWN, 4096, &Impl::ReadStream, new Streamed{answer.stream, {}, 0},
+                  [](void* cls) { delete static_cast<Streamed*>(cls); })
+            : MHD_create_response_from_buffer(
+                  answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) return MHD_NO;
+    AddSafety(response, exchange->request.path);
     for (const auto& [name, value] : answer.headers) {
       MHD_add_response_header(response, name.c_str(), value.c_str());
     }
@@ -239,6 +329,74 @@ struct HttpServer::Impl {
     return SameSecret(Base64Decode(header->substr(6)), options.user + ":" + options.password);
   }
 
+  // 401. The page asks without a login dialog popping up: no challenge then.
+  static HttpResponse Denied(const HttpRequest& request) {
+    const std::string* by = request.Header("x-requested-with");
+    HttpResponse denied = StartsWith(request.path, "/api/") ? JsonError(401, "sign in first")
+                                                            : Plain(401, "authentication required");
+    if (by == nullptr || *by != "mz-page") {
+      denied.headers.emplace_back("WWW-Authenticate", "Basic realm=\"mzhost\", charset=\"UTF-8\"");
+    }
+    return denied;
+  }
+
+  HttpResponse SessionAnswer(const Sessions::Session& session, int status) const {
+    std::string body = "{\"user\":";
+    AppendJsonString(&body, options.user);
+    body += ",\"csrf\":\"" + session.csrf + "\"}\n";
+    HttpResponse answer{status, {{"Content-Type", "application/json"}}, std::move(body)};
+    return answer;
+  }
+
+  std::string CookieHeader(const std::string& value, bool clear) const {
+    std::string cookie =
+        std::string(kSessionCookie) + "=" + value + "; Path=/; HttpOnly; SameSite=Strict";
+    if (!options.tlsCert.empty()) cookie += "; Secure";
+    if (clear) cookie += "; Max-Age=0";
+    return cookie;
+  }
+
+  // /api/session: sign in, the session's token, sign out.
+  HttpResponse SessionRoute(const HttpRequest& request, const std::string& address) {
+    const std::string* cookie = request.Header("cookie");
+    const std::optional<std::string> id =
+        cookie != nullptr ? CookieValue(*cookie, kSessionCookie) : std::nullopt;
+    if (request.method == "GET") {
+      const auto session = id ? sessions.Find(*id) : std::nullopt;
+      if (!session) return Denied(request);
+      return SessionAnswer(*session, 200);
+    }
+    if (request.method == "DELETE") {
+      if (id) sessions.Close(*id);
+      HttpResponse gone{204, {{"Set-Cookie", CookieHeader("", true)}}, {}};
+      return gone;
+    }
+    if (request.method != "POST") {
+      HttpResponse wrong = JsonError(405, "/api/session takes GET, POST and DELETE");
+      wrong.headers.emplace_back("Allow", "GET, POST, DELETE");
+      return wrong;
+    }
+    std::string error;
+    const std::optional<JsonValue> login = ReadJson(request.body, &error);
+    if (!login) return JsonError(400, error);
+    const std::string* user = login->String("user");
+    const std::string* password = login->String("password");
+    if (user == nullptr || password == nullptr) {
+      return JsonError(400, "sign in with {\"user\": ..., \"password\": ...}");
+    }
+    std::this_thread::sleep_for(failed.Delay(address));
+    if (!SameSecret(*user + ":" + *password, options.user + ":" + options.password)) {
+      failed.Failed(address);
+      return JsonError(401, "wrong user name or password");
+    }
+    failed.Succeeded(address);
+    if (id) sessions.Close(*id);  // a new sign-in never keeps an old id
+    const Sessions::Session session = sessions.Open();
+    HttpResponse answer = SessionAnswer(session, 200);
+    answer.headers.emplace_back("Set-Cookie", CookieHeader(session.id, false));
+    return answer;
+  }
+
   MHD_Result First(MHD_Connection* connection, Exchange* exchange) {
     HttpRequest& request = exchange->request;
     std::size_t headers = 0;
@@ -260,16 +418,31 @@ struct HttpServer::Impl {
       return Queue(connection, exchange, Plain(431, "too many header fields"));
     }
     const std::string address = ClientAddress(connection);
-    if (!Authorized(*exchange)) {
+    const bool basic = Authorized(*exchange);
+    std::optional<Sessions::Session> session;
+    if (!basic && StartsWith(request.path, "/api/")) {
+      if (const std::string* cookie = request.Header("cookie")) {
+        if (const auto id = CookieValue(*cookie, kSessionCookie)) session = sessions.Find(*id);
+      }
+    }
+    request.viaSession = session.has_value();
+    if (!basic && !session && !IsPublic(request)) {
       if (request.Header("authorization") != nullptr) {
         std::this_thread::sleep_for(failed.Delay(address));
         failed.Failed(address);
       }
-      HttpResponse denied = Plain(401, "authentication required");
-      denied.headers.emplace_back("WWW-Authenticate", "Basic realm=\"mzhost\", charset=\"UTF-8\"");
-      return Queue(connection, exchange, denied);
+      return Queue(connection, exchange, Denied(request));
     }
-    failed.Succeeded(address);
+    if (Changes(request.method) && CrossOrigin(request, !options.tlsCert.empty())) {
+      return Queue(connection, exchange, JsonError(403, "a change from another origin"));
+    }
+    if (session && Changes(request.method)) {
+      const std::string* token = request.Header("x-csrf-token");
+      if (token == nullptr || !SameSecret(*token, session->csrf)) {
+        return Queue(connection, exchange, JsonError(403, "missing or stale CSRF token"));
+      }
+    }
+    if (basic) failed.Succeeded(address);
     if (const std::string* length = request.Header("content-length")) {
       char* end = nullptr;
       const unsigned long long n = std::strtoull(length->c_str(), &end, 10);
@@ -284,6 +457,15 @@ struct HttpServer::Impl {
   MHD_Result Last(MHD_Connection* connection, Exchange* exchange) {
     if (exchange->tooLarge)
       return Queue(connection, exchange, Plain(413, "the body is over 1 MiB"));
+    if (exchange->request.path == "/api/session") {
+      return Queue(connection, exchange,
+                   SessionRoute(exchange->request, ClientAddress(connection)));
+    }
+    if (direct) {
+      if (std::optional<HttpResponse> answer = direct(exchange->request)) {
+        return Queue(connection, exchange, *answer);
+      }
+    }
     auto task = std::make_shared<std::packaged_task<HttpResponse()>>([this, exchange] {
       try {
         return handle(exchange->request);
@@ -353,9 +535,16 @@ struct HttpServer::Impl {
   static size_t KeepEscapes(void*, MHD_Connection*, char* text) { return std::strlen(text); }
 };
 
-HttpServer::HttpServer(ServerOptions options, Worker& worker,
-                       std::function<HttpResponse(const HttpRequest&)> handle)
-    : impl_(new Impl{std::move(options), worker, std::move(handle), nullptr, -1, {}, {}}) {}
+HttpServer::HttpServer(ServerOptions options, Worker& worker, Handler handle, DirectHandler direct)
+    : impl_(new Impl{std::move(options),
+                     worker,
+                     std::move(handle),
+                     std::move(direct),
+                     nullptr,
+                     -1,
+                     {},
+                     {},
+                     {}}) {}
 
 HttpServer::~HttpServer() {
   Stop();

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +20,7 @@ struct HttpRequest {
   std::string path;                            // as sent, still percent-encoded, without the query
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
+  bool viaSession = false;  // signed in with the page's session cookie, not Basic
   const std::string* Header(const std::string& lowerName) const {
     const auto it = headers.find(lowerName);
     return it == headers.end() ? nullptr : &it->second;
@@ -28,7 +31,18 @@ struct HttpResponse {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // When set, the body is streamed instead: each call gives the next bytes
+  // (it may wait), and an empty text ends the response.
+  std::function<std::string()> stream = {};
 };
+
+// The API's error: one JSON object {"error", "export", "code"}; the export
+// and its result are null unless an export refused.
+HttpResponse JsonError(int status, const std::string& words, const char* exportName = nullptr,
+                       int32_t code = 0);
+
+// The page's session cookie.
+inline constexpr const char kSessionCookie[] = "mz_session";
 
 inline constexpr std::size_t kMostBodyBytes = 1 << 20;
 inline constexpr std::size_t kMostHeaders = 64;
@@ -61,11 +75,23 @@ class Worker {
   std::unique_ptr<State> state_;
 };
 
+using Handler = std::function<HttpResponse(const HttpRequest&)>;
+// Answers the requests it knows without the library, on the connection's
+// own thread; none for the rest.
+using DirectHandler = std::function<std::optional<HttpResponse>(const HttpRequest&)>;
+
+// Who may ask what. A request needs Basic credentials, or (under /api/ only)
+// the page's session cookie; the page's own files, its sign-in and the API's
+// description need neither. With a session, a change needs the session's
+// CSRF token in X-CSRF-Token, and a change sent from another origin is
+// refused whatever the credentials. The server itself answers
+// /api/session: POST signs in with {"user", "password"}, GET tells the
+// session's CSRF token, DELETE signs out.
 class HttpServer {
  public:
-  // `handle` runs on `worker` for each authenticated request within limits.
-  HttpServer(ServerOptions options, Worker& worker,
-             std::function<HttpResponse(const HttpRequest&)> handle);
+  // `handle` runs on `worker` for each authenticated request within limits
+  // that `direct` (if given) does not answer first.
+  HttpServer(ServerOptions options, Worker& worker, Handler handle, DirectHandler direct = {});
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <libxml/parser.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +15,9 @@
 #include "assets.h"
 #include "carddav.h"
 #include "device_lock.h"
+#include "events.h"
 #include "http_server.h"
+#include "sessions.h"
 
 namespace mzhost {
 namespace {
@@ -25,22 +26,12 @@ constexpr const char kServeUsage[] =
     "usage: mzhost serve [--listen HOST:PORT] [--user NAME] [--password-file FILE]\n"
     "                    [--tls-cert FILE --tls-key FILE]";
 
-std::string RandomPassword() {
-  unsigned char bytes[24] = {};
-  if (getrandom(bytes, sizeof bytes, 0) != sizeof bytes) throw Failure{"no random bytes"};
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string password;
-  for (const unsigned char b : bytes) password.push_back(kAlphabet[b % 64]);
-  return password;  // 24 characters of 6 random bits: 144 bits
-}
-
 // The password in `path`, its first line; made on first start when `make`.
 std::string Password(const std::string& path, bool make) {
   if (make) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
-      const std::string line = RandomPassword() + "\n";
+      const std::string line = RandomToken(24) + "\n";  // 192 bits
       const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
       close(fd);
       if (!written) throw Failure{"cannot write the password file " + path};
@@ -77,6 +68,57 @@ std::optional<HttpResponse> ServePage(const HttpRequest& request) {
   }
   return HttpResponse{
       200, {{"Content-Type", std::string(asset->type)}, {"ETag", etag}}, std::string(asset->bytes)};
+}
+
+// A new message as the API shows one.
+std::string MessageJson(const Message& message) {
+  const unsigned folder = message.folder <= 4 ? message.folder : 0;
+  return JsonObject({{"id", JsonText(message.entryId)},
+                     {"folder", JsonText(FolderName(static_cast<MessageFolder>(folder)))},
+                     {"time", JsonText(message.isoTime)},
+                     {"address", JsonText(message.address)},
+                     {"text", JsonText(message.text)}});
+}
+
+// Hands each new message to the event streams until the hub stops.
+void PumpArrivals(EventHub& events) {
+  Message message;
+  while (!events.Stopped()) {
+    try {
+      if (NextArrival(&message, std::chrono::milliseconds(200))) {
+        events.Publish("message", MessageJson(message));
+      }
+    } catch (const Interrupted&) {
+      // the server is stopping: the hub stops next
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+}
+
+constexpr std::chrono::seconds kHeartbeat{15};
+
+// GET /api/events: the event stream, answered on the connection's thread.
+std::optional<HttpResponse> EventStream(EventHub& events, const HttpRequest& request) {
+  if (request.path != "/api/events") return std::nullopt;
+  if (request.method != "GET") {
+    HttpResponse wrong = JsonError(405, "/api/events takes GET");
+    wrong.headers.emplace_back("Allow", "GET");
+    return wrong;
+  }
+  const std::shared_ptr<EventHub::Client> client = events.Join();
+  if (client == nullptr) {
+    HttpResponse busy = JsonError(503, "too many event streams are open");
+    busy.headers.emplace_back("Retry-After", "5");
+    return busy;
+  }
+  HttpResponse stream{200, {{"Content-Type", "text/event-stream"}}, {}};
+  // The first bytes go out at once, so that the client knows it is connected.
+  auto first = std::make_shared<bool>(true);
+  stream.stream = [client, first] {
+    if (std::exchange(*first, false)) return std::string(": connected\n\n");
+    return client->Next(kHeartbeat);
+  };
+  return stream;
 }
 
 }  // namespace
@@ -170,21 +212,40 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
   if (!failure.empty()) throw Failure{failure};
   if (!opened) Refused("MZ_Init", MZ_E_FAILED, "MZ_Init failed: the phone would not open");
 
-  HttpServer server(options, worker, [&](const HttpRequest& request) {
-    if (auto page = ServePage(request)) return std::move(*page);
-    if (!lock.Reacquire()) return HttpResponse{503, {{"Retry-After", "1"}}, {}};
-    struct Unlock {
-      DeviceLock& lock;
-      ~Unlock() { lock.Release(); }
-    } unlock{lock};
-    return dav->Handle(request);
-  });
+  // New messages: the library's callback queues them (StartWatching), and a
+  // thread of their own hands each to every event stream.
+  EventHub events;
+  worker.RunNow([&] { StartWatching(host); });
+  std::thread pump([&events] { PumpArrivals(events); });
+  struct StopEvents {
+    EventHub& events;
+    std::thread& pump;
+    ~StopEvents() {
+      events.Stop();
+      pump.join();
+    }
+  } stopEvents{events, pump};
+
+  HttpServer server(
+      options, worker,
+      [&](const HttpRequest& request) {
+        if (auto page = ServePage(request)) return std::move(*page);
+        if (!lock.Reacquire()) return HttpResponse{503, {{"Retry-After", "1"}}, {}};
+        struct Unlock {
+          DeviceLock& lock;
+          ~Unlock() { lock.Release(); }
+        } unlock{lock};
+        if (request.path.rfind("/api/", 0) == 0) return JsonError(404, "no such route");
+        return dav->Handle(request);
+      },
+      [&events](const HttpRequest& request) { return EventStream(events, request); });
   const unsigned port = server.Start();
   std::printf("listening on %s://%s:%u/\n", options.tlsCert.empty() ? "http" : "https",
               options.host.c_str(), port);
   std::fflush(stdout);
   while (!Interruption()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::fprintf(stderr, "mzhost: stopping the server\n");
+  events.Stop();
   server.Stop();
   worker.RunNow([&] { dav.reset(); });
 }

@@ -2,15 +2,20 @@
 // helpers of authentication, and the change log against a simple model.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "serve/carddav.h"
 #include "serve/dav_state.h"
+#include "serve/events.h"
 #include "serve/http_server.h"
+#include "serve/json_reader.h"
+#include "serve/sessions.h"
 #include "table.h"
 
 namespace {
@@ -36,6 +41,17 @@ TEST(ServeHelpers, EachRowGivesItsResult) {
       EXPECT_EQ(decoded.empty() ? "-" : decoded, expected) << row[1];
     } else if (row[0] == "loopback") {
       EXPECT_EQ(IsLoopback(in), expected == "yes") << row[1];
+    } else if (row[0] == "json") {
+      std::string error;
+      const auto value = ReadJson(in, &error);
+      EXPECT_EQ(value.has_value(), expected != "-") << row[1] << ": " << error;
+      EXPECT_EQ(error.empty(), value.has_value()) << row[1];
+      if (value && row[2] != "-") {
+        const std::string* member = value->String(row[2]);
+        EXPECT_EQ(member ? *member : "-", expected) << row[1];
+      }
+    } else if (row[0] == "cookie") {
+      EXPECT_EQ(CookieValue(in, row[2]).value_or("-"), expected) << row[1];
     } else {
       ADD_FAILURE() << "unknown row " << row[0];
     }
@@ -45,6 +61,42 @@ TEST(ServeHelpers, EachRowGivesItsResult) {
 TEST(ServeHelpers, ANameOf256BytesIsRefused) {
   EXPECT_TRUE(CardName(std::string(255, 'a')));
   EXPECT_FALSE(CardName(std::string(256, 'a')));
+}
+
+// A client that never reads loses what does not fit its queue, and is told
+// how many; a client that keeps reading gets every event, in order.
+TEST(EventHub, ASlowClientLosesItsOwnEventsOnly) {
+  EventHub hub;
+  const auto slow = hub.Join();
+  const auto fast = hub.Join();
+  ASSERT_TRUE(slow && fast);
+  constexpr int kEvents = 1000;
+  std::string received;
+  std::atomic<int> seen{0};
+  std::thread reader([&] {
+    while (seen < kEvents) {
+      const std::string bytes = fast->Next(std::chrono::seconds(60));
+      if (bytes.empty()) break;
+      for (std::size_t at = 0; (at = bytes.find("event: message", at)) != std::string::npos; ++at) {
+        ++seen;
+      }
+      received += bytes;
+    }
+  });
+  for (int i = 0; i < kEvents; ++i) {
+    hub.Publish("message", "{\"n\":" + std::to_string(i) + "}");
+    // In batches smaller than a queue: the fast client keeps up.
+    while (i % 100 == 99 && seen < i + 1) std::this_thread::yield();
+  }
+  reader.join();
+  EXPECT_NE(received.find("{\"n\":999}"), std::string::npos);
+  EXPECT_EQ(received.find("event: dropped"), std::string::npos);
+  const std::string late = slow->Next(std::chrono::seconds(0));
+  EXPECT_EQ(late.rfind("event: dropped\ndata: {\"dropped\":744}\n\n", 0), 0U) << late.substr(0, 80);
+  EXPECT_EQ(hub.Dropped(), 744U);
+  hub.Stop();
+  EXPECT_EQ(slow->Next(std::chrono::seconds(60)), "");
+  EXPECT_FALSE(hub.Join());
 }
 
 // Changes since each token, against a model that remembers every change.
