@@ -69,9 +69,7 @@ function signedIn(session) {
   $('sign-out').hidden = false;
   say(`Signed in as ${session.user}.`);
   selectTab($('tab-contacts'));
-  loadContacts(0);
-  loadFolders();
-  loadLimits();
+  for (const load of [() => loadContacts(0), loadFolders, loadLimits]) act(load)();
   listen();
 }
 
@@ -367,10 +365,10 @@ function listen() {
     }
     say(`New message from ${m.address}.`);
   });
-  events.addEventListener('dropped', (e) => {
+  events.addEventListener('dropped', act((e) => {
     say(`${JSON.parse(e.data).dropped} new-message events were missed; reloading.`);
-    loadFolders();
-  });
+    return loadFolders();
+  }));
 }
 
 // What the phone's code page holds: ASCII, Latin-1's upper half and these.
