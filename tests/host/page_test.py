@@ -13,6 +13,8 @@ import signal
 import subprocess
 import sys
 import tempfile
+import urllib.error
+import urllib.request
 
 SKIP = 77
 CHROMIUM, CHROMEDRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
@@ -55,32 +57,23 @@ def shown_contact(name):
     return phone("contacts", "show", str(position))
 
 
-own = run(phonectl, "--device", device, "init").split("own number: ")[1].split()[0]
-snippet, password = os.path.join(work, "snippet.vcf"), os.path.join(work, "password")
-with open(snippet, "w") as f:
-    f.write(f"BEGIN:VCARD\nVERSION:2.1\nN:;{SNIPPET};;;\nEND:VCARD\n")
-phone("contacts", "import", os.path.join(ROOT, "examples", "contacts.vcf"), snippet)
-with open(password, "w") as f:
-    f.write("page-test-secret\n")
+def fetch(path, **headers):
+    try:
+        with urllib.request.urlopen(urllib.request.Request(url + path, headers=headers)) as r:
+            return r.status, r.headers
+    except urllib.error.HTTPError as e:
+        return e.code, e.headers
 
-# start_serve's server stays the child of this bash, which exits with its status.
-serve = subprocess.Popen(
-    ["bash", "-c", '. "$0"; start_serve "$@" || exit 1; echo "$server $url"; wait "$server"',
-     os.path.join(ROOT, "scripts", "serve-lib.sh"), mzhost, device, password, work],
-    stdout=subprocess.PIPE, text=True)
-server, url = (serve.stdout.readline().split() + [None, None])[:2]
-if url is None:
-    sys.exit("mzhost serve did not start")
 
-options = webdriver.ChromeOptions()
-options.binary_location = CHROMIUM
-for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                 "--window-size=1100,900", f"--user-data-dir={work}/browser"):
-    options.add_argument(argument)
-options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-wait = WebDriverWait(driver, 20)  # generous: a sanitizer build answers slowly
-os.makedirs(artifacts, exist_ok=True)
+def check_files():
+    """The page's files: public, each with its type and an ETag that answers 304."""
+    types = {"": "text/html; charset=utf-8", "app.js": "text/javascript",
+             "app.css": "text/css", "favicon.svg": "image/svg+xml"}
+    for path, kind in types.items():
+        status, headers = fetch(path)
+        check(f"/{path} is {kind}", (status, headers["Content-Type"]) == (200, kind))
+        check(f"/{path} is not sent again", fetch(path, **{"If-None-Match": headers["ETag"]})[0] == 304)
+    check("an unknown file is 404", fetch("no-such-file.js")[0] == 404)
 
 
 def by_id(name):
@@ -103,8 +96,7 @@ def check(what, ok):
     print(f"ok: {what}")
 
 
-failed = True
-try:
+def browse():
     driver.get(url)
     wait.until(EC.visibility_of_element_located((By.ID, "password"))).send_keys("page-test-secret")
     by_id("sign-in").submit()
@@ -183,14 +175,46 @@ try:
     by_id("sign-out").click()
     wait.until(EC.visibility_of_element_located((By.ID, "sign-in")), "not signed out")
     check("signing out shows the sign-in form", True)
-    failed = False
+
+
+own = run(phonectl, "--device", device, "init").split("own number: ")[1].split()[0]
+snippet, password = os.path.join(work, "snippet.vcf"), os.path.join(work, "password")
+with open(snippet, "w") as f:
+    f.write(f"BEGIN:VCARD\nVERSION:2.1\nN:;{SNIPPET};;;\nEND:VCARD\n")
+phone("contacts", "import", os.path.join(ROOT, "examples", "contacts.vcf"), snippet)
+with open(password, "w") as f:
+    f.write("page-test-secret\n")
+os.makedirs(artifacts, exist_ok=True)
+
+# start_serve's server stays the child of this bash, which exits with its status.
+serve = subprocess.Popen(
+    ["bash", "-c", '. "$0"; start_serve "$@" || exit 1; echo "$server $url"; wait "$server"',
+     os.path.join(ROOT, "scripts", "serve-lib.sh"), mzhost, device, password, work],
+    stdout=subprocess.PIPE, text=True)
+failed = True
+try:
+    server, url = serve.stdout.readline().split()
+    check_files()
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                     "--window-size=1100,900", f"--user-data-dir={work}/browser"):
+        options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+    wait = WebDriverWait(driver, 20)  # generous: a sanitizer build answers slowly
+    try:
+        browse()
+        failed = False
+    finally:
+        if failed:
+            driver.save_screenshot(os.path.join(artifacts, "page-failure.png"))
+            for entry in driver.get_log("browser"):
+                print("browser:", entry["message"])
+        driver.quit()
 finally:
-    if failed:
-        driver.save_screenshot(os.path.join(artifacts, "page-failure.png"))
-        for entry in driver.get_log("browser"):
-            print("browser:", entry["message"])
-    driver.quit()
-    os.kill(int(server), signal.SIGTERM)
+    if serve.poll() is None:
+        os.kill(int(server), signal.SIGTERM)
     status = serve.wait(timeout=60)
     if failed or status != 0:
         with open(os.path.join(work, "serve.err")) as log:
