@@ -28,7 +28,9 @@ for i in $(seq 1 "$count"); do
 done
 cat "$work/cards/"*.vcf > "$work/all.vcf"
 
-# name URL USER: a first sync and a no-change sync; prints both times.
+# name URL USER: a first sync, a no-change sync right after it, and one more
+# after a pause longer than mzhost serve keeps what it read of the phone
+# (60 s), so that it reads every contact again; prints the three times.
 run_sync() {
   local name=$1 url=$2 user=$3 dir="$work/$1"
   mkdir -p "$dir"
@@ -40,10 +42,15 @@ run_sync() {
   middle=$(now)
   vdirsyncer -c "$dir/config" sync > "$dir/second.out" 2>&1
   end=$(now)
+  sleep 61
+  local later
+  later=$(now)
+  vdirsyncer -c "$dir/config" sync > "$dir/third.out" 2>&1
+  later=$(seconds "$later" "$(now)")
   local copied
   copied=$(ls "$dir/local/contacts" | wc -l)
-  printf '%-8s first sync %6ss (%d cards)   no-change sync %6ss\n' "$name" \
-    "$(seconds "$start" "$middle")" "$copied" "$(seconds "$middle" "$end")"
+  printf '%-8s first sync %6ss (%d cards)   no-change sync %6ss   again 61 s later %6ss\n' \
+    "$name" "$(seconds "$start" "$middle")" "$copied" "$(seconds "$middle" "$end")" "$later"
 }
 
 wait_for_port() {

@@ -71,8 +71,8 @@ bool DeviceLock::Reacquire() {
 
 void DeviceLock::Release() {
   if (!held_) return;
-  // No line is left for a lock that no one holds.
-  [[maybe_unused]] const int emptied = ftruncate(fd_, 0);
+  // No holder is named for a lock that no one holds.
+  WriteLines("");
   flock(fd_, LOCK_UN);
   held_ = false;
 }
@@ -92,11 +92,23 @@ DeviceLock::Outcome DeviceLock::Take(unsigned interruptsBefore) {
     std::this_thread::sleep_for(kRetryEvery);
   }
   held_ = true;
-  // Best effort: the line only helps a waiting host say for whom it waits.
-  const std::string line = std::to_string(getpid()) + " " + holder_ + "\n";
-  [[maybe_unused]] const bool written =
-      ftruncate(fd_, 0) == 0 && pwrite(fd_, line.data(), line.size(), 0) >= 0;
+  char text[512];
+  const ssize_t got = pread(fd_, text, sizeof text - 1, 0);
+  text[got > 0 ? got : 0] = '\0';
+  const char* second = std::strchr(text, '\n');
+  generation_ = second != nullptr ? std::strtoull(second + 1, nullptr, 10) + 1 : 1;
+  WriteLines(std::to_string(getpid()) + " " + holder_);
   return Outcome::kTaken;
+}
+
+void DeviceLock::WriteLines(const std::string& holder) {
+  // Best effort: the holder only helps a waiting host say for whom it waits;
+  // a lost generation only makes the next host read the phone again.
+  std::string lines = holder;
+  for (char& c : lines) c = static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  lines += "\n" + std::to_string(generation_) + "\n";
+  [[maybe_unused]] const bool written =
+      ftruncate(fd_, 0) == 0 && pwrite(fd_, lines.data(), lines.size(), 0) >= 0;
 }
 
 std::string DeviceLock::Holder() const {

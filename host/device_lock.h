@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -24,7 +25,8 @@ class DeviceLock {
   DeviceLock& operator=(const DeviceLock&) = delete;
 
   // Creates the folder and the lock file when missing, takes the lock and
-  // writes "PID HOLDER\n" into the file. When another process holds it,
+  // writes "PID HOLDER\nGENERATION\n" into the file, the generation one more
+  // than the file held. When another process holds it,
   // prints once on stderr for whom it waits. Throws Failure when the lock
   // file cannot be opened or the wait bound passed, Interrupted on Ctrl-C.
   // A path the platform refuses as a device (a file, or a folder that holds
@@ -33,15 +35,20 @@ class DeviceLock {
   // Takes the lock again after Release, for a last library call: false,
   // without throwing, when the wait bound passes or a new interrupt comes.
   bool Reacquire();
-  // Empties the file and releases the lock; the descriptor is close-on-exec,
-  // so child processes never inherit it.
+  // Leaves only the generation in the file and releases the lock; the
+  // descriptor is close-on-exec, so child processes never inherit it.
   void Release();
   bool held() const { return held_; }
+  // The generation of this host's latest take of the lock; 0 before the
+  // first. Another host took the lock in between when a take's generation is
+  // not one more than the take before.
+  uint64_t generation() const { return generation_; }
 
  private:
   enum class Outcome { kTaken, kTimedOut, kInterrupted, kFailed };
   Outcome Take(unsigned interruptsBefore);
   std::string Holder() const;
+  void WriteLines(const std::string& holder);
 
   std::string dir_;
   std::string path_;
@@ -50,6 +57,7 @@ class DeviceLock {
   int fd_ = -1;
   bool held_ = false;
   bool announced_ = false;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace mzhost

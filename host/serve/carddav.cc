@@ -366,9 +366,16 @@ bool CardDav::ReadAt(int32_t position, Stored* stored) {
   return true;
 }
 
-std::map<std::string, std::string> CardDav::Refresh() {
+bool CardDav::Fresh() const {
+  return fresh_ && std::chrono::steady_clock::now() - readAt_ <= kMostStale;
+}
+
+const std::map<std::string, std::string>& CardDav::Refresh() {
   int32_t count = 0;
   if (mz_.MZ_GetContactsCount(&count) != MZ_OK) throw Failure{"the phone gave no contact count"};
+  if (Fresh() && static_cast<std::size_t>(count) == texts_.size()) return texts_;
+  fresh_ = false;
+  const auto now = std::chrono::steady_clock::now();
   std::map<std::string, std::string> texts;
   positions_.clear();
   Stored stored;
@@ -398,18 +405,26 @@ std::map<std::string, std::string> CardDav::Refresh() {
     state_.Save(resource);
   }
   state_.Commit();
-  return texts;
+  texts_ = std::move(texts);
+  fresh_ = true;
+  readAt_ = now;
+  return texts_;
 }
 
 std::optional<std::string> CardDav::Fetch(Resource* resource) {
   Stored stored;
   const auto hint = positions_.find(resource->contactId);
   bool found = false;
-  if (hint != positions_.end()) {
+  const auto cached = texts_.find(resource->contactId);
+  if (Fresh() && cached != texts_.end()) {
+    stored.text = cached->second;
+    found = true;
+  } else if (hint != positions_.end()) {
     // Positions shift by one around an addition or a deletion.
     for (const int32_t shift : {0, -1, 1}) {
       if (ReadAt(hint->second + shift, &stored) && stored.id == resource->contactId) {
         hint->second += shift;
+        if (fresh_) texts_[stored.id] = stored.text;
         found = true;
         break;
       }
@@ -795,9 +810,11 @@ HttpResponse CardDav::Put(const HttpRequest& request, const std::string& name) {
   if (resource) {
     id = resource->contactId;
     std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
+    fresh_ = false;
     if (mz_.MZ_WriteContact(&transfer) != MZ_OK) return Status(500);
   } else {
     char newId[MZ_NEW_ID_SIZE] = {};
+    fresh_ = false;
     if (mz_.MZ_AddContact(&transfer, newId, sizeof newId) != MZ_OK) return Status(500);
     id.assign(newId, strnlen(newId, sizeof newId));
     int32_t count = 0;
@@ -822,6 +839,7 @@ HttpResponse CardDav::Delete(const HttpRequest& request, const std::string& name
   if (resource && !Fetch(&*resource)) resource.reset();
   if (!resource) return Status(404);
   if (PreconditionFails(request, ETag(*resource))) return Status(412);
+  fresh_ = false;
   const int32_t result = mz_.MZ_DeleteContact(resource->contactId.c_str());
   if (result != MZ_OK && result != MZ_E_NO_CONTACT) return Status(500);
   const auto at = positions_.find(resource->contactId);

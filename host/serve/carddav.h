@@ -4,6 +4,7 @@
 // of the library.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,6 +36,9 @@ class CardDav {
   // display name; `user`: the principal's name.
   CardDav(Library& mz, const std::string& statePath, std::string bookName, std::string user);
   HttpResponse Handle(const HttpRequest& request);
+  // Another process may have changed the contacts: the next request that
+  // lists the address book reads every contact again.
+  void Invalidate() { fresh_ = false; }
 
  private:
   struct Stored {
@@ -48,8 +52,14 @@ class CardDav {
   HttpResponse Delete(const HttpRequest& request, const std::string& name);
 
   // Reads every contact and brings the resources in line: new, changed and
-  // removed contacts are logged. Returns the texts by contact id.
-  std::map<std::string, std::string> Refresh();
+  // removed contacts are logged. Returns the texts by contact id. What the
+  // last read gave serves again while nothing can have changed: no other
+  // process took the device lock (Invalidate), this server changed no
+  // contact, the count is the same, and the read is at most kMostStale old.
+  // The last two catch what is changed without the lock (on the phone
+  // itself): an addition or deletion at once, an edit within kMostStale.
+  const std::map<std::string, std::string>& Refresh();
+  bool Fresh() const;
   // The current text of a resource's contact; the resource's hash follows it
   // (and the change is logged). None, and the resource forgotten, when the
   // contact is gone.
@@ -63,6 +73,10 @@ class CardDav {
   std::string bookName_;
   std::string user_;
   std::map<std::string, int32_t> positions_;  // by contact id, as last read
+  static constexpr std::chrono::seconds kMostStale{60};
+  std::map<std::string, std::string> texts_;  // by contact id, as last read
+  bool fresh_ = false;
+  std::chrono::steady_clock::time_point readAt_;
 };
 
 }  // namespace mzhost

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -168,6 +169,10 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
   // Every library call, MZ_Init and MZ_Done included, runs on the worker,
   // each request's under the device lock, taken for that request only.
   xmlInitParser();
+  // The C library sets up its time zone state on first use and guards it with
+  // a lock of its own, which a race detector cannot see; set up here, before
+  // any thread, the state is only ever replaced under that lock.
+  tzset();
   Worker worker;
   DeviceLock lock(deviceDir, "mzhost serve", std::nullopt);
   std::unique_ptr<CardDav> dav;
@@ -226,6 +231,7 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
     }
   } stopEvents{events, pump};
 
+  uint64_t generation = lock.generation();  // of the latest take; used on the worker only
   HttpServer server(
       options, worker,
       [&](const HttpRequest& request) {
@@ -235,6 +241,9 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
           DeviceLock& lock;
           ~Unlock() { lock.Release(); }
         } unlock{lock};
+        // Another host had the phone since this server's last request.
+        if (lock.generation() != generation + 1) dav->Invalidate();
+        generation = lock.generation();
         if (request.path.rfind("/api/", 0) == 0) return JsonError(404, "no such route");
         return dav->Handle(request);
       },

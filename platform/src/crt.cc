@@ -137,13 +137,18 @@ std::FILE* crt::fopen(const char* path, const char* mode) {
   // A link (ELOOP), or a FIFO or socket without a peer (ENXIO), is no
   // regular file.
   if (fd < 0) return Fail(errno == ELOOP || errno == ENXIO ? EACCES : errno);
+  // An empty file is not cut: that changes nothing, and some file systems
+  // (ext4) take a cut to empty as a rewrite in place and write the file out
+  // at close, which would cost the library's scratch file, made and removed
+  // for every contact read, a disk write and a discard each time.
   struct stat st;
   int why = 0;
   if (::fstat(fd, &st) != 0) {
     why = errno;
   } else if (!S_ISREG(st.st_mode)) {
     why = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
-  } else if (::fcntl(fd, F_SETFL, flags & O_APPEND) != 0 || (truncate && ::ftruncate(fd, 0) != 0)) {
+  } else if (::fcntl(fd, F_SETFL, flags & O_APPEND) != 0 ||
+             (truncate && st.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
     why = errno;
   }
   if (why != 0) {

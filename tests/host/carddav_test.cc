@@ -115,6 +115,13 @@ TEST_F(CarddavTest, ChangesByAnotherProcessShowUpInTheNextSync) {
       << second.body;
   const HttpReply third = Request("REPORT", kBook, {}, SyncReport(TokenOf(second.body)));
   EXPECT_EQ(third.body.find("<d:response>"), std::string::npos) << third.body;
+
+  // The server keeps what it read while no other host took the device lock;
+  // a contact added behind the lock's back still shows, by the count.
+  emulator::SeedContact({{"LastName", "Behind"}, {"FirstName", "Ann"}});
+  const HttpReply fourth = Request("REPORT", kBook, {}, SyncReport(TokenOf(third.body)));
+  EXPECT_EQ(fourth.body.find("<d:response>"), fourth.body.rfind("<d:response>")) << fourth.body;
+  EXPECT_NE(fourth.body.find("-3.vcf</d:href><d:propstat>"), std::string::npos) << fourth.body;
 }
 
 // Rows: card sent, whether the phone keeps all of it (the PUT then carries

@@ -43,6 +43,8 @@ TEST_F(ConcurrencyTest, TwoImportsAtOnceStoreEveryCardExactlyOnce) {
   RunningProgram b(Argv({"contacts", "import", File("b.vcf")}));
   EXPECT_EQ(a.Wait().status, 0);
   EXPECT_EQ(b.Wait().status, 0);
+  // Each took the lock once and counted it; neither is named as its holder.
+  EXPECT_EQ(FileContents(File("device.lock")), "\n2\n");
   std::vector<std::string> expected;
   for (int i = 0; i < 320; ++i)
     expected.insert(expected.end(), {"A" + std::to_string(i), "B" + std::to_string(i)});
