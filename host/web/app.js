@@ -346,7 +346,7 @@ $('clear-folder').addEventListener('click', act(async () => {
   await loadFolders();
 }));
 
-// A new message: at the top of the Inbox, its count up, and a badge until
+// A new message: in the Inbox list, its count up, and a badge until
 // the Messages tab is looked at.
 function listen() {
   events = new EventSource('/api/events');
@@ -356,7 +356,12 @@ function listen() {
     const m = JSON.parse(e.data);
     counts.inbox = (counts.inbox ?? 0) + 1;
     drawFolders();
-    if (folder === 'inbox' && messagePage.offset === 0) $('message-list').prepend(messageItem(m));
+    // The folder lists oldest first: a new one goes last, when the end shows.
+    if (folder === 'inbox' && messagePage.offset + messagePage.limit > messagePage.total) {
+      $('message-list').append(messageItem(m));
+      messagePage.total += 1;
+      pager($('message-pager'), messagePage, act(loadMessages));
+    }
     if ($('tab-messages').getAttribute('aria-selected') !== 'true') {
       const badge = $('badge');
       badge.textContent = String(Number(badge.hidden ? 0 : badge.textContent) + 1);
