@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The page of mzhost serve in headless Chromium, on a fresh device with the
 sample contacts and one whose name is an HTML snippet: sign in, see the
-contacts, edit one (checked through mzhost), send an SMS to the phone's own
+contacts, edit one and import a file (checked through mzhost), send an SMS to the phone's own
 number and see it arrive live, a badge for a message that arrives elsewhere,
 delete it, and the snippet shown as text. Saves a screenshot of each tab.
 Usage: page_test.py MZHOST PHONECTL ARTIFACTS_DIR
@@ -117,6 +117,12 @@ def browse():
     shows("status", "Saved")
     check("an edit reaches the phone", "+1 555 0177" in shown_contact("Aiko Tanaka"))
 
+    # An imported file's report names what the phone could not keep.
+    by_id("import-file").send_keys(cards)
+    shows("report-summary", "1 of 1 cards imported")
+    shows("report-notes", "NICKNAME")
+    check("an imported card reaches the phone", "Import;Pat" in shown_contact("Pat Import"))
+
     # The tabs answer the arrow keys; the event stream is open before sending.
     by_id("tab-contacts").send_keys(Keys.ARROW_RIGHT)
     check("the right arrow selects Messages",
@@ -182,6 +188,9 @@ snippet, password = os.path.join(work, "snippet.vcf"), os.path.join(work, "passw
 with open(snippet, "w") as f:
     f.write(f"BEGIN:VCARD\nVERSION:2.1\nN:;{SNIPPET};;;\nEND:VCARD\n")
 phone("contacts", "import", os.path.join(ROOT, "examples", "contacts.vcf"), snippet)
+cards = os.path.join(work, "import.vcf")
+with open(cards, "w") as f:
+    f.write("BEGIN:VCARD\nVERSION:3.0\nFN:Pat Import\nN:Import;Pat;;;\nNICKNAME:Patty\nEND:VCARD\n")
 with open(password, "w") as f:
     f.write("page-test-secret\n")
 os.makedirs(artifacts, exist_ok=True)
