@@ -22,8 +22,8 @@ function say(text) {
 
 class ApiError extends Error {}
 
-async function api(method, path, body, type = 'application/json') {
-  const headers = { 'X-Requested-With': 'mz-page' };
+async function api(method, path, body, type = 'application/json', more = {}) {
+  const headers = { 'X-Requested-With': 'mz-page', ...more };
   if (method !== 'GET' && csrf) headers['X-CSRF-Token'] = csrf;
   if (body !== undefined) headers['Content-Type'] = type;
   if (body !== undefined && type === 'application/json') body = JSON.stringify(body);
@@ -51,12 +51,14 @@ function act(fn) {
   };
 }
 
-function pager(box, page, load) {
+function pager(box, page, load, what) {
   const { offset, limit, total } = page;
   box.replaceChildren(
-    el('button', { type: 'button', disabled: offset === 0, onclick: () => load(Math.max(0, offset - limit)) }, 'Previous'),
+    el('button', { type: 'button', 'aria-label': `Previous ${what}`, disabled: offset === 0,
+      onclick: () => load(Math.max(0, offset - limit)) }, 'Previous'),
     el('span', {}, total ? `${offset + 1}–${Math.min(offset + limit, total)} of ${total}` : 'None'),
-    el('button', { type: 'button', disabled: offset + limit >= total, onclick: () => load(offset + limit) }, 'Next'),
+    el('button', { type: 'button', 'aria-label': `Next ${what}`, disabled: offset + limit >= total,
+      onclick: () => load(offset + limit) }, 'Next'),
   );
 }
 
@@ -143,7 +145,7 @@ async function loadContacts(offset) {
     el('button', { type: 'button', onclick: act(() => showContact(c.id)) },
       el('span', { class: 'name' }, c.name || '(no name)'),
       el('span', { class: 'hint' }, c.fields.mobile || c.fields.email || '')))));
-  pager($('contact-pager'), page, act(loadContacts));
+  pager($('contact-pager'), page, act(loadContacts), 'contacts');
 }
 
 async function showContact(id, report) {
@@ -222,7 +224,7 @@ function showReport(summary, notes) {
 $('contact-form').addEventListener('submit', act(async () => {
   const body = { fields: formFields() };
   const saved = contact
-    ? await api('PUT', `/api/contacts/${encodeURIComponent(contact.id)}`, body)
+    ? await api('PUT', `/api/contacts/${encodeURIComponent(contact.id)}`, body, undefined, { 'If-Match': contact.etag })
     : await api('POST', '/api/contacts', body);
   await showContact(saved.contact.id, true);
   const r = saved.report;
@@ -317,7 +319,7 @@ function messageItem(m) {
 async function loadMessages(offset) {
   messagePage = await api('GET', `/api/messages/${folder}?offset=${offset}&limit=${messagePage.limit}`);
   $('message-list').replaceChildren(...messagePage.messages.map(messageItem));
-  pager($('message-pager'), messagePage, act(loadMessages));
+  pager($('message-pager'), messagePage, act(loadMessages), 'messages');
 }
 
 function showMessage(m) {
@@ -360,7 +362,7 @@ function listen() {
     if (folder === 'inbox' && messagePage.offset + messagePage.limit > messagePage.total) {
       $('message-list').append(messageItem(m));
       messagePage.total += 1;
-      pager($('message-pager'), messagePage, act(loadMessages));
+      pager($('message-pager'), messagePage, act(loadMessages), 'messages');
     }
     if ($('tab-messages').getAttribute('aria-selected') !== 'true') {
       const badge = $('badge');
