@@ -1,5 +1,8 @@
 #include "text.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include "platform/text_codec.h"
 
 namespace mzhost {
@@ -165,6 +168,26 @@ std::string FitColumn(std::string_view text, std::size_t columns) {
   out.append(dots, '.');
   out.append(keep - shown, ' ');
   return out;
+}
+
+std::string FoldCase(std::string_view text) {
+  // The C library's Unicode tables, whatever the process's own locale.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  std::string folded;
+  folded.reserve(text.size());
+  while (!text.empty()) {
+    const textcodec::Decoded d = textcodec::DecodeUtf8(text);
+    if (d.c < 0x80) {
+      folded.push_back(static_cast<char>(d.c >= 'A' && d.c <= 'Z' ? d.c + 32 : d.c));
+    } else if (!d.valid || unicode == nullptr) {
+      folded.append(text.substr(0, d.length));
+    } else {
+      textcodec::AppendUtf8(static_cast<char32_t>(towlower_l(static_cast<wint_t>(d.c), unicode)),
+                            &folded);
+    }
+    text.remove_prefix(d.length);
+  }
+  return folded;
 }
 
 }  // namespace mzhost

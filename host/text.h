@@ -28,6 +28,11 @@ bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16);
 // U+10FFFF, no truncated sequence.
 std::size_t Utf8SequenceLength(std::string_view text);
 
+// `text` in lower case for comparing without regard to case: every letter
+// Unicode gives a lower-case form (Latin, Greek, Cyrillic and the rest), one
+// character for one; bytes that are not UTF-8 stay as they are.
+std::string FoldCase(std::string_view text);
+
 // Appends `text` as a JSON string: valid UTF-8 as it is, every byte outside a
 // valid sequence as \u00XX, quotes, backslashes and control characters
 // escaped.

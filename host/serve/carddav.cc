@@ -12,6 +12,7 @@
 #include "cards/card_reader.h"
 #include "cards/card_writer.h"
 #include "host.h"
+#include "text.h"
 #include "vcf.h"
 
 namespace mzhost {
@@ -224,12 +225,44 @@ CardFormat AskedFormat(const xmlNode* addressData) {
                                                                          : CardFormat::k30;
 }
 
+// The card with only the properties an address-data element names in its
+// prop children (and the lines that frame a card); the whole card when it
+// names none or asks for all of them.
+std::string OnlyAsked(const std::string& card, const xmlNode* addressData) {
+  if (addressData == nullptr || Child(addressData, kCard, "allprop") != nullptr) return card;
+  std::set<std::string> wanted;
+  for (const xmlNode* prop : Elements(addressData)) {
+    if (!Is(prop, kCard, "prop")) continue;
+    std::string name = Attr(prop, "name");
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    wanted.insert(name);
+  }
+  if (wanted.empty()) return card;
+  wanted.insert({"BEGIN", "END", "VERSION"});
+  std::string out;
+  bool keep = false;
+  for (std::size_t at = 0; at < card.size();) {
+    const std::size_t end = std::min(card.find("\r\n", at), card.size());
+    const std::string line = card.substr(at, end - at);
+    // A folded line goes with the property it continues.
+    if (line.empty() || (line[0] != ' ' && line[0] != '\t')) {
+      std::string name = line.substr(0, line.find_first_of(";:"));
+      name = name.substr(name.find('.') + 1);  // a group's name does not count
+      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      keep = wanted.contains(name);
+    }
+    if (keep) out += line + "\r\n";
+    at = end + 2;
+  }
+  return out;
+}
+
 // Whether a text-match's value is found in `value`.
 bool TextMatches(const xmlNode* match, const std::string& value) {
   const std::string collation = Attr(match, "collation");
   const bool fold = collation != "i;octet";
-  const std::string wanted = fold ? Lower(Text(match)) : Text(match);
-  const std::string have = fold ? Lower(value) : value;
+  const std::string wanted = fold ? FoldCase(Text(match)) : Text(match);
+  const std::string have = fold ? FoldCase(value) : value;
   const std::string type = Attr(match, "match-type");
   bool found;
   if (type == "equals") {
@@ -664,7 +697,9 @@ HttpResponse CardDav::Report(const HttpRequest& request) {
       } else if (name.ns == kDav && name.local == "getcontenttype") {
         found += Element(name, "text/vcard; charset=utf-8");
       } else if (name.ns == kCard && name.local == "address-data") {
-        found += Element(name, XmlEscape(CardText(text, resource.uid, AskedFormat(name.node))));
+        found += Element(
+            name,
+            XmlEscape(OnlyAsked(CardText(text, resource.uid, AskedFormat(name.node)), name.node)));
       } else {
         missing += Element(name, "");
       }

@@ -85,7 +85,10 @@ void Worker::RunNow(std::function<void()> job) {
 bool IsLoopback(const std::string& host) {
   if (host == "localhost") return true;
   in_addr address{};
-  return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+  in6_addr address6{};
+  return (inet_pton(AF_INET, host.c_str(), &address) == 1 &&
+          (ntohl(address.s_addr) >> 24) == 127) ||
+         (inet_pton(AF_INET6, host.c_str(), &address6) == 1 && IN6_IS_ADDR_LOOPBACK(&address6));
 }
 
 bool SameSecret(const std::string& a, const std::string& b) {
@@ -552,29 +555,41 @@ HttpServer::~HttpServer() {
 
 unsigned HttpServer::Start() {
   const ServerOptions& options = impl_->options;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(options.port));
+  sockaddr_storage address{};
+  socklen_t length = 0;
   const std::string host = options.host == "localhost" ? "127.0.0.1" : options.host;
-  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-    throw Failure{"cannot listen on " + options.host + ": not an IPv4 address"};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+  const bool ipv6 = host.find(':') != std::string::npos;
+  if (!ipv6 && inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(options.port));
+    length = sizeof *v4;
+  } else if (ipv6 && inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(options.port));
+    length = sizeof *v6;
+  } else {
+    throw Failure{"cannot listen on " + options.host + ": not an IP address"};
   }
-  impl_->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  impl_->socket = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   setsockopt(impl_->socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (ipv6) setsockopt(impl_->socket, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
   if (impl_->socket < 0 ||
-      bind(impl_->socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      bind(impl_->socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       listen(impl_->socket, 64) != 0) {
     throw Failure{"cannot listen on " + options.host + ":" + std::to_string(options.port) + ": " +
                   std::strerror(errno)};
   }
-  socklen_t length = sizeof address;
   getsockname(impl_->socket, reinterpret_cast<sockaddr*>(&address), &length);
+  const uint16_t port = ntohs(ipv6 ? v6->sin6_port : v4->sin_port);
 
   unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC |
                    MHD_USE_ERROR_LOG;
   const bool tls = !options.tlsCert.empty();
   if (tls) flags |= MHD_USE_TLS;
+  if (ipv6) flags |= MHD_USE_IPv6;
   std::vector<MHD_OptionItem> items = {
       {MHD_OPTION_LISTEN_SOCKET, impl_->socket, nullptr},
       {MHD_OPTION_CONNECTION_LIMIT, 64, nullptr},
@@ -598,7 +613,7 @@ unsigned HttpServer::Start() {
     throw Failure{tls ? "cannot start the server: check the TLS certificate and key"
                       : "cannot start the server"};
   }
-  return ntohs(address.sin_port);
+  return port;
 }
 
 void HttpServer::Stop() {

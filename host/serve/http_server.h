@@ -49,7 +49,7 @@ inline constexpr std::size_t kMostHeaders = 64;
 inline constexpr std::size_t kQueueDepth = 16;
 
 struct ServerOptions {
-  std::string host = "127.0.0.1";  // an IPv4 address
+  std::string host = "127.0.0.1";  // an IPv4 or IPv6 address (without brackets), or localhost
   unsigned port = 8181;
   std::string user = "mz";
   std::string password;
@@ -108,7 +108,7 @@ class HttpServer {
   std::unique_ptr<Impl> impl_;
 };
 
-// Whether `host` is an IPv4 loopback address (127.0.0.0/8) or "localhost".
+// Whether `host` is a loopback address (127.0.0.0/8, ::1) or "localhost".
 bool IsLoopback(const std::string& host);
 // Equal texts, in a time that does not depend on where they differ.
 bool SameSecret(const std::string& a, const std::string& b);

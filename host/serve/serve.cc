@@ -137,6 +137,12 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
       const auto colon = listen.rfind(':');
       if (colon == std::string::npos) throw UsageError{"--listen takes HOST:PORT"};
       options.host = listen.substr(0, colon);
+      // An IPv6 address goes in brackets: [::1]:8181.
+      if (options.host.size() >= 2 && options.host.front() == '[' && options.host.back() == ']') {
+        options.host = options.host.substr(1, options.host.size() - 2);
+      } else if (options.host.find(':') != std::string::npos) {
+        throw UsageError{"--listen takes HOST:PORT, an IPv6 address in brackets ([::1]:8181)"};
+      }
       const std::string port = listen.substr(colon + 1);
       options.port = port == "0" ? 0 : ParseNumber(port, "port", 65535);
     } else if (args[i] == "--user") {
@@ -249,8 +255,9 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
       },
       [&events](const HttpRequest& request) { return EventStream(events, request); });
   const unsigned port = server.Start();
-  std::printf("listening on %s://%s:%u/\n", options.tlsCert.empty() ? "http" : "https",
-              options.host.c_str(), port);
+  const bool ipv6 = options.host.find(':') != std::string::npos;
+  std::printf("listening on %s://%s%s%s:%u/\n", options.tlsCert.empty() ? "http" : "https",
+              ipv6 ? "[" : "", options.host.c_str(), ipv6 ? "]" : "", port);
   std::fflush(stdout);
   while (!Interruption()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::fprintf(stderr, "mzhost: stopping the server\n");

@@ -17,6 +17,7 @@
 #include "serve/json_reader.h"
 #include "serve/sessions.h"
 #include "table.h"
+#include "text.h"
 
 namespace {
 
@@ -50,6 +51,8 @@ TEST(ServeHelpers, EachRowGivesItsResult) {
         const std::string* member = value->String(row[2]);
         EXPECT_EQ(member ? *member : "-", expected) << row[1];
       }
+    } else if (row[0] == "fold") {
+      EXPECT_EQ(FoldCase(in), expected) << row[1];
     } else if (row[0] == "cookie") {
       EXPECT_EQ(CookieValue(in, row[2]).value_or("-"), expected) << row[1];
     } else {
