@@ -100,7 +100,7 @@ def browse():
     driver.get(url)
     wait.until(EC.visibility_of_element_located((By.ID, "password"))).send_keys("page-test-secret")
     by_id("sign-in").submit()
-    shows("status", "Signed in")
+    wait.until(EC.visibility_of_element_located((By.ID, "sign-out")), "not signed in")
     for name in ("Grace Okafor", "Aiko Tanaka", "Zoë Hartmann"):
         shows("contact-list", name)
     check("signed in, the sample contacts are listed", True)
