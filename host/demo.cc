@@ -27,6 +27,7 @@ class Tour {
  public:
   Tour(Host& host, std::string programDir, std::string examplesDir, std::string workDir)
       : host_(host),
+        mzhost_(programDir + "/mzhost"),
         phonectl_(programDir + "/phonectl"),
         examples_(std::move(examplesDir)),
         work_(std::move(workDir)) {}
@@ -119,6 +120,7 @@ class Tour {
   }
 
   Host& host_;
+  std::string mzhost_;
   std::string phonectl_;
   std::string examples_;
   std::string work_;
@@ -206,7 +208,12 @@ void Tour::Run() {
   Phonectl({"registry"});
   Phonectl({"launches"});
 
-  std::printf("\nThe tour is over: mzhost calls MZ_Done and removes the temporary phone.\n");
+  std::printf(
+      "\nThe tour is over: mzhost calls MZ_Done and removes the temporary phone (mzhost demo "
+      "--keep keeps it).\n\nTo see a phone in a browser, serve it:\n  %s --device %s serve\n"
+      "and open http://127.0.0.1:8181/ as user mz, with the password the server makes on its "
+      "first start in %s/carddav-password.\n",
+      mzhost_.c_str(), host_.deviceDir.c_str(), host_.deviceDir.c_str());
 }
 
 }  // namespace

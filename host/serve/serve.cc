@@ -10,9 +10,11 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "api.h"
+#include "assets.h"
 #include "carddav.h"
 #include "device_lock.h"
 #include "events.h"
@@ -42,6 +44,32 @@ std::string Password(const std::string& path, bool make) {
   text = text.substr(0, text.find_first_of("\r\n"));
   if (text.empty()) throw Failure{path + " holds no password"};
   return text;
+}
+
+// GET or HEAD of the page's files: `/` is index.html, `/NAME` the asset of
+// that name. Nothing for the API's and CardDAV's paths, or other methods.
+std::optional<HttpResponse> ServePage(const HttpRequest& request) {
+  const std::string& path = request.path;
+  if ((request.method != "GET" && request.method != "HEAD") || path.starts_with("/api/") ||
+      path.starts_with("/dav") || path.starts_with("/.well-known/")) {
+    return std::nullopt;
+  }
+  const Asset* asset = FindAsset(path == "/" ? "index.html" : std::string_view(path).substr(1));
+  if (asset == nullptr) {
+    return HttpResponse{404, {{"Content-Type", "text/plain; charset=utf-8"}}, "not found\n"};
+  }
+  // FNV-1a of the bytes: the same build serves the same tag.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : asset->bytes)
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  char etag[24];
+  std::snprintf(etag, sizeof etag, "\"%016llx\"", static_cast<unsigned long long>(hash));
+  const std::string* none = request.Header("if-none-match");
+  if (none != nullptr && none->find(etag) != std::string::npos) {
+    return HttpResponse{304, {{"ETag", etag}}, {}};
+  }
+  return HttpResponse{
+      200, {{"Content-Type", std::string(asset->type)}, {"ETag", etag}}, std::string(asset->bytes)};
 }
 
 // A new message as the API shows one.
@@ -227,7 +255,12 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
         if (request.path.rfind("/api/", 0) == 0) return api->Handle(request);
         return dav->Handle(request);
       },
-      [&events](const HttpRequest& request) { return EventStream(events, request); });
+      // The page's files and the event stream need no library call: they are
+      // answered at once, whatever the worker is doing.
+      [&events](const HttpRequest& request) {
+        if (auto page = ServePage(request)) return page;
+        return EventStream(events, request);
+      });
   const unsigned port = server.Start();
   const bool ipv6 = options.host.find(':') != std::string::npos;
   std::printf("listening on %s://%s%s%s:%u/\n", options.tlsCert.empty() ? "http" : "https",
