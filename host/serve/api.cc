@@ -7,6 +7,7 @@
 #include <map>
 #include <span>
 
+#include "assets.h"
 #include "cards/card_normalizer.h"
 #include "cards/card_reader.h"
 #include "cards/card_writer.h"
@@ -341,8 +342,11 @@ HttpResponse Vcard(std::string body) {
   return {200, {{"Content-Type", "text/vcard; charset=utf-8"}}, std::move(body)};
 }
 
+// The OpenAPI document, built in from host/web/.
 HttpResponse Description(const Call&) {
-  return JsonError(404, "the API's description is not built in");
+  const Asset* document = FindAsset("openapi.json");
+  if (document == nullptr) return JsonError(404, "the API's description is not built in");
+  return {200, {{"Content-Type", std::string(document->type)}}, std::string(document->bytes)};
 }
 
 HttpResponse Limits(const Call&) {
