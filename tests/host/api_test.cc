@@ -111,11 +111,21 @@ TEST_F(CarddavTest, OpenApiDocumentsEveryRouteAndNoOther) {
   for (const mzhost::ApiRoute& route : mzhost::kApiRoutes) {
     routed.emplace(route.method, route.path);
   }
+  // Answered by the server itself: sign-in, and the event stream (which the
+  // loop below does not open: it never ends).
+  routed.insert({{"GET", "/api/session"},
+                 {"POST", "/api/session"},
+                 {"DELETE", "/api/session"},
+                 {"GET", "/api/events"}});
   Start();
   for (const auto& [path, item] : document->Member("paths")->members) {
     for (const char* method : {"get", "post", "put", "delete", "patch"}) {
       std::string upper = method;
       for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (path == "/api/events" && upper == "GET") {
+        documented.emplace(upper, path);
+        continue;
+      }
       const HttpReply reply = Request(upper, Path(path), {"Content-Type: application/json"}, "{}");
       if (item.Member(method) == nullptr) {
         EXPECT_EQ(reply.status, 405) << upper << " " << path;
