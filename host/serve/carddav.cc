@@ -875,7 +875,12 @@ std::string CardDav::Write(Resource* saved, const NormalizedCard& card) {
   }
   std::memcpy(transfer.vcard, card.text.data(), card.text.size());
   std::string& id = saved->contactId;
-  if (!id.empty()) {
+  // A card replaces the contact, but the library only sets what a text
+  // names: a card that leaves out what the contact holds goes in as a new
+  // contact, which takes the old one's place (added first, so that a refusal
+  // leaves the old one as it was).
+  const std::string replaced = !id.empty() && LeavesOut(*saved, card) ? id : "";
+  if (!id.empty() && replaced.empty()) {
     std::memcpy(transfer.contactId, id.data(), std::min(id.size(), sizeof transfer.contactId - 1));
     fresh_ = false;
     const int32_t result = mz_.MZ_WriteContact(&transfer);
@@ -886,6 +891,14 @@ std::string CardDav::Write(Resource* saved, const NormalizedCard& card) {
     const int32_t result = mz_.MZ_AddContact(&transfer, newId, sizeof newId);
     if (result != MZ_OK) Refusal("MZ_AddContact", result);
     id.assign(newId, strnlen(newId, sizeof newId));
+    if (!replaced.empty()) {
+      const int32_t removed = mz_.MZ_DeleteContact(replaced.c_str());
+      if (removed != MZ_OK && removed != MZ_E_NO_CONTACT) {
+        mz_.MZ_DeleteContact(id.c_str());  // back to the old contact alone
+        Refusal("MZ_DeleteContact", removed);
+      }
+      Forget(replaced);
+    }
     int32_t count = 0;
     mz_.MZ_GetContactsCount(&count);
     positions_[id] = count;  // where an added contact lands, checked on reading
@@ -903,14 +916,29 @@ void CardDav::Erase(const Resource& resource) {
   if (result != MZ_OK && result != MZ_E_NO_CONTACT) {
     Refusal("MZ_DeleteContact", result);
   }
-  const auto at = positions_.find(resource.contactId);
+  Forget(resource.contactId);
+  state_.Remove(resource.name);
+}
+
+void CardDav::Forget(const std::string& contactId) {
+  const auto at = positions_.find(contactId);
   if (at != positions_.end()) {
     for (auto& [id, position] : positions_) {
       if (position > at->second) --position;
     }
     positions_.erase(at);
   }
-  state_.Remove(resource.name);
+  texts_.erase(contactId);
+}
+
+bool CardDav::LeavesOut(Resource& resource, const NormalizedCard& card) {
+  const auto current = Fetch(&resource);
+  if (!current) return false;
+  const PhoneContact stored = NormalizeCard(*current, TypePolicy::kStrict).contact;
+  for (std::size_t i = 0; i < kSlotCount; ++i) {
+    if (!stored.slots[i].empty() && card.contact.slots[i].empty()) return true;
+  }
+  return false;
 }
 
 std::optional<Resource> CardDav::Find(const std::string& contactId) {

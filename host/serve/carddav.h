@@ -92,6 +92,11 @@ class CardDav {
   // contact is gone.
   std::optional<std::string> Fetch(Resource* resource);
   bool ReadAt(int32_t position, Stored* stored);
+  // Drops what is known of a contact that is gone: its position (those after
+  // it move up) and its text.
+  void Forget(const std::string& contactId);
+  // Whether the phone's contact holds something `card` leaves out.
+  bool LeavesOut(Resource& resource, const NormalizedCard& card);
   // The resource of a contact, made for one the phone has but no resource
   // names yet; none when the phone has no such contact (then or now).
   std::optional<Resource> Find(const std::string& contactId);
