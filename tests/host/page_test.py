@@ -87,7 +87,7 @@ def shows(element_id, text):
 
 def item(list_id, text):
     return wait.until(EC.element_to_be_clickable(
-        (By.XPATH, f"//ul[@id='{list_id}']//button[contains(., '{text}')]")))
+        (By.XPATH, f"//*[@id='{list_id}']//button[contains(., '{text}')]")))
 
 
 def check(what, ok):
@@ -137,7 +137,9 @@ def browse():
 
     # A message arriving while another tab shows: a badge until Messages is seen.
     by_id("tab-settings").click()
-    shows("sound-dirs", ".wav")
+    item("sound-dirs", "Use Alert1.wav").click()
+    shows("status", "is now \\Windows\\Alert1.wav")
+    check("a ringtone chosen from the listed sounds", True)
     driver.save_screenshot(os.path.join(artifacts, "page-settings.png"))
     run(phonectl, "--device", device, "receive", "+15550123", "Badge check")
     wait.until(EC.visibility_of_element_located((By.ID, "badge")), "no badge")
