@@ -268,6 +268,10 @@ void RunServe(Host& host, const std::vector<std::string>& args, const std::strin
   std::fflush(stdout);
   while (!Interruption()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::fprintf(stderr, "mzhost: stopping the server\n");
+  if (const uint64_t dropped = events.Dropped()) {
+    std::fprintf(stderr, "mzhost: %llu events were dropped for clients that read too slowly\n",
+                 static_cast<unsigned long long>(dropped));
+  }
   events.Stop();
   server.Stop();
   worker.RunNow([&] {
