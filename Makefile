@@ -28,7 +28,7 @@ test: deps
 demo: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target mzhost
-	@build/default/bin/mzhost demo
+	@build/default/bin/mzhost demo --keep
 
 bench: deps
 	cmake --preset default

@@ -25,8 +25,9 @@ constexpr auto kArrivalLimit = std::chrono::seconds(20);
 
 class Tour {
  public:
-  Tour(Host& host, std::string programDir, std::string examplesDir, std::string workDir)
+  Tour(Host& host, std::string programDir, std::string examplesDir, std::string workDir, bool keep)
       : host_(host),
+        keep_(keep),
         mzhost_(programDir + "/mzhost"),
         phonectl_(programDir + "/phonectl"),
         examples_(std::move(examplesDir)),
@@ -120,6 +121,7 @@ class Tour {
   }
 
   Host& host_;
+  bool keep_;  // the phone outlives the tour
   std::string mzhost_;
   std::string phonectl_;
   std::string examples_;
@@ -208,24 +210,36 @@ void Tour::Run() {
   Phonectl({"registry"});
   Phonectl({"launches"});
 
-  std::printf(
-      "\nThe tour is over: mzhost calls MZ_Done and removes the temporary phone (mzhost demo "
-      "--keep keeps it).\n\nTo see a phone in a browser, serve it:\n  %s --device %s serve\n"
-      "and open http://127.0.0.1:8181/ as user mz, with the password the server makes on its "
-      "first start in %s/carddav-password.\n",
-      mzhost_.c_str(), host_.deviceDir.c_str(), host_.deviceDir.c_str());
+  if (keep_) {
+    std::printf(
+        "\nThe tour is over: mzhost calls MZ_Done and keeps the phone in %s.\n\n"
+        "To see it in a browser, serve it:\n  %s --device %s serve\n"
+        "and open http://127.0.0.1:8181/ as user mz, with the password the server makes on its "
+        "first start in %s/carddav-password. When done: rm -r %s\n",
+        host_.deviceDir.c_str(), mzhost_.c_str(), host_.deviceDir.c_str(), host_.deviceDir.c_str(),
+        work_.c_str());
+  } else {
+    std::printf(
+        "\nThe tour is over: mzhost calls MZ_Done and removes the temporary phone.\n\n"
+        "To see a phone in a browser, serve it:\n  %s --device DIR serve\n"
+        "and open http://127.0.0.1:8181/ as user mz, with the password the server makes on its "
+        "first start in DIR/carddav-password (mzhost demo --keep keeps the tour's phone and "
+        "names its DIR).\n",
+        mzhost_.c_str());
+  }
 }
 
 }  // namespace
 
-void RunDemo(Host& host, const std::string& programDir, const std::string& workDir) {
+void RunDemo(Host& host, const std::string& programDir, const std::string& workDir, bool keep) {
   // An installed mzhost has the sample contacts under its prefix; in the build
   // folder they are the source tree's.
   std::error_code ec;
   const std::filesystem::path installed =
       (std::filesystem::path(programDir) / MZHOST_INSTALLED_EXAMPLES).lexically_normal();
   const bool isInstalled = std::filesystem::exists(installed / "contacts.vcf", ec);
-  Tour(host, programDir, isInstalled ? installed.string() : MZHOST_EXAMPLES_DIR, workDir).Run();
+  Tour(host, programDir, isInstalled ? installed.string() : MZHOST_EXAMPLES_DIR, workDir, keep)
+      .Run();
 }
 
 }  // namespace mzhost

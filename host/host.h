@@ -230,6 +230,7 @@ bool IsCommand(const std::string& name);
 void RunCommand(Host& host, const std::string& command, const std::vector<std::string>& args);
 // The guided tour, on the fresh device host.deviceDir set up by the caller;
 // its files go to `workDir`, phonectl is taken from `programDir`.
-void RunDemo(Host& host, const std::string& programDir, const std::string& workDir);
+// `keep`: the phone stays after the tour, and its ending says how to serve it.
+void RunDemo(Host& host, const std::string& programDir, const std::string& workDir, bool keep);
 
 }  // namespace mzhost

@@ -217,7 +217,7 @@ int Run(int argc, char** argv, Host& host) {
                 DeviceHint(host.mz.handle, host.deviceDir));
   }
   if (tour) {
-    RunDemo(host, ProgramDir(), tour->path);
+    RunDemo(host, ProgramDir(), tour->path, tour->keep);
   } else {
     RunCommand(host, command, rest);
   }
