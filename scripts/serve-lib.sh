@@ -19,3 +19,17 @@ start_serve() {
   echo "mzhost serve printed no address" >&2
   return 1
 }
+
+# serve_scratch: a scratch folder in `work` for a test; on exit the server
+# start_serve started is stopped (SIGTERM, then waited for) and the folder
+# removed. With KEEP set, the server's last log lines are shown first.
+serve_scratch() {
+  work=$(mktemp -d)
+  server=
+  trap serve_cleanup EXIT
+}
+serve_cleanup() {
+  if [ -n "$server" ]; then kill -TERM "$server" 2>/dev/null || true; wait "$server" || true; fi
+  if [ -n "${KEEP:-}" ] && [ -f "$work/serve.err" ]; then tail -3 "$work/serve.err"; fi
+  rm -rf "$work"
+}

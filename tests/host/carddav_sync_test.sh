@@ -6,13 +6,8 @@
 # Usage: carddav_sync_test.sh MZHOST
 set -euo pipefail
 mzhost=$1
-work=$(mktemp -d)
-server=
-cleanup() {
-  if [ -n "$server" ]; then kill -TERM "$server" 2>/dev/null || true; wait "$server" || true; fi
-  [ -n "${KEEP:-}" ] && tail -3 "$work/serve.err"; rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../../scripts/serve-lib.sh"
+serve_scratch
 failures=0
 check() {  # check WHAT COMMAND...: counts a failure when the command fails
   local what=$1; shift
@@ -30,7 +25,6 @@ done > "$work/cards.vcf"
 phone contacts import "$work/cards.vcf" > /dev/null
 echo "sync-test-secret" > "$work/password"
 
-. "$(dirname "$0")/../../scripts/serve-lib.sh"
 start_serve "$mzhost" "$work/phone" "$work/password" "$work"
 
 "$(dirname "$0")/../../scripts/carddav-sync-config" "$work" "$url" mz "$work/password" \

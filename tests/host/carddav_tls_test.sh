@@ -5,18 +5,12 @@
 # Usage: carddav_tls_test.sh MZHOST
 set -euo pipefail
 mzhost=$1
-work=$(mktemp -d)
-server=
-cleanup() {
-  if [ -n "$server" ]; then kill -TERM "$server" 2>/dev/null || true; wait "$server" || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../../scripts/serve-lib.sh"
+serve_scratch
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
   -addext subjectAltName=IP:127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" 2> /dev/null
 echo "tls-test-secret" > "$work/password"
-. "$(dirname "$0")/../../scripts/serve-lib.sh"
 start_serve "$mzhost" "$work/phone" "$work/password" "$work" \
   --tls-cert "$work/cert.pem" --tls-key "$work/key.pem"
 case $url in
