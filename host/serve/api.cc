@@ -70,24 +70,9 @@ std::optional<std::vector<std::string>> Match(std::string_view route,
   return parameters;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// The media type of the body, lower case, without parameters; empty when
-// none is named.
-std::string MediaType(const HttpRequest& request) {
-  const std::string* type = request.Header("content-type");
-  if (type == nullptr) return {};
-  std::string media = Lower(type->substr(0, type->find(';')));
-  media.erase(media.find_last_not_of(" \t") + 1);
-  return media;
-}
-
 // A JSON object body; BadInput when there is none.
 JsonValue ObjectBody(const HttpRequest& request) {
-  const std::string media = MediaType(request);
+  const std::string media = request.MediaType();
   if (!media.empty() && media != "application/json") {
     throw WrongType{"the body must be application/json, not " + media};
   }
@@ -255,7 +240,7 @@ std::string CardOfFields(const JsonValue& fields) {
 
 // The card a POST or PUT sends, normalized: a vCard, or JSON fields.
 NormalizedCard CardOfBody(const HttpRequest& request) {
-  const std::string media = MediaType(request);
+  const std::string media = request.MediaType();
   const bool vcard = media.find("vcard") != std::string::npos || media == "text/directory" ||
                      (media.empty() && request.body.find("BEGIN:VCARD") != std::string::npos);
   NormalizedCard card;
@@ -472,7 +457,7 @@ HttpResponse RemoveContact(const Call& call) {
 }
 
 HttpResponse Import(const Call& call) {
-  const std::string media = MediaType(call.request);
+  const std::string media = call.request.MediaType();
   if (!media.empty() && media.find("vcard") == std::string::npos && media != "text/directory") {
     throw WrongType{"an import takes text/vcard, not " + media};
   }

@@ -62,8 +62,9 @@ std::string XmlEscape(const std::string& text) {
   return out;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// A property or parameter name as compared: upper case.
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 
@@ -233,9 +234,7 @@ std::string OnlyAsked(const std::string& card, const xmlNode* addressData) {
   std::set<std::string> wanted;
   for (const xmlNode* prop : Elements(addressData)) {
     if (!Is(prop, kCard, "prop")) continue;
-    std::string name = Attr(prop, "name");
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    wanted.insert(name);
+    wanted.insert(Upper(Attr(prop, "name")));
   }
   if (wanted.empty()) return card;
   wanted.insert({"BEGIN", "END", "VERSION"});
@@ -246,10 +245,8 @@ std::string OnlyAsked(const std::string& card, const xmlNode* addressData) {
     const std::string line = card.substr(at, end - at);
     // A folded line goes with the property it continues.
     if (line.empty() || (line[0] != ' ' && line[0] != '\t')) {
-      std::string name = line.substr(0, line.find_first_of(";:"));
-      name = name.substr(name.find('.') + 1);  // a group's name does not count
-      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      keep = wanted.contains(name);
+      const std::string name = line.substr(0, line.find_first_of(";:"));
+      keep = wanted.contains(Upper(name.substr(name.find('.') + 1)));  // not the group's name
     }
     if (keep) out += line + "\r\n";
     at = end + 2;
@@ -285,8 +282,7 @@ bool PassesFilter(const xmlNode* filter, const std::string& card) {
   if (tests.empty()) return true;
   for (const xmlNode* propFilter : tests) {
     if (!Is(propFilter, kCard, "prop-filter")) continue;
-    std::string name = Attr(propFilter, "name");
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string name = Upper(Attr(propFilter, "name"));
     std::vector<std::string> values;
     for (const CardProperty& property : properties) {
       if (property.name != name) continue;
@@ -361,8 +357,7 @@ bool PreconditionFails(const HttpRequest& request, const std::string& etag) {
 // slot it holds differently from the card's.
 bool Differs(const NormalizedCard& card, const std::string& stored) {
   for (const PropertyFate& fate : card.fates) {
-    std::string property = fate.property.substr(fate.property.find('.') + 1);
-    for (char& c : property) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string property = Upper(fate.property.substr(fate.property.find('.') + 1));
     if (fate.action != PropertyFate::kKept && property != "UID" && property != "FN" &&
         property != "PRODID" && property != "REV") {
       return true;
@@ -820,8 +815,7 @@ HttpResponse CardDav::Put(const HttpRequest& request, const std::string& name) {
   auto resource = state_.ByName(name);
   if (resource && !Fetch(&*resource)) resource.reset();
   if (PreconditionFails(request, resource ? ETag(*resource) : "")) return Status(412);
-  if (const std::string* type = request.Header("content-type")) {
-    const std::string media = Lower(type->substr(0, type->find(';')));
+  if (const std::string media = request.MediaType(); !media.empty()) {
     if (media.find("vcard") == std::string::npos && media != "text/directory") {
       return DavError(415, "<card:supported-address-data/>");
     }

@@ -133,6 +133,15 @@ std::string Base64Decode(const std::string& text) {
   return out;
 }
 
+std::string HttpRequest::MediaType() const {
+  const std::string* type = Header("content-type");
+  if (type == nullptr) return {};
+  std::string media = type->substr(0, type->find(';'));
+  media.erase(media.find_last_not_of(" \t") + 1);
+  for (char& c : media) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return media;
+}
+
 HttpResponse JsonError(int status, const std::string& words, const char* exportName, int32_t code) {
   std::string body = "{\"error\":";
   AppendJsonString(&body, words);

@@ -23,6 +23,9 @@ struct HttpRequest {
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
   bool viaSession = false;  // signed in with the page's session cookie, not Basic
+  // The body's media type from Content-Type, lower case, without
+  // parameters; empty when none is named.
+  std::string MediaType() const;
   const std::string* Header(const std::string& lowerName) const {
     const auto it = headers.find(lowerName);
     return it == headers.end() ? nullptr : &it->second;
