@@ -2,6 +2,8 @@
 
 #include <locale.h>
 #include <wctype.h>
+#include <cstdint>
+#include <cstdio>
 
 #include "platform/text_codec.h"
 
@@ -188,6 +190,17 @@ std::string FoldCase(std::string_view text) {
     text.remove_prefix(d.length);
   }
   return folded;
+}
+
+std::string TextTag(std::string_view text) {
+  uint64_t hash = 14695981039346656037ULL;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return hex;
 }
 
 }  // namespace mzhost

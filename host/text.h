@@ -33,6 +33,10 @@ std::size_t Utf8SequenceLength(std::string_view text);
 // character for one; bytes that are not UTF-8 stay as they are.
 std::string FoldCase(std::string_view text);
 
+// 16 hex digits that change with `text` (FNV-1a): for ETags and change
+// detection, not for secrets.
+std::string TextTag(std::string_view text);
+
 // Appends `text` as a JSON string: valid UTF-8 as it is, every byte outside a
 // valid sequence as \u00XX, quotes, backslashes and control characters
 // escaped.

@@ -25,17 +25,6 @@ constexpr const char kTokenBase[] = "http://mzhost.invalid/sync/";
 
 enum Kind { kNone, kRoot, kPrincipal, kHome, kBook, kCardFile };
 
-std::string Fnv(const std::string& text) {
-  uint64_t hash = 14695981039346656037ULL;
-  for (const char c : text) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ULL;
-  }
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return hex;
-}
-
 std::string XmlEscape(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -432,7 +421,7 @@ const std::map<std::string, std::string>& CardDav::Refresh() {
       continue;
     }
     known.insert(resource.contactId);
-    const std::string hash = Fnv(it->second);
+    const std::string hash = TextTag(it->second);
     if (hash != resource.hash) {
       resource.hash = hash;
       state_.Save(resource);
@@ -441,7 +430,7 @@ const std::map<std::string, std::string>& CardDav::Refresh() {
   for (const auto& [id, text] : texts) {
     if (known.contains(id)) continue;
     Resource resource = PhoneBorn(state_.Id(), id);
-    resource.hash = Fnv(text);
+    resource.hash = TextTag(text);
     state_.Save(resource);
   }
   state_.Commit();
@@ -476,7 +465,7 @@ std::optional<std::string> CardDav::Fetch(Resource* resource) {
     if (it == texts.end()) return std::nullopt;
     stored.text = it->second;
   }
-  const std::string hash = Fnv(stored.text);
+  const std::string hash = TextTag(stored.text);
   if (hash != resource->hash) {
     resource->hash = hash;
     state_.Save(*resource);
@@ -485,7 +474,7 @@ std::optional<std::string> CardDav::Fetch(Resource* resource) {
 }
 
 std::string CardDav::ETag(const Resource& resource) const {
-  return "\"" + Fnv(resource.hash + "/" + resource.uid) + "\"";
+  return "\"" + TextTag(resource.hash + "/" + resource.uid) + "\"";
 }
 
 std::string CardDav::SyncToken() {

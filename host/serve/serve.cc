@@ -20,6 +20,7 @@
 #include "events.h"
 #include "http_server.h"
 #include "sessions.h"
+#include "text.h"
 
 namespace mzhost {
 namespace {
@@ -58,12 +59,8 @@ std::optional<HttpResponse> ServePage(const HttpRequest& request) {
   if (asset == nullptr) {
     return HttpResponse{404, {{"Content-Type", "text/plain; charset=utf-8"}}, "not found\n"};
   }
-  // FNV-1a of the bytes: the same build serves the same tag.
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : asset->bytes)
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  char etag[24];
-  std::snprintf(etag, sizeof etag, "\"%016llx\"", static_cast<unsigned long long>(hash));
+  // The same build serves the same tag.
+  const std::string etag = "\"" + TextTag(asset->bytes) + "\"";
   const std::string* none = request.Header("if-none-match");
   if (none != nullptr && none->find(etag) != std::string::npos) {
     return HttpResponse{304, {{"ETag", etag}}, {}};
