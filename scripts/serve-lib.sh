@@ -6,6 +6,9 @@
 start_serve() {
   local mzhost=$1 device=$2 password=$3 work=$4
   shift 4
+  # There before the first look: the server's shell may not have made them yet.
+  : > "$work/serve.out"
+  : > "$work/serve.err"
   "$mzhost" --device "$device" serve --listen 127.0.0.1:0 --password-file "$password" "$@" \
     > "$work/serve.out" 2> "$work/serve.err" &
   server=$!
